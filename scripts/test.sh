@@ -1,0 +1,43 @@
+#!/bin/bash
+# The whole test run on a fresh machine: install, build, create the Wine
+# prefix, start Xvfb, run every test under Wine as the unprivileged user, and
+# shut the Wine server down again whatever happens.
+set -euo pipefail
+HERE="$(cd "$(dirname "$0")/.." && pwd)"
+"$HERE/scripts/bootstrap.sh"
+
+# As root, the test user must be able to reach the build tree. A checkout
+# below a private folder (such as /root) is mirrored to one it can read.
+if [ "$(id -u)" -eq 0 ] && [ -z "${KORVEX_MIRRORED:-}" ]; then
+  user="${KORVEX_TEST_USER:-kvtest}"
+  if ! setpriv --reuid="$user" --regid="$user" --init-groups test -r "$HERE/CMakeLists.txt"; then
+    mirror=/var/tmp/korvex-src
+    mkdir -p "$mirror"
+    rsync -a --delete --exclude /build "$HERE/" "$mirror/"
+    chmod -R go+rX "$mirror"
+    KORVEX_MIRRORED=1 exec "$mirror/scripts/test.sh" "$@"
+  fi
+fi
+
+source "$HERE/scripts/env.sh"
+"$KORVEX_ROOT/scripts/build.sh"
+"$KORVEX_ROOT/scripts/wine-prefix.sh"
+
+XVFB_PID=""
+cleanup() {
+  "$KORVEX_ROOT/scripts/wine-stop.sh" || true
+  if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; wait "$XVFB_PID" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+if [ -z "${DISPLAY:-}" ]; then
+  for n in $(seq 90 120); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then break; fi
+  done
+  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  XVFB_PID=$!
+  export DISPLAY=":$n"
+  sleep 1
+fi
+echo "test: running the $KORVEX_TEST_ARCH build under $(basename "$KORVEX_WINE") as ${KORVEX_TEST_USER}"
+cd "$KORVEX_TEST_BUILD"
+ctest --output-on-failure --timeout 900 "$@" </dev/null

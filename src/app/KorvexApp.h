@@ -1,0 +1,68 @@
+#pragma once
+// The application object: command-line flags, the owned callback, interpreter
+// and dialogs, and the start-up routine.
+#include <windows.h>
+#include <string>
+
+class CHFS_UICallback;
+class CHFS_Interpreter;
+class CKorvexDlg;
+class CKorvexRunDlg;
+class CKorvexInputDlg;
+class CKorvexAgreementDlg;
+class CKorvexApp;
+
+// Parameter handler of the command line: only the first letter counts.
+class CMyCommandLineInfo {
+public:
+    explicit CMyCommandLineInfo(CKorvexApp* app) : m_pApp(app) {}
+    // param: the argument without its leading '/' or '-' when bFlag is set.
+    void ParseParam(const char* param, BOOL bFlag, BOOL bLast);
+
+private:
+    CKorvexApp* m_pApp;
+};
+
+class CKorvexApp {
+public:
+    CKorvexApp();
+    ~CKorvexApp();
+
+    // Start-up (steps 1 to 12). Always reports failed initialisation (FALSE),
+    // so the process ends once the silent run or the first dialog returns.
+    BOOL InitInstance();
+    // Frees what the application owns, in the design's order. Idempotent.
+    void Cleanup();
+
+    // Splits argv the way the framework does (a leading '/' or '-' is removed
+    // and marks a switch) and hands every argument to the handler.
+    void ParseCommandLine(int argc, char** argv);
+    // Attaches to the parent's console for /E (log lines as in the design).
+    void AttachParentConsole();
+
+    int m_bZenta;
+    int m_bSilent;
+    int m_bTrace;
+    int m_bUninstall;
+    std::string m_strRecordFile;
+    int m_bKeepRecord;
+    int m_bPrintErrorCode;
+    int m_bExitCode;
+    int m_bNoLog;
+    int m_bRemoteProgress;
+    int m_bAllowSecondInstance;
+
+    CHFS_UICallback* m_pCallback;
+    CHFS_Interpreter* m_pInterpreter;
+    CKorvexDlg* m_pWelcomeDlg;
+    CKorvexRunDlg* m_pRunDlg;
+    CKorvexInputDlg* m_pInputDlg;
+    CKorvexAgreementDlg* m_pAgreementDlg;
+
+    HWND m_hMainWnd;          // the application's main window; null in a silent run
+    std::string m_strLogPath;
+    HANDLE m_hMutex;
+};
+
+// The one application object of the process.
+CKorvexApp* GetKorvexApp();

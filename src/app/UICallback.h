@@ -1,0 +1,65 @@
+#pragma once
+// Everything the interpreter shows, asks or logs goes through one of these.
+#include <windows.h>
+#include <string>
+
+class CHFS_UICallback {
+public:
+    // Slot order is part of the design: keep it.
+    virtual int SetProgress(int position, int range) = 0;
+    virtual int SetTaskText(const std::string& text, int rollback) = 0;
+    virtual int AppendDetail(const std::string& text, int rollback) = 0;
+    virtual int SetDescription(const std::string& text) = 0;
+    virtual int SetReadme(const std::string& text) = 0;
+    virtual int SetLicense(const std::string& text) = 0;
+    virtual int SetLicenseTitle(const std::string& text) = 0;
+    virtual int WriteLog(const std::string& text) = 0;
+    virtual int ShowMessage(const std::string& text, UINT type) = 0;
+    virtual ~CHFS_UICallback() {}
+};
+
+// One log line: open for appending in text mode (shared for reading and
+// writing), write, newline, flush, close. 0, or -1 when the file can't be
+// opened. Writes nothing and returns 0 with /M.
+int KorvexWriteLogLine(const std::string& logPath, const std::string& text);
+
+// Silent run: only the log is written; every other request answers 0.
+class CSilentCallback : public CHFS_UICallback {
+public:
+    explicit CSilentCallback(const std::string& logPath);
+    int SetProgress(int position, int range) override;
+    int SetTaskText(const std::string& text, int rollback) override;
+    int AppendDetail(const std::string& text, int rollback) override;
+    int SetDescription(const std::string& text) override;
+    int SetReadme(const std::string& text) override;
+    int SetLicense(const std::string& text) override;
+    int SetLicenseTitle(const std::string& text) override;
+    int WriteLog(const std::string& text) override;
+    int ShowMessage(const std::string& text, UINT type) override;
+    const std::string& GetLogPath() const { return m_strLogPath; }
+
+protected:
+    std::string m_strLogPath;
+    std::string m_strDetail;
+};
+
+// Dialog-driven run: drives the progress, welcome and agreement dialogs.
+class CUICallback : public CHFS_UICallback {
+public:
+    explicit CUICallback(const std::string& logPath);
+    int SetProgress(int position, int range) override;
+    int SetTaskText(const std::string& text, int rollback) override;
+    int AppendDetail(const std::string& text, int rollback) override;
+    int SetDescription(const std::string& text) override;
+    int SetReadme(const std::string& text) override;
+    int SetLicense(const std::string& text) override;
+    int SetLicenseTitle(const std::string& text) override;
+    int WriteLog(const std::string& text) override;
+    int ShowMessage(const std::string& text, UINT type) override;
+    const std::string& GetLogPath() const { return m_strLogPath; }
+    const std::string& GetDetailText() const { return m_strDetail; }
+
+protected:
+    std::string m_strLogPath;
+    std::string m_strDetail;
+};

@@ -1,0 +1,107 @@
+#pragma once
+// The object that owns one run of a script: symbol tables, script reading,
+// the patch database and the whole-run procedure.
+#include <windows.h>
+#include <string>
+
+#include "symbols/SymbolTable.h"
+
+class CHFS_UICallback;
+
+#define KORVEX_MISSING "(empty)"
+
+class CHFS_Interpreter {
+public:
+    CHFS_Interpreter(CHFS_UICallback* pCallback, const std::string& scriptName);
+    ~CHFS_Interpreter();
+    CHFS_Interpreter(const CHFS_Interpreter&) = delete;
+    CHFS_Interpreter& operator=(const CHFS_Interpreter&) = delete;
+
+    // ---- lifecycle (interpreter/Interpreter.cpp)
+    int InitPatchInfo(const std::string& section);
+    int Execute();
+    int MakeDir(const std::string& folder);
+    const std::string& GetScriptFile() const { return m_strScriptFile; }
+    const std::string& GetModuleDir() const { return m_strModuleDir; }
+    CHFS_UICallback* GetCallback() const { return m_pCallback; }
+
+    // ---- debug log (interpreter/Log.cpp). Formats are program text only:
+    // script text always goes through "%s".
+    void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void ShowDetail(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Raw line through the callback, no stamp; nothing without a callback.
+    void WriteLog(const std::string& text);
+
+    // ---- INI engine (symbols/IniEngine.cpp)
+    std::string ReadItem(const std::string& key, const std::string& section, bool warn,
+                         const std::string& file = std::string());
+    int SetINIVariable(const std::string& file, const std::string& section, const std::string& key,
+                       const std::string& value);
+    std::string ReadINIValue(const std::string& file, const std::string& section, const std::string& key);
+    int CreateTempINI(const std::string& file, std::string& tempPath);
+    int ApplyTempINI(const std::string& tempPath, const std::string& target);
+
+    // ---- symbols (symbols/Symbols.cpp)
+    int SetGlobalSymbol(const std::string& name, const std::string& value);
+    int SetSymbol(const std::string& name, const std::string& value);
+    int SetPatchInfo(const std::string& name, const std::string& value);
+    int UpdateSymbol(const std::string& name, const std::string& value);
+    std::string GetSymbol(const std::string& name) const;
+    std::string GetPatchInfo(const std::string& name) const;
+    std::string ExpandSymbols(const std::string& text);
+    int InitVariables(const std::string& section);
+    int SaveSymbols(const std::string& recordFile);
+    int LoadSymbols(const std::string& recordFile);
+    // The one resolver entry point for variable references: applies at most
+    // one of [Reg:, [FileInfo:, [INI:, [ServiceStatus: (in that order) and
+    // returns the text that replaces the whole value; a value without a
+    // marker comes back unchanged.
+    std::string ResolveVariableReference(const std::string& value, const std::string& callerTag);
+
+    // ---- variable references (symbols/VarRefs.cpp)
+    std::string GetRegVariable(const std::string& value, const std::string& callerTag);
+    int SpliteRegParameter(const std::string& description, DWORD& type, HKEY& root, std::string& key,
+                           std::string& valueName, int& b64BitView);
+    std::string GetRegValue(DWORD type, HKEY root, const std::string& key, const std::string& valueName,
+                            int b64BitView, const std::string& tag);
+    std::string QueryRegValue(HKEY key, DWORD type, const std::string& valueName, const std::string& tag);
+    std::string GetINIVariable(const std::string& value);
+    int SpliteINIParameter(const std::string& description, std::string& file, std::string& section,
+                           std::string& key);
+    std::string GetFileInfoVariable(const std::string& value);
+    int SpliteFileInfoParameter(const std::string& description, std::string& path, std::string& kind);
+    std::string GetServiceStatusVariable(const std::string& value);
+
+    // ---- built-in variables (symbols/Builtins.cpp)
+    int InitBuiltinSymbols();
+    int InitDateSymbols();
+    int InitTimeSymbols();
+    std::string getComputerName();
+
+    // ---- patch database, uninstall entry, remote progress (symbols/PatchDB.cpp)
+    int GetPatchDBFileName(std::string& path);
+    int UpdatePatchDB(const std::string& section, const std::string& key, const std::string& value);
+    int UpdateUninstallReg(int remove);
+    int UpdateProgressForRemote(const std::string& text);
+    LONG DeleteRegKey(HKEY root, const std::string& subkey, REGSAM access, const std::string& tag);
+
+    // The three tables (global, script, patch information).
+    CHFS_SymbolTable m_globalSymbols;
+    CHFS_SymbolTable m_scriptSymbols;
+    CHFS_SymbolTable m_patchInfo;
+
+    std::string m_strScriptFile;
+    std::string m_strRecordFile;
+    std::string m_strMainSection;
+    std::string m_strModuleDir;
+    CHFS_UICallback* m_pCallback;
+    std::string m_strVersion;
+    int m_bErrorShown;
+    int m_nExitCode;
+
+private:
+    // Loads name=value lines of a section into a table (InitVariables and the
+    // loading half of InitPatchInfo). tableKind: 0 script, 2 patch information.
+    // Returns -1 on failure, else the returned section length (>= 0).
+    int LoadSymbolSection(const std::string& section, int tableKind, const std::string& callerTag);
+};

@@ -1,0 +1,37 @@
+#pragma once
+// File utilities shared by the file sections, the FileInfo reference, the
+// start-up and the Run section. Stateless; nothing throws. Paths are ANSI
+// code page strings of at most 259 characters; longer ones are refused.
+#include <windows.h>
+#include <string>
+#include <vector>
+
+class CHFS_Interpreter;
+
+enum {
+    KVCOPY_OK = 0,
+    KVCOPY_SOURCE_OPEN_FAILED = -100,
+    KVCOPY_WRITE_FAILED = -110,
+    KVCOPY_SHORT_WRITE = -120,
+    KVCOPY_SET_TIME_FAILED = -130,
+    KVCOPY_CREATE_FAILED = -140
+};
+
+bool FileExists(const std::string& path);
+std::string GetFolderPart(const std::string& path);
+std::string GetFileNamePart(const std::string& path);
+std::string JoinPath(const std::string& first, const std::string& second);
+std::string JoinPath3(const std::string& first, const std::string& second, const std::string& third);
+std::string GetRelativePath(const std::string& path, const std::string& base);
+std::string RemoveServerPart(const std::string& folder);
+std::string GetParentFolder(const std::string& folder);
+bool CreateDirectoryTree(const std::string& path, bool isFilePath);
+int FindFiles(std::vector<std::string>& list, const std::string& folder, const std::string& pattern,
+              bool recurse);
+// logSink: the interpreter whose Log receives the copy's lines, or null.
+int CopyFileKeepTime(const std::string& source, const std::string& destination, CHFS_Interpreter* logSink);
+// version[0..3] = major, minor, build, revision; untouched on failure.
+bool GetFileVersionNumbers(const std::string& path, WORD version[4]);
+bool GetFileVersionString(const std::string& path, std::string& buffer);
+bool GetSpecialBuildString(const std::string& path, std::string& buffer);
+bool GetFileSizeLow(const std::string& path, DWORD& size);

@@ -1,0 +1,32 @@
+#include "util/SystemLib.h"
+
+std::string GetSystemFolderPath(const char* name)
+{
+    char dir[MAX_PATH + 1] = {0};
+    UINT n = ::GetSystemDirectoryA(dir, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return std::string();
+    std::string path(dir, n);
+    if (!path.empty() && path.back() != '\\')
+        path += '\\';
+    path += name;
+    return path;
+}
+
+HMODULE LoadSystemLibrary(const char* name, DWORD flags)
+{
+    std::string path = GetSystemFolderPath(name);
+    if (path.empty()) {
+        ::SetLastError(ERROR_PATH_NOT_FOUND);
+        return nullptr;
+    }
+    return ::LoadLibraryExA(path.c_str(), nullptr, flags);
+}
+
+FARPROC GetSystemProcAddress(const char* module, const char* function)
+{
+    HMODULE h = ::GetModuleHandleA(module);
+    if (!h)
+        h = LoadSystemLibrary(module);
+    return h ? ::GetProcAddress(h, function) : nullptr;
+}

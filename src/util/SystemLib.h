@@ -1,0 +1,15 @@
+#pragma once
+// Libraries the installer loads by name come from the Windows system folder
+// only: the default search order starts at the package folder, where a planted
+// DLL of the same name would otherwise be loaded.
+#include <windows.h>
+#include <string>
+
+// Full path of a file in the system folder ("C:\Windows\system32\name").
+std::string GetSystemFolderPath(const char* name);
+// LoadLibraryExA on the system folder's copy; flags as for LoadLibraryExA.
+HMODULE LoadSystemLibrary(const char* name, DWORD flags = 0);
+// Address of a function of an already loaded system module (kernel32,
+// advapi32), loading it from the system folder when it is not loaded yet.
+// The module stays loaded.
+FARPROC GetSystemProcAddress(const char* module, const char* function);
