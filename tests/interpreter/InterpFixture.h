@@ -14,7 +14,7 @@ class CAppFlagsGuard {
 public:
     CAppFlagsGuard()
         : m_app(GetKorvexApp()), m_silent(m_app->m_bSilent), m_uninstall(m_app->m_bUninstall),
-          m_remote(m_app->m_bRemoteProgress), m_record(m_app->m_strRecordFile)
+          m_remote(m_app->m_bRemoteProgress), m_keep(m_app->m_bKeepRecord), m_record(m_app->m_strRecordFile)
     {
     }
     ~CAppFlagsGuard()
@@ -22,12 +22,13 @@ public:
         m_app->m_bSilent = m_silent;
         m_app->m_bUninstall = m_uninstall;
         m_app->m_bRemoteProgress = m_remote;
+        m_app->m_bKeepRecord = m_keep;
         m_app->m_strRecordFile = m_record;
     }
 
 private:
     CKorvexApp* m_app;
-    int m_silent, m_uninstall, m_remote;
+    int m_silent, m_uninstall, m_remote, m_keep;
     std::string m_record;
 };
 
