@@ -141,6 +141,12 @@ bool ReadRaw(const std::string& file, const std::string& section, const std::str
     return true;
 }
 
+bool SectionPresent(const std::string& file, const std::string& section)
+{
+    char buf[16];
+    return ::GetPrivateProfileSectionA(section.c_str(), buf, sizeof buf, file.c_str()) > 0;
+}
+
 int ToInt(const std::string& text)
 {
     // Leading decimal digits like the C library's conversion, clamped so a
@@ -211,6 +217,14 @@ int CHFS_ItemList::LoadRecord(const std::string& file)
     size_t room = m_items.size() < MAX_ITEMS ? MAX_ITEMS - m_items.size() : 0;
     for (int i = 1; i <= total && loaded.size() < room; ++i) {
         std::string sec = RecSection(static_cast<size_t>(i));
+        if (!SectionPresent(file, sec)) {
+            // The count promises more than the file holds: a record cut short
+            // (a failed write, a damaged copy) is not replayed in part.
+            p->Log("*** Runtime error: CHFS_ItemList::LoadRecord('%s') section '%s' of %d is missing, nothing "
+                   "loaded!",
+                   file.c_str(), sec.c_str(), total);
+            return -2;
+        }
         CHFS_RecordItem item;
         item.nStep = ToInt(p->ReadItem("SectionIndex", sec, true, file));
         item.nItemIndex = ToInt(p->ReadItem("ItemIndex", sec, true, file));
