@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "package.h"
+#include "sections/BackupFileSection.h"
+#include "sections/ReplaceTextSection.h"
+#include "util/FileUtil.h"
+
+using kvtest::Package;
+using kvtest::StateOf;
+
+namespace {
+
+const char* const kBackupStep = "ProductInstall.BackupFiles";
+const char* const kReplaceStep = "ProductInstall.ReplaceSymbolsInFile";
+
+std::vector<std::string> FilesIn(const std::string& folder)
+{
+    std::vector<std::string> list;
+    FindFiles(list, folder, "*", false);
+    return list;
+}
+
+}  // namespace
+
+TEST(BackupFiles, RunThenRollbackPutsTheFilesBack)
+{
+    Package p;
+    p.Script("[ProductInstall.BackupFiles]\r\nFileCount=3\r\nBackup={BAK}\r\n"
+             "File1={PROD}\\a.ini\r\nFile2={PROD}\\sub\\b.ini\r\nFile3={PROD}\\c.ini\r\n");
+    const char* const files[] = {"a.ini", "sub\\b.ini", "c.ini"};
+    std::vector<kvtest::FileState> before;
+    WORD year = 2001;
+    for (const char* f : files) {
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod(f), std::string("saved ") + f));
+        kvtest::SetWriteTime(p.Prod(f), year++);
+    }
+    // A read-only file must come back too, read-only.
+    ::SetFileAttributesA(p.Prod("c.ini").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+    for (const char* f : files)
+        before.push_back(StateOf(p.Prod(f)));
+
+    p.list.SetStep(2);
+    CHFS_BackupFileSection s(&p.interp);
+    EXPECT_EQ(s.Run(kBackupStep, p.list), 0);
+    EXPECT_EQ(s.GetExitCode(), -2000);
+    ASSERT_EQ(p.list.Size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        const CHFS_RecordItem& it = p.list.Items()[i];
+        EXPECT_EQ(it.nItemIndex, static_cast<int>(i + 1));
+        EXPECT_EQ(it.strParam1, p.Prod(files[i]));
+        EXPECT_EQ(GetFolderPart(it.strParam2), p.bak + "\\");
+        EXPECT_EQ(it.strParam3, "");
+        EXPECT_EQ(kvtest::ReadFileOr(it.strParam2), std::string("saved ") + files[i]);
+    }
+    EXPECT_EQ(FilesIn(p.bak).size(), 3u);
+    EXPECT_TRUE(p.cb.LogContains("[CHFS_BackupFileSection::Run(ProductInstall.BackupFiles)=0]"));
+
+    // Later steps change the files.
+    for (const char* f : files) {
+        ::SetFileAttributesA(p.Prod(f).c_str(), FILE_ATTRIBUTE_NORMAL);
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod(f), "changed"));
+    }
+    ::SetFileAttributesA(p.Prod("a.ini").c_str(), FILE_ATTRIBUTE_READONLY);
+
+    // A fresh object, as in a removal run: everything comes from the items.
+    CHFS_BackupFileSection r(&p.interp);
+    int step = 0;
+    p.list.GetLastStep(step);
+    EXPECT_EQ(r.Rollback(kBackupStep, p.list), 0);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_TRUE(StateOf(p.Prod(files[i])) == before[i]) << files[i];
+    EXPECT_TRUE(FilesIn(p.bak).empty());
+    EXPECT_EQ(p.list.Size(), 0u);
+    // Newest first.
+    std::string log = p.cb.LogText();
+    EXPECT_LT(log.find("to '" + p.Prod("c.ini") + "'. result=0"), log.find("to '" + p.Prod("a.ini") + "'. result=0"));
+}
+
+TEST(BackupFiles, MissingKeysAndMissingFiles)
+{
+    {
+        Package p;
+        p.Script("[ProductInstall.BackupFiles]\r\nFileCount=1\r\nFile1={PROD}\\a.ini\r\n");
+        CHFS_BackupFileSection s(&p.interp);
+        EXPECT_EQ(s.Run(kBackupStep, p.list), -1);
+        EXPECT_EQ(s.GetExitCode(), -2101);
+        EXPECT_TRUE(p.cb.LogContains(
+            "*** Syntax error: Backup='' can not be empty in section ['ProductInstall.BackupFiles']. "));
+    }
+    {
+        Package p;
+        p.Script("[ProductInstall.BackupFiles]\r\nX=1\r\n");
+        CHFS_BackupFileSection s(&p.interp);
+        EXPECT_EQ(s.Run(kBackupStep, p.list), -1);
+        EXPECT_EQ(s.GetExitCode(), -2100);
+        EXPECT_EQ(p.list.Size(), 0u);
+    }
+    {
+        // The second of three keys missing: files 1 and 3 are saved.
+        Package p;
+        p.Script("[ProductInstall.BackupFiles]\r\nFileCount=3\r\nBackup={BAK}\r\n"
+                 "File1={PROD}\\a.ini\r\nFile3={PROD}\\c.ini\r\n");
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.ini"), "a"));
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("c.ini"), "c"));
+        CHFS_BackupFileSection s(&p.interp);
+        EXPECT_EQ(s.Run(kBackupStep, p.list), 0);
+        ASSERT_EQ(p.list.Size(), 2u);
+        EXPECT_EQ(p.list.Items()[1].nItemIndex, 3);
+        EXPECT_TRUE(p.cb.LogContains(
+            "*** Syntax error: File2 can not be empty in section ['ProductInstall.BackupFiles']. "));
+    }
+    {
+        // A file that does not exist ends the run with -100; what was saved
+        // before it keeps its item, and no stray copy is left.
+        Package p;
+        p.Script("[ProductInstall.BackupFiles]\r\nFileCount=2\r\nBackup={BAK}\r\n"
+                 "File1={PROD}\\a.ini\r\nFile2={PROD}\\none.ini\r\n");
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.ini"), "a"));
+        CHFS_BackupFileSection s(&p.interp);
+        EXPECT_EQ(s.Run(kBackupStep, p.list), -100);
+        EXPECT_EQ(s.GetExitCode(), -2000);
+        EXPECT_EQ(p.list.Size(), 1u);
+        EXPECT_EQ(FilesIn(p.bak).size(), 1u);
+    }
+}
+
+TEST(ReplaceSymbolsInFile, SourceEqualToOutputIsRewrittenInPlace)
+{
+    Package p;
+    std::string tmpl = p.dir / "run.bat";
+    std::string text = "@echo off\r\nset A=%KV_TEST_SYMBOL%\r\nbinary\x01\x7f\xfe tail\r\n";
+    ASSERT_TRUE(kvtest::WriteFileBytes(tmpl, text));
+    p.Script("[ProductInstall.ReplaceSymbolsInFile]\r\nFileCount=1\r\nFile1.Description=Writing\r\n"
+             "File1.Source={DIR}\\run.bat\r\nFile1.Output={DIR}\\run.bat\r\n");
+    p.interp.SetSymbol("KV_TEST_SYMBOL", "value");
+    bool expands = p.interp.ExpandSymbols("%KV_TEST_SYMBOL%") == "value";
+    CHFS_ReplaceTextSection s(&p.interp);
+    EXPECT_EQ(s.Run(kReplaceStep, p.list), 0);
+    EXPECT_EQ(s.GetExitCode(), -2000);
+    std::string expected = text;
+    if (expands)
+        Package::Replace(expected, "%KV_TEST_SYMBOL%", "value");
+    EXPECT_EQ(kvtest::ReadFileOr(tmpl), expected);
+    EXPECT_EQ(p.interp.GetPatchInfo("UninstallString"), tmpl);
+    EXPECT_TRUE(p.cb.LogContains("Replace symboles in TXT file Success! ret=0"));
+}
+
+TEST(ReplaceSymbolsInFile, EmptyMissingAndSkippedFiles)
+{
+    Package p;
+    ASSERT_TRUE(kvtest::WriteFileBytes(p.dir / "empty.txt", ""));
+    ASSERT_TRUE(kvtest::WriteFileBytes(p.dir / "out2.txt", "old contents"));
+    ASSERT_TRUE(kvtest::WriteFileBytes(p.dir / "t4.txt", "four"));
+    p.Script("[ProductInstall.ReplaceSymbolsInFile]\r\nFileCount=4\r\n"
+             "File1.Source={DIR}\\empty.txt\r\nFile1.Output={DIR}\\out1.txt\r\n"
+             "File2.Source={DIR}\\missing.txt\r\nFile2.Output={DIR}\\out2.txt\r\n"
+             "File2.Error.Action=KVHF_CONTINUE\r\n"
+             "File3.Source={DIR}\\t4.txt\r\n"
+             "File4.Source={DIR}\\t4.txt\r\nFile4.Output={DIR}\\out4.txt\r\n");
+    CHFS_ReplaceTextSection s(&p.interp);
+    EXPECT_EQ(s.Run(kReplaceStep, p.list), 0);
+    // An empty template: an empty output and a success, the code says so.
+    EXPECT_TRUE(kvtest::Exists(p.dir / "out1.txt"));
+    EXPECT_EQ(kvtest::ReadFileOr(p.dir / "out1.txt", "x"), "");
+    // A missing source: the failure code, and the output is left alone.
+    EXPECT_EQ(s.GetExitCode(), -2501);
+    EXPECT_TRUE(p.cb.LogContains("Replace symboles in TXT file Failed! ret=2")) << p.cb.LogText();
+    EXPECT_TRUE(p.cb.LogContains("EventHandler('File2.Error.',OldRet=-1)")) << p.cb.LogText();
+    EXPECT_EQ(kvtest::ReadFileOr(p.dir / "out2.txt"), "old contents");
+    EXPECT_EQ(kvtest::ReadFileOr(p.dir / "out4.txt"), "four");
+    EXPECT_EQ(kvtest::CountOf(p.cb.LogText(), "Replace symboles in TXT file Success! ret=0"), 2u);
+    // File3 has no output: skipped; the last processed file names the value.
+    EXPECT_EQ(p.interp.GetPatchInfo("UninstallString"), p.dir / "out4.txt");
+}
+
+TEST(ReplaceSymbolsInFile, EmptySourceKeepsItsExitCode)
+{
+    Package p;
+    ASSERT_TRUE(kvtest::WriteFileBytes(p.dir / "empty.txt", ""));
+    p.Script("[ProductInstall.ReplaceSymbolsInFile]\r\nFileCount=1\r\n"
+             "File1.Source={DIR}\\empty.txt\r\nFile1.Output={DIR}\\empty.txt\r\n");
+    CHFS_ReplaceTextSection s(&p.interp);
+    EXPECT_EQ(s.Run(kReplaceStep, p.list), 0);
+    EXPECT_EQ(s.GetExitCode(), -2503);
+    EXPECT_TRUE(p.cb.LogContains("Replace symboles in TXT file Success! ret=0"));
+    EXPECT_TRUE(kvtest::Exists(p.dir / "empty.txt"));
+}

@@ -1,0 +1,429 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "../fileutil/lock_helpers.h"
+#include "TestSupport.h"
+#include "app/StringTable.h"
+#include "package.h"
+#include "sections/CopyFileGroupToSection.h"
+#include "util/FileUtil.h"
+
+using kvtest::Package;
+using kvtest::StateOf;
+
+namespace {
+
+const char* const kStep = "ProductInstall.CopyFileGroupTo";
+
+// The sections of one group; extra lines are appended as given.
+std::string Group(int n, const std::string& files, const std::string& extra = std::string())
+{
+    return "[FileGroup" + std::to_string(n) + "]\r\n" + files + "Description=Group " + std::to_string(n) +
+           "\r\nTarget={PROD}\r\nBackup={BAK}\r\n" + extra;
+}
+
+int RunSection(Package& p, CHFS_CopyFileGroupToSection& s)
+{
+    p.list.SetStep(3);
+    return s.Run(kStep, p.list);
+}
+
+int RollbackSection(Package& p, CHFS_CopyFileGroupToSection& s)
+{
+    int step = 0;
+    if (p.list.GetLastStep(step) != 0)
+        return 0;
+    return s.Rollback(kStep, p.list);
+}
+
+// The texts are compared as whole appended pieces: under a single-byte code
+// page every Chinese text converts to question marks.
+bool Appended(const kvtest::CRecordingCallback& cb, const std::string& text)
+{
+    return std::find(cb.details.begin(), cb.details.end(), text) != cb.details.end();
+}
+
+}  // namespace
+
+TEST(CopyFileGroupTo, BacksUpCopiesAndRollsBackNewAndInstalledFiles)
+{
+    Package p;
+    p.Script(std::string("[ProductInstall.CopyFileGroupTo]\r\nFileGroupCount=1\r\n") +
+             Group(1, "FileCount=2\r\nFile1=app.dll\r\nFile2=bin\\*.dat\r\n",
+                   "OnRollBackFile=KVHF_RollBackExtraAndExistenFile\r\n"));
+    p.PackageFile("FileGroup1\\app.dll", "new app");
+    p.PackageFile("FileGroup1\\bin\\one.dat", "new one");
+    p.PackageFile("FileGroup1\\bin\\two.dat", "new two");
+    ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("app.dll"), "old app"));
+    kvtest::SetWriteTime(p.Prod("app.dll"), 2004);
+    kvtest::FileState before = StateOf(p.Prod("app.dll"));
+
+    CHFS_CopyFileGroupToSection s(&p.interp);
+    EXPECT_EQ(RunSection(p, s), 0);
+    EXPECT_EQ(s.GetExitCode(), -2000);
+    EXPECT_EQ(kvtest::ReadFileOr(p.Prod("app.dll")), "new app");
+    EXPECT_EQ(kvtest::ReadFileOr(p.Prod("bin\\one.dat")), "new one");
+    EXPECT_EQ(kvtest::ReadFileOr(p.Bak("app.dll")), "old app");
+    EXPECT_FALSE(kvtest::Exists(p.Bak("bin\\one.dat")));
+    EXPECT_TRUE(p.cb.LogContains("skip extra files.")) << p.cb.LogText();
+    EXPECT_TRUE(p.cb.LogContains("Patch [Group 1 : FileGroup1]"));
+    EXPECT_TRUE(Appended(p.cb, "\r\n" + LoadResString(IDS_SUCCESS) + ".\r\n"));
+    // One item for the group, naming what it created below Target.
+    ASSERT_EQ(p.list.Size(), 1u);
+    const CHFS_RecordItem& item = p.list.Items()[0];
+    EXPECT_EQ(item.nStep, 3);
+    EXPECT_EQ(item.nItemIndex, 1);
+    EXPECT_EQ(item.strParam1, p.prod);
+    EXPECT_NE(item.strParam2.find("|\\bin\\one.dat|"), std::string::npos) << item.strParam2;
+    EXPECT_NE(item.strParam2.find("|\\bin\\two.dat|"), std::string::npos) << item.strParam2;
+    EXPECT_EQ(item.strParam3, "|\\bin\\|");
+
+    EXPECT_EQ(RollbackSection(p, s), 0);
+    EXPECT_TRUE(StateOf(p.Prod("app.dll")) == before);
+    EXPECT_FALSE(kvtest::Exists(p.Prod("bin\\one.dat")));
+    EXPECT_FALSE(kvtest::Exists(p.Prod("bin")));
+    EXPECT_FALSE(kvtest::Exists(p.Bak("app.dll")));
+    EXPECT_TRUE(p.cb.LogContains("[Rollback,Target do not keep the new(or extra) file]: " + p.Prod("bin\\one.dat")));
+    EXPECT_TRUE(p.cb.LogContains("[Remove " + p.Prod("bin\\") + "]"));
+    EXPECT_TRUE(p.cb.LogContains("ROLLBACK [Group 1 : FileGroup1]"));
+    EXPECT_EQ(p.list.Size(), 0u);
+}
+
+TEST(CopyFileGroupTo, RemovalRunDeletesOnlyWhatTheRecordSaysWasCreated)
+{
+    Package p;
+    p.Script(std::string("[ProductInstall.CopyFileGroupTo]\r\nFileGroupCount=1\r\n") +
+             Group(1, "FileCount=2\r\nFile1=*.dll\r\nFile2=sub\\deep\\*.dll\r\n",
+                   "OnRollBackFile=KVHF_RollBackExtraAndExistenFile\r\n"));
+    p.PackageFile("FileGroup1\\new.dll", "created");
+    p.PackageFile("FileGroup1\\sub\\deep\\n2.dll", "created too");
+    {
+        CHFS_CopyFileGroupToSection install(&p.interp);
+        ASSERT_EQ(RunSection(p, install), 0);
+    }
+    ASSERT_TRUE(kvtest::Exists(p.Prod("new.dll")));
+    // A file of the product that the patch never touched and that has no backup.
+    ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("other.dll"), "not ours"));
+
+    // A later removal run: a fresh object, the items as the record keeps them.
+    CHFS_ItemList stored = p.list;
+    CHFS_CopyFileGroupToSection removal(&p.interp);
+    EXPECT_EQ(RollbackSection(p, removal), 0);
+    EXPECT_FALSE(kvtest::Exists(p.Prod("new.dll")));
+    EXPECT_FALSE(kvtest::Exists(p.Prod("sub\\deep\\n2.dll")));
+    EXPECT_FALSE(kvtest::Exists(p.Prod("sub\\deep")));
+    EXPECT_FALSE(kvtest::Exists(p.Prod("sub")));
+    EXPECT_EQ(kvtest::ReadFileOr(p.Prod("other.dll")), "not ours");
+
+    // An item without the record of created files (an older record): the
+    // rollback deletes nothing.
+    ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("new.dll"), "installed since"));
+    CHFS_ItemList legacy;
+    legacy.SetStep(3);
+    legacy.AddItem(1, "", "", "");
+    CHFS_CopyFileGroupToSection old(&p.interp);
+    EXPECT_EQ(old.Rollback(kStep, legacy), 0);
+    EXPECT_EQ(kvtest::ReadFileOr(p.Prod("new.dll")), "installed since");
+    EXPECT_EQ(kvtest::ReadFileOr(p.Prod("other.dll")), "not ours");
+    EXPECT_EQ(legacy.Size(), 0u);
+}
+
+TEST(CopyFileGroupTo, CreatedTargetListsSurviveTheRecordLimits)
+{
+    // Far more created files than one record value can hold (4095 characters).
+    Package p;
+    std::string files = "FileCount=1\r\nFile1=*.dat\r\n";
+    p.Script(std::string("[ProductInstall.CopyFileGroupTo]\r\nFileGroupCount=1\r\n") +
+             Group(1, files, "OnRollBackFile=KVHF_RollBackExtraAndExistenFile\r\n"));
+    const int kFiles = 90;
+    for (int i = 0; i < kFiles; ++i)
+        p.PackageFile("FileGroup1\\" + std::string(60, 'f') + std::to_string(i) + ".dat", "x");
+    {
+        CHFS_CopyFileGroupToSection install(&p.interp);
+        ASSERT_EQ(RunSection(p, install), 0);
+    }
+    ASSERT_GE(p.list.Size(), 2u);
+    for (const CHFS_RecordItem& it : p.list.Items()) {
+        EXPECT_EQ(it.nItemIndex, 1);
+        EXPECT_LT(it.strParam2.size(), 4095u);
+    }
+
+    // Through an INI file, as the install record stores and reads them.
+    std::string ini = p.dir / "record.ini";
+    for (size_t i = 0; i < p.list.Size(); ++i) {
+        std::string sec = "REC_" + std::to_string(i + 1);
+        const CHFS_RecordItem& it = p.list.Items()[i];
+        ::WritePrivateProfileStringA(sec.c_str(), "Param1", it.strParam1.c_str(), ini.c_str());
+        ::WritePrivateProfileStringA(sec.c_str(), "Param2", it.strParam2.c_str(), ini.c_str());
+        ::WritePrivateProfileStringA(sec.c_str(), "Param3", it.strParam3.c_str(), ini.c_str());
+    }
+    CHFS_ItemList loaded;
+    loaded.SetStep(3);
+    for (size_t i = 0; i < p.list.Size(); ++i) {
+        std::string sec = "REC_" + std::to_string(i + 1);
+        char v[3][4096];
+        const char* keys[3] = {"Param1", "Param2", "Param3"};
+        for (int k = 0; k < 3; ++k)
+            ::GetPrivateProfileStringA(sec.c_str(), keys[k], "", v[k], sizeof v[k], ini.c_str());
+        loaded.AddItem(1, v[0], v[1], v[2]);
+    }
+    CHFS_CopyFileGroupToSection removal(&p.interp);
+    EXPECT_EQ(removal.Rollback(kStep, loaded), 0);
+    std::vector<std::string> left;
+    FindFiles(left, p.prod, "*", false);
+    EXPECT_TRUE(left.empty()) << left.size() << " files left";
+    EXPECT_FALSE(kvtest::Exists(p.prod));
+    EXPECT_EQ(loaded.Size(), 0u);
+}
+
+TEST(CopyFileGroupTo, CreatedTargetEncoding)
+{
+    typedef CHFS_CopyFileGroupToSection S;
+    S::CCreatedTargets created;
+    created.files = {"C:\\prod\\a.dll", "C:\\prod\\bin\\b.dll", "D:\\elsewhere\\c.dll"};
+    created.folders = {"C:\\prod", "C:\\prod\\bin\\"};
+    std::vector<CHFS_RecordItem> items = S::EncodeCreatedTargets(4, "C:\\prod", created);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].nItemIndex, 4);
+    EXPECT_EQ(items[0].strParam1, "C:\\prod");
+    EXPECT_EQ(items[0].strParam2, "|\\a.dll|\\bin\\b.dll|");
+    EXPECT_EQ(items[0].strParam3, "||\\bin\\|");
+
+    S::CCreatedTargets back;
+    EXPECT_TRUE(S::DecodeCreatedTargets(items[0].strParam1, items[0].strParam2, items[0].strParam3, back));
+    EXPECT_EQ(back.files, (std::vector<std::string>{"C:\\prod\\a.dll", "C:\\prod\\bin\\b.dll"}));
+    EXPECT_EQ(back.folders, created.folders);
+
+    // Nothing created: the item keeps its three empty parameters.
+    EXPECT_TRUE(S::EncodeCreatedTargets(4, "C:\\prod", S::CCreatedTargets()).empty());
+    S::CCreatedTargets none;
+    EXPECT_FALSE(S::DecodeCreatedTargets("", "", "", none));
+    EXPECT_FALSE(S::DecodeCreatedTargets("C:\\prod", "a.dll", "", none));
+    EXPECT_TRUE(none.files.empty());
+    EXPECT_FALSE(S::IsContinuationItem("C:\\prod"));
+    EXPECT_TRUE(S::IsContinuationItem("*C:\\prod"));
+}
+
+TEST(CopyFileGroupTo, VersionCheckComparesMajorMinorAsADecimalNumber)
+{
+    Package p;
+    const char* const names[] = {"a.dll", "b.dll", "c.dll", "d.dll", "e.dll"};
+    const char* const installed[] = {"kvver_6_5_100_7.dll", "kvver_6_5_100_6.dll", "kvver_6_10_0_0.dll",
+                                     "kvver_6_5_99_9.dll", "kvver_7_0_0_0.dll"};
+    std::string files = "FileCount=5\r\n";
+    for (int i = 0; i < 5; ++i) {
+        files += "File" + std::to_string(i + 1) + "=" + names[i] + "\r\n";
+        p.PackageFile(std::string("FileGroup1\\") + names[i], "hotfix");
+        ASSERT_TRUE(kvtest::CopyFixture(installed[i], p.Prod(names[i])));
+    }
+    p.Script(std::string("[ProductInstall.CopyFileGroupTo]\r\nFileGroupCount=1\r\n") +
+             Group(1, files, "FileVersion=6.5\r\nFileMaintenanceNumber=100\r\nFileBuildNumber=7\r\n"));
+    CHFS_CopyFileGroupToSection s(&p.interp);
+    EXPECT_EQ(RunSection(p, s), 0);
+    EXPECT_NE(kvtest::ReadFileOr(p.Prod("a.dll")), "hotfix");  // 6.5.100.7: same version
+    EXPECT_EQ(kvtest::ReadFileOr(p.Prod("b.dll")), "hotfix");  // 6.5.100.6: older revision
+    EXPECT_EQ(kvtest::ReadFileOr(p.Prod("c.dll")), "hotfix");  // 6.10 reads as 6.1
+    EXPECT_EQ(kvtest::ReadFileOr(p.Prod("d.dll")), "hotfix");  // 6.5.99.9: older build
+    EXPECT_NE(kvtest::ReadFileOr(p.Prod("e.dll")), "hotfix");  // 7.0.0.0: newer
+    EXPECT_TRUE(p.cb.LogContains("current file [" + p.Prod("a.dll") +
+                                 "[6.5.100.7]] is not older than hotfix file version a.dll[6.5 7]"))
+        << p.cb.LogText();
+    EXPECT_TRUE(p.cb.LogContains("skip patch file a.dll"));
+    EXPECT_TRUE(p.cb.LogContains("skip patch file e.dll"));
+    EXPECT_FALSE(p.cb.LogContains("skip patch file b.dll"));
+    // A skipped file is not backed up.
+    EXPECT_FALSE(kvtest::Exists(p.Bak("a.dll")));
+    EXPECT_TRUE(kvtest::Exists(p.Bak("b.dll")));
+}
+
+TEST(CopyFileGroupTo, FileVersionWithoutBuildNumberTurnsTheCheckOff)
+{
+    Package p;
+    p.PackageFile("FileGroup1\\a.dll", "hotfix");
+    ASSERT_TRUE(kvtest::CopyFixture("kvver_7_0_0_0.dll", p.Prod("a.dll")));
+    p.Script(std::string("[ProductInstall.CopyFileGroupTo]\r\nFileGroupCount=1\r\n") +
+             Group(1, "FileCount=1\r\nFile1=a.dll\r\n", "FileVersion=6.5\r\nFileMaintenanceNumber=100\r\n"));
+    CHFS_CopyFileGroupToSection s(&p.interp);
+    EXPECT_EQ(RunSection(p, s), 0);
+    EXPECT_EQ(kvtest::ReadFileOr(p.Prod("a.dll")), "hotfix");
+}
+
+TEST(CopyFileGroupTo, OnlyNewerCopiesAndTheSkipSummary)
+{
+    const std::string script = std::string("[ProductInstall.CopyFileGroupTo]\r\nFileGroupCount=1\r\n") +
+                               Group(1, "FileCount=2\r\nFile1=a.txt\r\nFile2=b.txt\r\n",
+                                     "OnCopyNewFile=KVHF_OnlyCopyAfterLastModifiedDate\r\n");
+    {
+        // Every installed file is at least as new: nothing copied, string 17.
+        Package p;
+        p.Script(script);
+        p.PackageFile("FileGroup1\\a.txt", "pkg a");
+        p.PackageFile("FileGroup1\\b.txt", "pkg b");
+        kvtest::SetWriteTime(p.pkg + "FileGroup1\\a.txt", 2010);
+        kvtest::SetWriteTime(p.pkg + "FileGroup1\\b.txt", 2010);
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.txt"), "installed a"));
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("b.txt"), "installed b"));
+        kvtest::SetWriteTime(p.Prod("a.txt"), 2010);  // the same time counts as not older
+        kvtest::SetWriteTime(p.Prod("b.txt"), 2020);
+        CHFS_CopyFileGroupToSection s(&p.interp);
+        EXPECT_EQ(RunSection(p, s), 0);
+        EXPECT_EQ(kvtest::ReadFileOr(p.Prod("a.txt")), "installed a");
+        EXPECT_EQ(kvtest::ReadFileOr(p.Prod("b.txt")), "installed b");
+        EXPECT_TRUE(Appended(p.cb, "\r\n\r\n" + LoadResString(IDS_FILES_UP_TO_DATE)));
+        EXPECT_FALSE(Appended(p.cb, "\r\n\r\n" + LoadResString(IDS_SOME_NOT_COPIED) + " "));
+    }
+    {
+        // One older installed file: it is copied, and the summary of 18 to 20.
+        Package p;
+        p.Script(script);
+        p.PackageFile("FileGroup1\\a.txt", "pkg a");
+        p.PackageFile("FileGroup1\\b.txt", "pkg b");
+        kvtest::SetWriteTime(p.pkg + "FileGroup1\\a.txt", 2010);
+        kvtest::SetWriteTime(p.pkg + "FileGroup1\\b.txt", 2010);
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.txt"), "installed a"));
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("b.txt"), "installed b"));
+        kvtest::SetWriteTime(p.Prod("a.txt"), 2000);
+        kvtest::SetWriteTime(p.Prod("b.txt"), 2020);
+        CHFS_CopyFileGroupToSection s(&p.interp);
+        EXPECT_EQ(RunSection(p, s), 0);
+        EXPECT_EQ(kvtest::ReadFileOr(p.Prod("a.txt")), "pkg a");
+        EXPECT_EQ(kvtest::ReadFileOr(p.Prod("b.txt")), "installed b");
+        EXPECT_FALSE(Appended(p.cb, "\r\n\r\n" + LoadResString(IDS_FILES_UP_TO_DATE)));
+        EXPECT_TRUE(Appended(p.cb, "\r\n\r\n" + LoadResString(IDS_SOME_NOT_COPIED) + " "));
+        EXPECT_TRUE(Appended(p.cb, "\r\n " + LoadResString(IDS_NEWER_TIMESTAMP)));
+        EXPECT_TRUE(Appended(p.cb, "\r\n " + LoadResString(IDS_HIGHER_BUILD)));
+    }
+}
+
+TEST(CopyFileGroupTo, WildcardMatchingNothingStopsTheRun)
+{
+    Package p;
+    p.Script(std::string("[ProductInstall.CopyFileGroupTo]\r\nFileGroupCount=2\r\n"
+                         "CustomizedErrorMessage=The patch files are incomplete.\r\n") +
+             Group(1, "FileCount=1\r\nFile1=bin\\*.nomatch\r\n") + Group(2, "FileCount=1\r\nFile1=a.dll\r\n"));
+    p.PackageFile("FileGroup1\\bin\\x.dll", "x");
+    p.PackageFile("FileGroup2\\a.dll", "a");
+    CHFS_CopyFileGroupToSection s(&p.interp);
+    EXPECT_EQ(RunSection(p, s), -1100);
+    EXPECT_EQ(s.GetExitCode(), -2302);
+    EXPECT_TRUE(p.cb.LogContains("[File not existed, patch stop: bin\\*.nomatch]")) << p.cb.LogText();
+    EXPECT_FALSE(kvtest::Exists(p.Prod("a.dll")));  // later groups stay untouched
+    ASSERT_EQ(p.cb.messages.size(), 1u);
+    EXPECT_EQ(p.cb.messages[0].first, "The patch files are incomplete.");
+    EXPECT_EQ(p.cb.messages[0].second, static_cast<UINT>(16));
+    EXPECT_EQ(p.interp.m_bErrorShown, 1);
+    EXPECT_TRUE(Appended(p.cb, "\r\n" + LoadResString(IDS_FAILURE) + ".\r\n"));
+    EXPECT_TRUE(p.cb.LogContains("[CHFS_CopyFileGroupToSection::Run(ProductInstall.CopyFileGroupTo)=-1100]"));
+}
+
+TEST(CopyFileGroupTo, FailureInTheLastGroupRollsTheOthersBackExactly)
+{
+    Package p;
+    p.Script(std::string("[ProductInstall.CopyFileGroupTo]\r\nFileGroupCount=3\r\n") +
+             Group(1, "FileCount=2\r\nFile1=one.dll\r\nFile2=lib\\*.dll\r\n") +
+             Group(2, "FileCount=1\r\nFile1=two.dll\r\n", "OnCopyFail=KVHF_CopyFailRemoveReadonly\r\n") +
+             Group(3, "FileCount=1\r\nFile1=missing.dll\r\n"));
+    p.PackageFile("FileGroup1\\one.dll", "new one");
+    p.PackageFile("FileGroup1\\lib\\l1.dll", "new l1");
+    p.PackageFile("FileGroup1\\lib\\l2.dll", "new l2");
+    p.PackageFile("FileGroup2\\two.dll", "new two");
+    const char* const installed[] = {"one.dll", "lib\\l1.dll", "lib\\l2.dll", "two.dll"};
+    std::vector<kvtest::FileState> before;
+    WORD year = 1999;
+    for (const char* f : installed) {
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod(f), std::string("installed ") + f));
+        kvtest::SetWriteTime(p.Prod(f), year++);
+    }
+    ::SetFileAttributesA(p.Prod("two.dll").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+    for (const char* f : installed)
+        before.push_back(StateOf(p.Prod(f)));
+
+    CHFS_CopyFileGroupToSection s(&p.interp);
+    EXPECT_EQ(RunSection(p, s), -1100);
+    EXPECT_EQ(s.GetExitCode(), -2302);
+    EXPECT_EQ(kvtest::ReadFileOr(p.Prod("two.dll")), "new two");
+    EXPECT_EQ(kvtest::ReadFileOr(p.Prod("lib\\l2.dll")), "new l2");
+    EXPECT_EQ(p.list.Size(), 3u);
+
+    EXPECT_EQ(RollbackSection(p, s), 0);
+    for (size_t i = 0; i < before.size(); ++i)
+        EXPECT_TRUE(StateOf(p.Prod(installed[i])) == before[i]) << installed[i];
+    std::string log = p.cb.LogText();
+    size_t g3 = log.find("ROLLBACK [Group 3 : FileGroup3]");
+    size_t g2 = log.find("ROLLBACK [Group 2 : FileGroup2]");
+    size_t g1 = log.find("ROLLBACK [Group 1 : FileGroup1]");
+    ASSERT_NE(g1, std::string::npos);
+    EXPECT_LT(g3, g2);
+    EXPECT_LT(g2, g1);
+    EXPECT_TRUE(p.cb.LogContains("[File not existed, skip it: missing.dll]"));
+    EXPECT_FALSE(kvtest::Exists(p.Bak("two.dll")));
+    EXPECT_FALSE(kvtest::Exists(p.Bak("lib\\l1.dll")));
+    EXPECT_EQ(p.list.Size(), 0u);
+}
+
+TEST(CopyFileGroupTo, StartCountPicksTheGroups)
+{
+    Package p;
+    p.Script(std::string("[ProductInstall.CopyFileGroupTo]\r\nFileGroupCount=1\r\nFileGroupStartCount=2\r\n") +
+             Group(1, "FileCount=1\r\nFile1=g1.txt\r\n") + Group(2, "FileCount=1\r\nFile1=g2.txt\r\n"));
+    p.PackageFile("FileGroup1\\g1.txt", "1");
+    p.PackageFile("FileGroup2\\g2.txt", "2");
+    CHFS_CopyFileGroupToSection s(&p.interp);
+    EXPECT_EQ(RunSection(p, s), 0);
+    EXPECT_FALSE(kvtest::Exists(p.Prod("g1.txt")));
+    EXPECT_TRUE(kvtest::Exists(p.Prod("g2.txt")));
+    ASSERT_EQ(p.list.Size(), 1u);
+    EXPECT_EQ(p.list.Items()[0].nItemIndex, 2);
+}
+
+TEST(CopyFileGroupTo, ReadOnlyTargetNeedsTheRemoveReadonlyPolicy)
+{
+    for (bool policy : {false, true}) {
+        Package p;
+        p.Script(std::string("[ProductInstall.CopyFileGroupTo]\r\nFileGroupCount=1\r\n") +
+                 Group(1, "FileCount=1\r\nFile1=ro.dll\r\n",
+                       policy ? "OnCopyFail=KVHF_CopyFailRemoveReadonly\r\n" : ""));
+        p.PackageFile("FileGroup1\\ro.dll", "new");
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("ro.dll"), "old"));
+        ::SetFileAttributesA(p.Prod("ro.dll").c_str(), FILE_ATTRIBUTE_READONLY);
+        CHFS_CopyFileGroupToSection s(&p.interp);
+        if (policy) {
+            EXPECT_EQ(RunSection(p, s), 0);
+            EXPECT_EQ(kvtest::ReadFileOr(p.Prod("ro.dll")), "new");
+        } else {
+            EXPECT_EQ(RunSection(p, s), -1100);
+            EXPECT_EQ(s.GetExitCode(), -2300);
+            EXPECT_EQ(kvtest::ReadFileOr(p.Prod("ro.dll")), "old");
+            EXPECT_TRUE(p.cb.LogContains("[ro.dll : " + p.pkg + "FileGroup1\\ro.dll->" + p.Prod("ro.dll") + " fail]"))
+                << p.cb.LogText();
+        }
+        std::vector<std::string> safety;
+        FindFiles(safety, p.prod, "$B$_*", false);
+        EXPECT_TRUE(safety.empty());
+    }
+}
+
+TEST(CopyFileGroupTo, LockedTargetIsStagedForTheNextStart)
+{
+    Package p;
+    p.Script(std::string("[ProductInstall.CopyFileGroupTo]\r\nFileGroupCount=1\r\n") +
+             Group(1, "FileCount=1\r\nFile1=busy.dll\r\n", "OnCopyFail=KVHF_CopyFailReboot\r\n"));
+    p.PackageFile("FileGroup1\\busy.dll", "new");
+    ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("busy.dll"), "old"));
+    {
+        kvtest::CLocker lock(p.Prod("busy.dll"));
+        ASSERT_TRUE(lock.Locked());
+        CHFS_CopyFileGroupToSection s(&p.interp);
+        EXPECT_EQ(RunSection(p, s), 0);
+        EXPECT_EQ(s.GetExitCode(), -2000);
+    }
+    EXPECT_EQ(p.interp.GetSymbol("NEED_REBOOT"), "TRUE");
+    std::vector<std::string> staged, safety;
+    FindFiles(staged, p.prod, "_KV*.tmp", false);
+    FindFiles(safety, p.prod, "$B$_*", false);
+    EXPECT_EQ(staged.size(), 1u);
+    EXPECT_TRUE(safety.empty());
+    EXPECT_EQ(kvtest::ReadFileOr(p.Prod("busy.dll")), "old");
+    kvtest::ForgetPendingRenamesIn(p.prod);
+}
