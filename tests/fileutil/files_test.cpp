@@ -120,6 +120,7 @@ TEST(CopyFileKeepTime, CopiesBytesTimesAndAttributes)
 {
     kvtest::TempDir dir("copy");
     LogSink sink;
+    sink.cb.logLines.clear();
     // Around the 16383-byte block: empty, one exact block, several blocks.
     for (size_t size : {size_t(0), size_t(1), size_t(0x3FFF), size_t(0x3FFF * 3 + 5)}) {
         std::string src = dir / "src.bin", dst = dir / "dst.bin";
