@@ -445,21 +445,27 @@ int CopyFileKeepTime(const std::string& source, const std::string& destination, 
             break;
         }
     }
+    // The times go onto the handle that wrote the bytes (an explicitly set
+    // time is not overwritten when that handle closes); opening the file a
+    // second time for it costs as much as the copy of a small file. Only when
+    // that fails is the file reopened for the purpose.
+    bool timesSet = result == KVCOPY_OK && ::SetFileTime(out.Get(), &created, &accessed, &written);
     out.Close();
     in.Close();
     if (result != KVCOPY_OK)
         return result;
 
-    CHandle times(::CreateFileA(destination.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!times) {
-        DWORD err = ::GetLastError();
-        if (logSink)
-            logSink->Log("Open file for set date/time Failed,last error:[%lu]", err);
-        return KVCOPY_SET_TIME_FAILED;
+    if (!timesSet) {
+        CHandle times(::CreateFileA(destination.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!times) {
+            DWORD err = ::GetLastError();
+            if (logSink)
+                logSink->Log("Open file for set date/time Failed,last error:[%lu]", err);
+            return KVCOPY_SET_TIME_FAILED;
+        }
+        ::SetFileTime(times.Get(), &created, &accessed, &written);
     }
-    ::SetFileTime(times.Get(), &created, &accessed, &written);
-    times.Close();
     if (sourceAttrs != INVALID_FILE_ATTRIBUTES)
         ::SetFileAttributesA(destination.c_str(), sourceAttrs);
     return KVCOPY_OK;
