@@ -175,6 +175,8 @@ void CWorld::WritePackage(const Options& opt)
     s += "[ProductRemove.ReplaceSymbolsInFile.Report]\r\nFileCount=1\r\n"
          "File1.Source=%PKG%\\templates\\report.tpl\r\nFile1.Output=%PKG%\\report.txt\r\n";
     kvtest::WriteFileBytes(pkg + "\\setup.ini", s);
+    if (opt.readOnlyScript)
+        ::SetFileAttributesA((pkg + "\\setup.ini").c_str(), FILE_ATTRIBUTE_READONLY);
     kvtest::CreateTree(pkg + "\\uninstall");
 }
 

@@ -80,6 +80,25 @@ TEST(RoundTrip, UninstallEntryRestoresTheMachine)
     EXPECT_NE(std::string::npos, text.find("Delete Install record file!"));
 }
 
+TEST(RoundTrip, ReadOnlyScriptStillLeavesAUsableRecord)
+{
+    // The record starts as a copy of the script, attributes included; the
+    // symbols and items must still get into it.
+    Options opt;
+    opt.readOnlyScript = true;
+    CWorld w("rdonly", opt);
+    kvtest::SnapshotState before = w.Capture();
+    kvtest::ProcessResult inst = w.Install();
+    ASSERT_EQ(0, kvtest::Signed(inst.exitCode)) << Describe(inst);
+    char buf[64];
+    ::GetPrivateProfileStringA("REC_0", "TotalCount", "", buf, sizeof buf, w.RecordFile().c_str());
+    EXPECT_STRNE("", buf);
+    rt::CLogTail log;
+    kvtest::ProcessResult rem = w.RunCommand(w.UninstallString() + " /S /G");
+    EXPECT_EQ(0, kvtest::Signed(rem.exitCode)) << Describe(rem);
+    EXPECT_EQ("", kvtest::DiffSnapshots(before, w.Capture(), w.Traces())) << log.Text();
+}
+
 TEST(RoundTrip, KeptRecordReplaysTheSameItemsAgain)
 {
     Options opt;
