@@ -141,7 +141,10 @@ TEST(RoundTrip, FailureAtEveryFileRollsBackExactly)
             r = w.Install();
         }
         ASSERT_TRUE(r.started);
-        EXPECT_EQ(-2301, kvtest::Signed(r.exitCode)) << Describe(r) << "\n" << log.Text();
+        // A held target fails its backup (-2301) or, where the backup takes
+        // the unreadable file for a missing one, its copy (-2300).
+        int code = kvtest::Signed(r.exitCode);
+        EXPECT_TRUE(code == -2301 || code == -2300) << Describe(r) << "\n" << log.Text();
         EXPECT_EQ("", kvtest::DiffSnapshots(before, w.Capture(), w.Traces())) << log.Text();
         EXPECT_FALSE(kvtest::Exists(w.RecordFile()));
         EXPECT_EQ("", w.UninstallString());
