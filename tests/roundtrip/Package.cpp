@@ -124,7 +124,7 @@ void CWorld::WritePackage(const Options& opt)
          "Platform=x64\r\nPatchDescription=Round trip patch " + m_patchID + "\r\nTimeOutSecond=600\r\n\r\n";
     s += "[ProductInstall.Symbols]\r\nPKG=" + pkg + "\r\nPRODUCT=" + Product() + "\r\nBACKUP=" + Backup() +
          "\r\nSAVED=" + Saved() + "\r\nRecordFile=" + RecordFile() +
-         "\r\nSTAMP=before\r\nOLDV=\"%PRODUCT%\\old\"\r\n\r\n";
+         "\r\nSTAMP=before\r\nOLDV=\"%PRODUCT%\\old\"\r\nLITERAL=\"%PRODUCT%\\lit\"\r\n\r\n";
     s += "[ProductInstall.Main]\r\n";
     if (opt.withRecord)
         s += "InstallRecordFile=%RecordFile%\r\n";

@@ -76,6 +76,13 @@ TEST(RoundTrip, UninstallEntryRestoresTheMachine)
     size_t undo = text.find("CHFS_UpdateSymbolsSection::Rollback(");
     ASSERT_NE(std::string::npos, undo) << text;
     EXPECT_NE(std::string::npos, text.find("'OLDV'='%PRODUCT%\\old'", undo)) << text.substr(undo, 2000);
+    // A symbol kept literal during the install (quoted in its section) is
+    // restored from the record as that same text, not expanded on the way.
+    size_t replay = text.find("CHFS_RollbackSection::Run(");
+    size_t last = text.rfind("'LITERAL'='", replay);
+    ASSERT_NE(std::string::npos, last);
+    const std::string literal = "'LITERAL'='%PRODUCT%\\lit'";
+    EXPECT_EQ(0, text.compare(last, literal.size(), literal)) << text.substr(last, 200);
     EXPECT_NE(std::string::npos, text.find("KVHF_CMD_ROLLBACK_SUCCESS"));
     EXPECT_NE(std::string::npos, text.find("Delete Install record file!"));
 }
