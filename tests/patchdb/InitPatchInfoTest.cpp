@@ -130,5 +130,5 @@ TEST_F(InitPatchInfoTest, UnwritableDatabaseStopsTheStart)
     std::string bad = dir / "blocker\\db.ini";
     WriteDBPath(&bad);
     EXPECT_EQ(Init(Keys("2.0", "600")), -1);
-    EXPECT_TRUE(cb.LogContains("Update Patch DB: Get DB file error"));
+    EXPECT_TRUE(cb.LogContains("[Create dir fail: " + (dir / "blocker") + "]"));
 }
