@@ -75,6 +75,9 @@ int CopyFileWithFailPolicy(CHFS_Interpreter* pInterpreter, const std::string& so
     if (p)
         p->Log("[OnCopyFail: (bRemoveReadOnly:%d, bReboot:%d)]", removeReadOnly ? 1 : 0, reboot ? 1 : 0);
 
+    // Attributes the read-only step took away; put back when the file could
+    // not be replaced after all, so that a failed copy leaves it as it was.
+    DWORD clearedFrom = INVALID_FILE_ATTRIBUTES;
     if (removeReadOnly) {
         DWORD attrs = ::GetFileAttributesA(destination.c_str());
         if (p)
@@ -83,6 +86,7 @@ int CopyFileWithFailPolicy(CHFS_Interpreter* pInterpreter, const std::string& so
         if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY)) {
             DWORD cleared = attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
             if (::SetFileAttributesA(destination.c_str(), cleared)) {
+                clearedFrom = attrs;
                 r = CopyFileSafe(p, source, destination);
                 if (p)
                     p->Log("[OnCopyFail] RemoveReadOnly on File (%s) and retried Copy returns (%d)",
@@ -95,8 +99,16 @@ int CopyFileWithFailPolicy(CHFS_Interpreter* pInterpreter, const std::string& so
             }
         }
     }
-    if (r == KVCOPY_OK || !reboot)
+    auto restoreAttributes = [&]() {
+        if (clearedFrom != INVALID_FILE_ATTRIBUTES)
+            ::SetFileAttributesA(destination.c_str(), clearedFrom);
+    };
+    if (r == KVCOPY_OK)
         return r;
+    if (!reboot) {
+        restoreAttributes();
+        return r;
+    }
 
     std::string folder = GetFolderPart(destination);
     char buffer[MAX_PATH] = {0};
@@ -113,6 +125,7 @@ int CopyFileWithFailPolicy(CHFS_Interpreter* pInterpreter, const std::string& so
         // still holds the old file.
         if (!staged.empty())
             DeleteEvenReadOnly(staged);
+        restoreAttributes();
         return r;
     }
 
