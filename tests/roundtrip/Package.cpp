@@ -68,6 +68,14 @@ CWorld::~CWorld()
 
 std::string CWorld::UninstallKey() const { return kUninstallRoot + m_patchID; }
 
+void CWorld::ResetProduct()
+{
+    kvtest::RemoveTree(Product());
+    kvtest::RemoveTree(Backup());
+    kvtest::RemoveTree(Saved());
+    LayOutProduct();
+}
+
 void CWorld::LayOutProduct()
 {
     // Distinct, old times and a read-only file: a restore that loses bytes,

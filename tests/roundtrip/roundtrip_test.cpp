@@ -136,10 +136,11 @@ TEST(RoundTrip, FailureAtEveryFileRollsBackExactly)
     Options opt;
     opt.withNewFiles = false;
     CWorld w("sweep", opt);
-    kvtest::SnapshotState before = w.Capture();
     const std::vector<std::string>& files = w.ReplacedFiles();
     for (size_t k = 0; k < files.size(); ++k) {
         SCOPED_TRACE("held file " + files[k]);
+        w.ResetProduct();
+        kvtest::SnapshotState before = w.Capture();
         rt::CLogTail log;
         kvtest::ProcessResult r;
         {
