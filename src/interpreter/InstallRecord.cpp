@@ -151,8 +151,7 @@ int ToInt(const std::string& text)
 {
     // Leading decimal digits like the C library's conversion, clamped so a
     // corrupt count cannot wrap.
-    char* end = nullptr;
-    long long v = std::strtoll(text.c_str(), &end, 10);
+    long long v = std::strtoll(text.c_str(), nullptr, 10);
     if (v > INT_MAX)
         return INT_MAX;
     if (v < INT_MIN)
