@@ -40,6 +40,21 @@ public:
     // Attaches to the parent's console for /E (log lines as in the design).
     void AttachParentConsole();
 
+    // ---- start-up steps, one each, so they can be checked on their own.
+    // Single-instance guard; FALSE when another copy runs and /I is absent.
+    BOOL TakeSingleInstanceGuard();
+    // "c:\Korvex.log" when it can be opened for appending (not probed with
+    // /M), else the temporary folder's "Korvex.log".
+    std::string ChooseLogPath() const;
+    // The /P handshake; 0 when the event was found and set.
+    int AnswerZenta();
+    // 0 unless a /U: record file is named and missing; then the error has
+    // been logged and printed.
+    int CheckRecordFile();
+    // A start-up line: through the interpreter's time-stamped Log once it
+    // exists, else straight through the callback. Program formats only.
+    void StartupLog(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
     int m_bZenta;
     int m_bSilent;
     int m_bTrace;
@@ -62,7 +77,12 @@ public:
     HWND m_hMainWnd;          // the application's main window; null in a silent run
     std::string m_strLogPath;
     HANDLE m_hMutex;
+    HANDLE m_hZentaEvent;     // kept open for the life of the process
 };
+
+// Handler of console control events while attached for /E: lets go of the
+// console so that closing it does not take the installer down with it.
+BOOL WINAPI KorvexConsoleCtrlHandler(DWORD ctrlType);
 
 // The one application object of the process.
 CKorvexApp* GetKorvexApp();

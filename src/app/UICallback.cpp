@@ -1,10 +1,67 @@
-// STUB(issue 2): replaced by the callbacks.
+// The two user-interaction callbacks and the log-line writer they share.
 #include "app/UICallback.h"
+
+#include <fcntl.h>
+#include <io.h>
 #include <cstdio>
 
-int KorvexWriteLogLine(const std::string& path, const std::string& text)
-{ FILE* f = fopen(path.c_str(), "a+t"); if (!f) return -1; fputs(text.c_str(), f); fputs("\n", f); fclose(f); return 0; }
-CSilentCallback::CSilentCallback(const std::string& p) : m_strLogPath(p) {}
+#include "app/KorvexApp.h"
+#include "app/StringTable.h"
+
+int KorvexWriteLogLine(const std::string& logPath, const std::string& text)
+{
+    if (GetKorvexApp()->m_bNoLog)
+        return 0;
+
+    // The file is opened per line and shared both ways, so that a log viewer
+    // (or another copy started with /I) holding it open for reading and
+    // writing does not cost us the line; the C runtime's own open would
+    // refuse a file another process holds with write access.
+    HANDLE h = ::CreateFileA(logPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return -1;
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_APPEND | _O_TEXT);
+    if (fd == -1) {
+        ::CloseHandle(h);
+        return -1;
+    }
+    // From here on the stream owns the descriptor and the descriptor the handle.
+    FILE* f = _fdopen(fd, "at");
+    if (!f) {
+        _close(fd);
+        return -1;
+    }
+    // Text mode turns every "\n" into CR LF on the way out.
+    bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
+    ok = fputc('\n', f) != EOF && ok;
+    ok = fflush(f) == 0 && ok;
+    ok = fclose(f) == 0 && ok;
+    return ok ? 0 : -1;
+}
+
+std::string ReplaceNewlineMarks(const std::string& text)
+{
+    static const std::string kMark = "__NEWLINE__";
+    std::string out;
+    out.reserve(text.size());
+    size_t from = 0;
+    for (;;) {
+        size_t at = text.find(kMark, from);
+        if (at == std::string::npos) {
+            out.append(text, from, std::string::npos);
+            return out;
+        }
+        out.append(text, from, at - from);
+        out += "\r\n";
+        from = at + kMark.size();
+    }
+}
+
+// ------------------------------------------------------------ CSilentCallback
+
+CSilentCallback::CSilentCallback(const std::string& logPath) : m_strLogPath(logPath) {}
+
 int CSilentCallback::SetProgress(int, int) { return 0; }
 int CSilentCallback::SetTaskText(const std::string&, int) { return 0; }
 int CSilentCallback::AppendDetail(const std::string&, int) { return 0; }
@@ -12,15 +69,94 @@ int CSilentCallback::SetDescription(const std::string&) { return 0; }
 int CSilentCallback::SetReadme(const std::string&) { return 0; }
 int CSilentCallback::SetLicense(const std::string&) { return 0; }
 int CSilentCallback::SetLicenseTitle(const std::string&) { return 0; }
-int CSilentCallback::WriteLog(const std::string& t) { return KorvexWriteLogLine(m_strLogPath, t); }
+int CSilentCallback::WriteLog(const std::string& text) { return KorvexWriteLogLine(m_strLogPath, text); }
+// Nobody is there to answer: 0 makes every question count as not answered Yes.
 int CSilentCallback::ShowMessage(const std::string&, UINT) { return 0; }
-CUICallback::CUICallback(const std::string& p) : m_strLogPath(p) {}
-int CUICallback::SetProgress(int, int) { return 0; }
-int CUICallback::SetTaskText(const std::string&, int) { return 0; }
-int CUICallback::AppendDetail(const std::string&, int) { return 0; }
-int CUICallback::SetDescription(const std::string&) { return 0; }
-int CUICallback::SetReadme(const std::string&) { return 0; }
-int CUICallback::SetLicense(const std::string&) { return 0; }
-int CUICallback::SetLicenseTitle(const std::string&) { return 0; }
-int CUICallback::WriteLog(const std::string& t) { return KorvexWriteLogLine(m_strLogPath, t); }
-int CUICallback::ShowMessage(const std::string&, UINT) { return 0; }
+
+// ---------------------------------------------------------------- CUICallback
+
+CUICallback::CUICallback(const std::string& logPath) : m_strLogPath(logPath)
+{
+    // The detail box collects every step's lines; reserving up front keeps a
+    // long run from reallocating the text over and over.
+    m_strDetail.reserve(10240);
+}
+
+std::string CUICallback::WithRollbackPrefix(const std::string& text, int rollback)
+{
+    if (rollback != 1)
+        return text;
+    return LoadResString(IDS_RESTORE_PREFIX) + text;
+}
+
+int CUICallback::SetProgress(int, int)
+{
+    // Moves the progress dialog's bar (range taken as a 16-bit value) once
+    // that dialog exists; until then there is no bar to move.
+    return 0;
+}
+
+int CUICallback::SetTaskText(const std::string& text, int rollback)
+{
+    std::string line = WithRollbackPrefix(text, rollback);
+    // The task line of the progress dialog is updated here once that dialog
+    // exists; the log gets the text either way.
+    WriteLog(line);
+    return 0;
+}
+
+int CUICallback::AppendDetail(const std::string& text, int rollback)
+{
+    std::string line = WithRollbackPrefix(text, rollback);
+    m_strDetail += line;
+    WriteLog(line);
+    // Showing the whole detail text in the progress dialog's detail box and
+    // scrolling it to the newest line follows with that dialog.
+    return 0;
+}
+
+int CUICallback::SetDescription(const std::string& text)
+{
+    m_strDescription = text;
+    return 0;
+}
+
+int CUICallback::SetReadme(const std::string& text)
+{
+    m_strReadme = text;
+    return 0;
+}
+
+int CUICallback::SetLicense(const std::string& text)
+{
+    m_strLicense = text;
+    return 0;
+}
+
+int CUICallback::SetLicenseTitle(const std::string& text)
+{
+    m_strLicenseTitle = text;
+    return 0;
+}
+
+int CUICallback::WriteLog(const std::string& text) { return KorvexWriteLogLine(m_strLogPath, text); }
+
+int CUICallback::ShowMessage(const std::string& text, UINT type)
+{
+    CKorvexApp* app = GetKorvexApp();
+    if (app->m_bSilent || !app->m_hMainWnd)
+        return 0;
+
+    std::string shown = ReplaceNewlineMarks(text);
+    // The texts are ANSI; the message box is asked for in UTF-16 so that the
+    // caption from the resources keeps its Chinese characters whatever the
+    // ANSI code page.
+    std::wstring wtext;
+    int n = ::MultiByteToWideChar(CP_ACP, 0, shown.data(), static_cast<int>(shown.size()), nullptr, 0);
+    if (n > 0) {
+        wtext.resize(static_cast<size_t>(n));
+        ::MultiByteToWideChar(CP_ACP, 0, shown.data(), static_cast<int>(shown.size()), &wtext[0], n);
+    }
+    std::wstring caption = LoadResStringW(IDS_CAPTION);
+    return ::MessageBoxW(app->m_hMainWnd, wtext.c_str(), caption.c_str(), type);
+}

@@ -23,6 +23,9 @@ public:
 // opened. Writes nothing and returns 0 with /M.
 int KorvexWriteLogLine(const std::string& logPath, const std::string& text);
 
+// Message-box text: every "__NEWLINE__" becomes CR LF.
+std::string ReplaceNewlineMarks(const std::string& text);
+
 // Silent run: only the log is written; every other request answers 0.
 class CSilentCallback : public CHFS_UICallback {
 public:
@@ -58,8 +61,21 @@ public:
     int ShowMessage(const std::string& text, UINT type) override;
     const std::string& GetLogPath() const { return m_strLogPath; }
     const std::string& GetDetailText() const { return m_strDetail; }
+    // The texts handed over before the dialogs open; the welcome and
+    // agreement dialogs take them from here when they initialise.
+    const std::string& GetDescription() const { return m_strDescription; }
+    const std::string& GetReadme() const { return m_strReadme; }
+    const std::string& GetLicense() const { return m_strLicense; }
+    const std::string& GetLicenseTitle() const { return m_strLicenseTitle; }
 
 protected:
+    // The rollback prefix in front of a task or detail text when asked for.
+    static std::string WithRollbackPrefix(const std::string& text, int rollback);
+
     std::string m_strLogPath;
     std::string m_strDetail;
+    std::string m_strDescription;
+    std::string m_strReadme;
+    std::string m_strLicense;
+    std::string m_strLicenseTitle;
 };

@@ -1,5 +1,256 @@
-// STUB(issue 6): replaced by the install record.
+// The install record: the undo items of a finished installation, kept as
+// REC_%d sections of the record file so that a later removal run can replay
+// them.
+//
+// A parameter is read back raw, never through symbol expansion: what the
+// handlers stored is already the final text (a saved registry or INI value
+// such as %TEMP%\old must come back as written, not as the current TEMP).
+//
+// Texts the profile format cannot carry unchanged (line breaks and other
+// control bytes, bytes outside plain ASCII, blanks at either end, enclosing
+// quotes, the missing-key marker itself) are stored behind a marker and
+// escaped. Values without the marker read exactly as they always did, so
+// records written before the marker existed load unchanged.
+#include <windows.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/KorvexApp.h"
+#include "interpreter/Interpreter.h"
 #include "interpreter/ItemList.h"
 
-int CHFS_ItemList::SaveRecord(const std::string&) { return -1; }
-int CHFS_ItemList::LoadRecord(const std::string&) { return -1; }
+namespace {
+
+const char kMarker[] = "~KVESC~";
+const size_t kMarkerLen = sizeof(kMarker) - 1;
+
+CHFS_Interpreter* Interp()
+{
+    CKorvexApp* app = GetKorvexApp();
+    return app ? app->m_pInterpreter : nullptr;
+}
+
+bool StartsWithMarker(const std::string& v) { return v.compare(0, kMarkerLen, kMarker) == 0; }
+
+bool IsQuote(char c) { return c == '"' || c == '\''; }
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool NeedsEscape(const std::string& v)
+{
+    if (v.empty())
+        return false;
+    if (v == KORVEX_MISSING || StartsWithMarker(v))
+        return true;
+    // The profile reader strips blanks at both ends and one pair of enclosing
+    // quotes; a quote at either end alone is escaped too, since readers differ
+    // in how they pair them.
+    if (IsBlank(v.front()) || IsBlank(v.back()) || IsQuote(v.front()) || IsQuote(v.back()))
+        return true;
+    for (unsigned char c : v)
+        if (c < 0x20 || c >= 0x7F)
+            return true;
+    return false;
+}
+
+std::string Escape(const std::string& v)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out(kMarker);
+    out.reserve(kMarkerLen + v.size() * 2);
+    for (unsigned char c : v) {
+        // Everything the reader might touch becomes \xHH: blanks (the ends get
+        // trimmed), quotes (the ends get stripped), control and 8-bit bytes
+        // (line structure, code-page conversion); the backslash escapes itself.
+        if (c > 0x20 && c < 0x7F && c != '"' && c != '\'' && c != '\\') {
+            out += static_cast<char>(c);
+        } else if (c == '\\') {
+            out += "\\\\";
+        } else {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 0x0F];
+        }
+    }
+    return out;
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// false when the text after the marker is not a valid escape sequence.
+bool Unescape(const std::string& stored, std::string& value)
+{
+    value.clear();
+    if (!StartsWithMarker(stored))
+        return false;
+    for (size_t i = kMarkerLen; i < stored.size(); ++i) {
+        char c = stored[i];
+        if (c != '\\') {
+            value += c;
+            continue;
+        }
+        if (i + 1 >= stored.size())
+            return false;
+        char n = stored[i + 1];
+        if (n == '\\') {
+            value += '\\';
+            i += 1;
+        } else if (n == 'x' && i + 3 < stored.size() && HexDigit(stored[i + 2]) >= 0 &&
+                   HexDigit(stored[i + 3]) >= 0) {
+            value += static_cast<char>(HexDigit(stored[i + 2]) * 16 + HexDigit(stored[i + 3]));
+            i += 3;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The whole stored value, however long: the record must not cut what a
+// handler saved. Returns false for a missing key.
+bool ReadRaw(const std::string& file, const std::string& section, const std::string& key, std::string& value)
+{
+    // A default that no stored text can equal after the reader's trimming
+    // tells a missing key from one stored as the marker text.
+    static const char kAbsent[] = "\x01\x02kv-absent\x02\x01";
+    std::string buf(4096, '\0');
+    for (;;) {
+        DWORD n = ::GetPrivateProfileStringA(section.c_str(), key.c_str(), kAbsent, &buf[0],
+                                             static_cast<DWORD>(buf.size()), file.c_str());
+        if (n + 1 < buf.size() || buf.size() >= (1u << 24)) {
+            buf.resize(n);
+            break;
+        }
+        buf.assign(buf.size() * 4, '\0');
+    }
+    if (buf == kAbsent)
+        return false;
+    value = buf;
+    return true;
+}
+
+bool SectionPresent(const std::string& file, const std::string& section)
+{
+    char buf[16];
+    return ::GetPrivateProfileSectionA(section.c_str(), buf, sizeof buf, file.c_str()) > 0;
+}
+
+int ToInt(const std::string& text)
+{
+    // Leading decimal digits like the C library's conversion, clamped so a
+    // corrupt count cannot wrap.
+    char* end = nullptr;
+    long long v = std::strtoll(text.c_str(), &end, 10);
+    if (v > INT_MAX)
+        return INT_MAX;
+    if (v < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(v);
+}
+
+std::string RecSection(size_t i)
+{
+    char buf[32];
+    snprintf(buf, sizeof buf, "REC_%u", static_cast<unsigned>(i));
+    return buf;
+}
+
+}  // namespace
+
+int CHFS_ItemList::SaveRecord(const std::string& file)
+{
+    CHFS_Interpreter* p = Interp();
+    if (!p)
+        return -1;
+    int failed = 0;
+    char num[32];
+    snprintf(num, sizeof num, "%u", static_cast<unsigned>(m_items.size()));
+    if (p->SetINIVariable(file, "REC_0", "TotalCount", num) != 0)
+        failed = 1;
+    for (size_t i = 0; i < m_items.size(); ++i) {
+        const CHFS_RecordItem& it = m_items[i];
+        std::string sec = RecSection(i + 1);
+        snprintf(num, sizeof num, "%d", it.nStep);
+        if (p->SetINIVariable(file, sec, "SectionIndex", num) != 0)
+            failed = 1;
+        snprintf(num, sizeof num, "%d", it.nItemIndex);
+        if (p->SetINIVariable(file, sec, "ItemIndex", num) != 0)
+            failed = 1;
+        const std::string* params[3] = {&it.strParam1, &it.strParam2, &it.strParam3};
+        static const char* keys[3] = {"Param1", "Param2", "Param3"};
+        for (int k = 0; k < 3; ++k) {
+            const std::string& v = *params[k];
+            if (p->SetINIVariable(file, sec, keys[k], NeedsEscape(v) ? Escape(v) : v) != 0)
+                failed = 1;
+        }
+    }
+    if (failed) {
+        // The writer has logged each failed key; a record with holes would
+        // restore wrong values later, so the caller must know.
+        p->Log("*** Runtime error: CHFS_ItemList::SaveRecord('%s') could not write every item!", file.c_str());
+        return -2;
+    }
+    return 0;
+}
+
+int CHFS_ItemList::LoadRecord(const std::string& file)
+{
+    CHFS_Interpreter* p = Interp();
+    if (!p)
+        return -1;
+    int total = ToInt(p->ReadItem("TotalCount", "REC_0", true, file));
+    // Items are decoded into a side list first: a record that turns out to be
+    // damaged must load nothing rather than undo with half its data.
+    std::vector<CHFS_RecordItem> loaded;
+    size_t room = m_items.size() < MAX_ITEMS ? MAX_ITEMS - m_items.size() : 0;
+    for (int i = 1; i <= total && loaded.size() < room; ++i) {
+        std::string sec = RecSection(static_cast<size_t>(i));
+        if (!SectionPresent(file, sec)) {
+            // The count promises more than the file holds: a record cut short
+            // (a failed write, a damaged copy) is not replayed in part.
+            p->Log("*** Runtime error: CHFS_ItemList::LoadRecord('%s') section '%s' of %d is missing, nothing "
+                   "loaded!",
+                   file.c_str(), sec.c_str(), total);
+            return -2;
+        }
+        CHFS_RecordItem item;
+        item.nStep = ToInt(p->ReadItem("SectionIndex", sec, true, file));
+        item.nItemIndex = ToInt(p->ReadItem("ItemIndex", sec, true, file));
+        std::string* params[3] = {&item.strParam1, &item.strParam2, &item.strParam3};
+        static const char* keys[3] = {"Param1", "Param2", "Param3"};
+        for (int k = 0; k < 3; ++k) {
+            p->Log("Read item from file '%s'!", file.c_str());
+            std::string raw;
+            if (!ReadRaw(file, sec, keys[k], raw) || raw == KORVEX_MISSING)
+                continue;  // missing reads as empty, as it always has
+            if (StartsWithMarker(raw)) {
+                if (!Unescape(raw, *params[k])) {
+                    p->Log("*** Runtime error: CHFS_ItemList::LoadRecord('%s') damaged value of '%s' in section "
+                           "'%s', nothing loaded!",
+                           file.c_str(), keys[k], sec.c_str());
+                    return -2;
+                }
+            } else {
+                *params[k] = raw;
+            }
+        }
+        loaded.push_back(item);
+    }
+    for (const CHFS_RecordItem& it : loaded) {
+        SetStep(it.nStep);
+        AddItem(it.nItemIndex, it.strParam1, it.strParam2, it.strParam3);
+    }
+    return 0;
+}

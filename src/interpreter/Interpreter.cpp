@@ -1,18 +1,276 @@
-// STUB(issue 4): replaced by the interpreter lifecycle.
 #include "interpreter/Interpreter.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "app/KorvexApp.h"
+#include "app/StringTable.h"
 #include "app/UICallback.h"
+#include "interpreter/ItemList.h"
+#include "interpreter/MainSection.h"
+#include "symbols/Builtins.h"
+#include "util/FileUtil.h"
+#include "util/WinHandles.h"
+
+namespace {
+
+// The whole file as 8-bit text, unchanged; empty when it can't be read.
+std::string ReadWholeTextFile(const std::string& path)
+{
+    CHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return std::string();
+    std::string text;
+    char buffer[8192];
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr))
+            return std::string();
+        if (got == 0)
+            break;
+        text.append(buffer, got);
+    }
+    return text;
+}
+
+std::string ModuleFolder()
+{
+    char path[2048 + 1] = {0};
+    DWORD n = ::GetModuleFileNameA(nullptr, path, 2048);
+    if (n == 0 || n > 2048)
+        return ".\\";
+    std::string full(path, n);
+    size_t slash = full.find_last_of('\\');
+    if (slash == std::string::npos)
+        return ".\\";
+    return full.substr(0, slash + 1);
+}
+
+std::string TimeStampText()
+{
+    return GetDateString() + ":" + GetTimeString();
+}
+
+}  // namespace
 
 CHFS_Interpreter::CHFS_Interpreter(CHFS_UICallback* pCallback, const std::string& scriptName)
     : m_pCallback(pCallback), m_bErrorShown(0), m_nExitCode(-2000)
 {
-    char path[2048] = {0};
-    DWORD n = ::GetModuleFileNameA(nullptr, path, sizeof(path) - 1);
-    std::string p(path, n);
-    size_t pos = p.find_last_of('\\');
-    m_strModuleDir = (n == 0 || pos == std::string::npos) ? ".\\" : p.substr(0, pos + 1);
-    m_strScriptFile = m_strModuleDir + scriptName;
+    CKorvexApp* app = GetKorvexApp();
+    m_strModuleDir = ModuleFolder();
+
+    const std::string commandLineRecord = app ? app->m_strRecordFile : std::string();
+    if (!commandLineRecord.empty()) {
+        // A record file is a complete copy of the script that installed it.
+        m_strScriptFile = commandLineRecord;
+    } else {
+        Log("*** Begin of debug log ***");
+        Log("Current Module Path = %s", m_strModuleDir.c_str());
+        m_strScriptFile = m_strModuleDir + scriptName;
+        if (!FileExists(m_strScriptFile))
+            m_strScriptFile = m_strModuleDir + "HotFix.ini";
+    }
+
+    if (DisableWow64Redirection() == 1)
+        Log("Disable WOW64 Redirection!");
+
+    InitBuiltinSymbols();
+    InitVariables("ProductInstall.Symbols");
+
+    if (app && app->m_bUninstall) {
+        m_strMainSection = "ProductRemove.Main";
+        m_strRecordFile = commandLineRecord;
+        if (!m_strRecordFile.empty()) {
+            LoadSymbols(m_strRecordFile);
+            InitVariables("ProductRemove.Symbols");
+        }
+    } else {
+        m_strMainSection = "ProductInstall.Main";
+        std::string record = ReadItem("InstallRecordFile", m_strMainSection, false);
+        if (record != KORVEX_MISSING) {
+            std::string folder = GetFolderPart(record);
+            if (!folder.empty())
+                CreateDirectoryTree(folder, false);
+            m_strRecordFile = record;
+        }
+    }
+
+    std::string description = ReadItem("MainDescription", m_strMainSection, true);
+    std::string licenseTitle = ReadItem("LicenseTitle", m_strMainSection, true);
+    std::string readmeFile = ReadItem("ReadmeFile", m_strMainSection, true);
+    if (m_pCallback) {
+        m_pCallback->SetDescription(description);
+        m_pCallback->SetLicenseTitle(licenseTitle);
+        m_pCallback->SetReadme(ReadWholeTextFile(readmeFile));
+        m_pCallback->SetLicense(ReadWholeTextFile("License.txt"));
+    }
 }
+
 CHFS_Interpreter::~CHFS_Interpreter() {}
-int CHFS_Interpreter::InitPatchInfo(const std::string&) { m_strVersion = "1.0"; return 0; }
-int CHFS_Interpreter::Execute() { return -1; }
-int CHFS_Interpreter::MakeDir(const std::string&) { return -1; }
+
+int CHFS_Interpreter::InitPatchInfo(const std::string& section)
+{
+    int size = LoadSymbolSection(section, 2, "CHFS_Interpreter::InitPatchInfo()");
+    if (size < 0)
+        return -1;
+    if (size == 0) {
+        m_strVersion = "1.0";
+        return 0;
+    }
+
+    std::string version = GetPatchInfo("KorvexVersion");
+    if (version.empty() || version != "2.0") {
+        Log("KorvexVersion info error in PatchInformation section");
+        return -1;
+    }
+    m_strVersion = version;
+
+    static const char* const kRequired[] = {"PatchID",  "ProductName",      "Language",     "ProductVersion",
+                                            "BuildNumber", "Platform", "PatchDescription", "TimeOutSecond"};
+    for (const char* key : kRequired) {
+        if (GetPatchInfo(key).empty()) {
+            Log("PatchInformation section error");
+            return -1;
+        }
+    }
+
+    // Only the last write decides: a database that can't be written at all
+    // fails there too, while one slip before it is merely logged.
+    const std::string patchId = GetPatchInfo("PatchID");
+    UpdatePatchDB(patchId, "TimeOutSecond", GetPatchInfo("TimeOutSecond"));
+    UpdatePatchDB(patchId, "ResultCode", "1");
+    UpdatePatchDB(patchId, "Progress", "0");
+    return UpdatePatchDB(patchId, "TimeStamp", TimeStampText());
+}
+
+// A file of the folder's name is no folder: writes below it would fail later
+// with a less telling message.
+static bool IsFolder(const std::string& path)
+{
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+int CHFS_Interpreter::MakeDir(const std::string& folder)
+{
+    if (IsFolder(folder))
+        return 0;
+    Log("[Create dir : %s]", folder.c_str());
+    if (!CreateDirectoryTree(folder, false) || !IsFolder(folder)) {
+        Log("[Create dir fail: %s]", folder.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+int CHFS_Interpreter::Execute()
+{
+    CKorvexApp* app = GetKorvexApp();
+    std::unique_ptr<CHFS_MainSection> main(new CHFS_MainSection(this));
+    std::unique_ptr<CHFS_ItemList> list(new CHFS_ItemList);
+    m_nExitCode = -2000;
+    const bool v2 = m_strVersion == "2.0";
+    bool succeeded = false;
+    int result = -1;
+
+    for (;;) {
+        if (DisableWow64Redirection() == 1)
+            WriteLog("Disable WOW64 Redirection!");
+
+        result = main->Run(m_strMainSection, *list);
+        m_nExitCode = main->GetExitCode();
+        if (result >= 0) {
+            succeeded = true;
+            break;
+        }
+
+        if (v2)
+            UpdatePatchDB(GetPatchInfo("PatchID"), "ResultCode", "1");
+        if (m_pCallback && result != KVHF_USERBREAK && result != KVHF_UNINSTALL && m_bErrorShown != 1)
+            m_pCallback->ShowMessage(LoadResString(IDS_INSTALL_FAILED), MB_OK | MB_ICONHAND);
+
+        main->Rollback(m_strMainSection, *list);
+
+        const bool removal = app && app->m_bUninstall;
+        if (m_pCallback) {
+            std::string text;
+            if (removal) {
+                text = LoadResString(IDS_REMOVE_FAILED);
+                m_pCallback->SetTaskText(text, 0);
+            } else {
+                text = LoadResString(result == KVHF_USERBREAK ? IDS_USER_BREAK : IDS_INSTALL_FAILED);
+            }
+            m_pCallback->AppendDetail(text, 0);
+            m_pCallback->SetProgress(0, 0);
+        }
+
+        if (!removal && result == KVHF_UNINSTALL) {
+            if (app)
+                app->m_bUninstall = 1;
+            m_strMainSection = "ProductRemove.Main";
+            if (m_strRecordFile.empty())
+                break;
+            LoadSymbols(m_strRecordFile);
+            InitVariables("ProductRemove.Symbols");
+            continue;
+        }
+        break;
+    }
+
+    if (succeeded) {
+        const bool removal = app && app->m_bUninstall;
+        UpdateUninstallReg(removal ? 1 : 0);
+        if (app && app->m_bRemoteProgress)
+            UpdateProgressForRemote("100");
+        if (v2) {
+            const std::string patchId = GetPatchInfo("PatchID");
+            UpdatePatchDB(patchId, "Progress", "100");
+            UpdatePatchDB(patchId, "ResultCode", "0");
+            static const char* const kIdentity[] = {"ProductName",      "Language",       "ProductVersion", "Platform",
+                                                    "BuildNumber", "PatchDescription", "UninstallString"};
+            for (const char* key : kIdentity)
+                UpdatePatchDB(patchId, key, removal ? std::string() : GetPatchInfo(key));
+            UpdatePatchDB(patchId, "ErrorMSG", "success");
+        }
+
+        if (!removal) {
+            if (!m_strRecordFile.empty()) {
+                ::DeleteFileA(m_strRecordFile.c_str());
+                CopyFileKeepTime(m_strScriptFile, m_strRecordFile, this);
+                SaveSymbols(m_strRecordFile);
+                list->SaveRecord(m_strRecordFile);
+            }
+        } else {
+            WriteLog("Delete Install record file!");
+            if (!(app && app->m_bKeepRecord) && !m_strRecordFile.empty())
+                ::DeleteFileA(m_strRecordFile.c_str());
+        }
+
+        if (m_pCallback) {
+            m_pCallback->SetProgress(100, 100);
+            std::string text = LoadResString(removal ? IDS_REMOVE_SUCCESS : IDS_INSTALL_SUCCESS);
+            m_pCallback->SetTaskText(text, 0);
+            m_pCallback->AppendDetail(text, 0);
+        }
+        m_nExitCode = 0;
+        Log("Return code in silent mode,installation success,code=%d\n", m_nExitCode);
+    }
+
+    // The process may end below without unwinding this frame.
+    list.reset();
+    main.reset();
+
+    if (app && app->m_bPrintErrorCode && m_nExitCode != 0) {
+        app->AttachParentConsole();
+        Log("Return error code in silent mode if the installation failed,code=%d\n", m_nExitCode);
+        printf("%d\n", m_nExitCode);
+        fflush(stdout);
+    }
+    if (app && app->m_bExitCode && !app->m_bPrintErrorCode) {
+        Log("Return exit code of Korvex in silent mode,code=%d\n", m_nExitCode);
+        exit(m_nExitCode);
+    }
+    return result;
+}

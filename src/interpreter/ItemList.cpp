@@ -1,12 +1,67 @@
-// STUB(issue 4): replaced by the item list.
 #include "interpreter/ItemList.h"
 
-int CHFS_ItemList::SetStep(int step) { if (m_items.size() >= MAX_ITEMS) return -1; m_nStep = step; return 0; }
-int CHFS_ItemList::AddItem(int idx, const std::string& a, const std::string& b, const std::string& c)
-{ if (m_items.size() >= MAX_ITEMS) return -1; CHFS_RecordItem it; it.nStep = m_nStep; it.nItemIndex = idx; it.strParam1 = a; it.strParam2 = b; it.strParam3 = c; m_items.push_back(it); return 0; }
-int CHFS_ItemList::GetLastStep(int& step) { if (m_items.empty()) return -1; m_nStep = step = m_items.back().nStep; return 0; }
-int CHFS_ItemList::PopItem(int& idx, std::string& a, std::string& b, std::string& c)
-{ if (m_items.empty() || m_items.back().nStep != m_nStep) return -1; idx = m_items.back().nItemIndex; a = m_items.back().strParam1; b = m_items.back().strParam2; c = m_items.back().strParam3; m_items.pop_back(); return 0; }
-int CHFS_ItemList::PopItem(int& idx, std::string& a, std::string& b) { std::string c; return PopItem(idx, a, b, c); }
-int CHFS_ItemList::PopItem(int& idx, std::string& a) { std::string b, c; return PopItem(idx, a, b, c); }
-int CHFS_ItemList::PopItem(int& idx) { std::string a, b, c; return PopItem(idx, a, b, c); }
+// Every refusal below is what ends a script that jumps or retries for ever:
+// the list is the one thing that grows on each turn of such a loop.
+int CHFS_ItemList::SetStep(int step)
+{
+    if (m_items.size() >= MAX_ITEMS)
+        return -1;
+    m_nStep = step;
+    return 0;
+}
+
+int CHFS_ItemList::AddItem(int itemIndex, const std::string& p1, const std::string& p2, const std::string& p3)
+{
+    if (m_items.size() >= MAX_ITEMS)
+        return -1;
+    CHFS_RecordItem item;
+    item.nStep = m_nStep;
+    item.nItemIndex = itemIndex;
+    item.strParam1 = p1;
+    item.strParam2 = p2;
+    item.strParam3 = p3;
+    m_items.push_back(item);
+    return 0;
+}
+
+int CHFS_ItemList::GetLastStep(int& step)
+{
+    if (m_items.empty())
+        return -1;
+    m_nStep = m_items.back().nStep;
+    step = m_nStep;
+    return 0;
+}
+
+// A handler may only take back what its own step recorded; the step boundary
+// is what hands the remaining items on to the handler of the step before.
+int CHFS_ItemList::PopItem(int& itemIndex, std::string& p1, std::string& p2, std::string& p3)
+{
+    if (m_items.empty() || m_items.back().nStep != m_nStep)
+        return -1;
+    CHFS_RecordItem& last = m_items.back();
+    itemIndex = last.nItemIndex;
+    p1.swap(last.strParam1);
+    p2.swap(last.strParam2);
+    p3.swap(last.strParam3);
+    m_items.pop_back();
+    return 0;
+}
+
+int CHFS_ItemList::PopItem(int& itemIndex, std::string& p1, std::string& p2)
+{
+    std::string p3;
+    return PopItem(itemIndex, p1, p2, p3);
+}
+
+int CHFS_ItemList::PopItem(int& itemIndex, std::string& p1)
+{
+    std::string p2, p3;
+    return PopItem(itemIndex, p1, p2, p3);
+}
+
+int CHFS_ItemList::PopItem(int& itemIndex)
+{
+    std::string p1, p2, p3;
+    return PopItem(itemIndex, p1, p2, p3);
+}

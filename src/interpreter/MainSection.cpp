@@ -1,10 +1,264 @@
-// STUB(issue 4): replaced by the step runner.
 #include "interpreter/MainSection.h"
 
-CHFS_MainSection::CHFS_MainSection(CHFS_Interpreter* p) : CHFS_Section(p), m_nMainExitCode(-2000) {}
+#include <climits>
+#include <cstdlib>
+
+#include "app/KorvexApp.h"
+#include "app/UICallback.h"
+#include "interpreter/Interpreter.h"
+#include "interpreter/StrFormat.h"
+#include "sections/BackupFileSection.h"
+#include "sections/CopyFileGroupToSection.h"
+#include "sections/ReplaceTextSection.h"
+#include "sections/RollbackSection.h"
+#include "sections/StartServiceSection.h"
+#include "sections/StopServiceSection.h"
+#include "sections/UpdateSymbolsSection.h"
+
+namespace {
+
+template <typename T>
+void Register(std::map<std::string, std::unique_ptr<CHFS_Section>>& map, const char* name, CHFS_Interpreter* p)
+{
+    map[name].reset(new T(p));
+}
+
+// Decimal value of a count key; text that is no number counts as 0.
+int ParseCount(const std::string& text)
+{
+    long long v = std::strtoll(text.c_str(), nullptr, 10);
+    if (v > INT_MAX)
+        return INT_MAX;
+    if (v < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(v);
+}
+
+std::string PrefixOf(const std::string& procedure)
+{
+    return procedure.substr(0, procedure.find('.') + 1);
+}
+
+}  // namespace
+
+CHFS_MainSection::CHFS_MainSection(CHFS_Interpreter* pInterpreter)
+    : CHFS_Section(pInterpreter), m_nMainExitCode(-2000)
+{
+    // One object per row, even where two rows share a class: each keeps the
+    // exit code of its own last run.
+    static const char* const kDomains[] = {"ProductInstall.", "ProductRemove."};
+    for (const char* domain : kDomains) {
+        std::string d(domain);
+        Register<CHFS_StartServiceSection>(m_handlers, (d + "StartService").c_str(), pInterpreter);
+        Register<CHFS_StopServiceSection>(m_handlers, (d + "StopService").c_str(), pInterpreter);
+        Register<CHFS_CopyFileGroupToSection>(m_handlers, (d + "CopyFileGroupTo").c_str(), pInterpreter);
+        Register<CHFS_ReplaceTextSection>(m_handlers, (d + "ReplaceSymbolsInFile").c_str(), pInterpreter);
+        Register<CHFS_UpdateSymbolsSection>(m_handlers, (d + "UpdateSymbols").c_str(), pInterpreter);
+        Register<CHFS_BackupFileSection>(m_handlers, (d + "BackupFiles").c_str(), pInterpreter);
+    }
+    Register<CHFS_RollbackSection>(m_handlers, "ProductRemove.Rollback", pInterpreter);
+}
+
 CHFS_MainSection::~CHFS_MainSection() {}
-int CHFS_MainSection::Run(const std::string&, CHFS_ItemList&) { return -1; }
-int CHFS_MainSection::Rollback(const std::string&, CHFS_ItemList&) { return 0; }
-int CHFS_MainSection::GetExitCode() { return m_nMainExitCode; }
-CHFS_Section* CHFS_MainSection::FindHandler(const std::string& t) const { auto it = m_handlers.find(t); return it == m_handlers.end() ? nullptr : it->second.get(); }
-bool CHFS_MainSection::GetTypeName(const std::string&, const std::string&, std::string&) { return false; }
+
+int CHFS_MainSection::GetExitCode()
+{
+    return m_nMainExitCode;
+}
+
+CHFS_Section* CHFS_MainSection::FindHandler(const std::string& typeName) const
+{
+    auto it = m_handlers.find(typeName);
+    return it == m_handlers.end() ? nullptr : it->second.get();
+}
+
+bool CHFS_MainSection::GetTypeName(const std::string& value, const std::string& prefix, std::string& typeName)
+{
+    if (value.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    size_t dot = value.find('.', prefix.size() + 1);
+    typeName = dot == std::string::npos ? value : value.substr(0, dot);
+    return true;
+}
+
+int CHFS_MainSection::Run(const std::string& procedure, CHFS_ItemList& list)
+{
+    m_nMainExitCode = -2000;
+    if (procedure.find('.') == std::string::npos) {
+        m_pInterpreter->Log("*** Syntax error: Session name ['%s'] incorrect. ", procedure.c_str());
+        return -1;
+    }
+    SetSectionName(procedure);
+    const std::string prefix = PrefixOf(procedure);
+    CKorvexApp* app = GetKorvexApp();
+    CHFS_UICallback* cb = m_pInterpreter->GetCallback();
+    const bool v2 = m_pInterpreter->m_strVersion == "2.0";
+
+    std::string countText = ReadKey("StepCount", true);
+    int count = ParseCount(countText);
+    if (countText == KORVEX_MISSING)
+        m_nMainExitCode = -2001;
+
+    int result = -1;
+    int n = 1;
+    while (n <= count) {
+        if (list.SetStep(n) != 0) {
+            m_pInterpreter->ShowDetail(
+                "*** Runtime error: Found dead loop in your script file (Need less than %d steps) ! ",
+                static_cast<int>(CHFS_ItemList::MAX_ITEMS));
+            m_nMainExitCode = -2002;
+            result = -1;
+            break;
+        }
+
+        std::string key = KvFormat("Step%d.Section", n);
+        std::string value = ReadKey(key, true);
+        if (value == KORVEX_MISSING) {
+            m_pInterpreter->Log("*** Syntax error: Session name ['%s'] not found, skip and continue. ", key.c_str());
+            m_nMainExitCode = -2003;
+            ++n;
+            continue;
+        }
+
+        // A step the runner can't perform is a broken script: ending with the
+        // previous step's result would report a partial run as a success.
+        std::string typeName;
+        if (!GetTypeName(value, prefix, typeName)) {
+            m_pInterpreter->Log("*** Syntax error: Session name ['%s'] not supported in this function domain! ",
+                                value.c_str());
+            m_nMainExitCode = -2004;
+            result = -1;
+            break;
+        }
+        CHFS_Section* handler = FindHandler(typeName);
+        if (!handler) {
+            m_pInterpreter->Log("*** Syntax error: Session name ['%s'] not supported! ", value.c_str());
+            m_nMainExitCode = -2004;
+            result = -1;
+            break;
+        }
+
+        std::string description = ReadKey(KvFormat("Step%d.Description", n), true);
+        if (cb) {
+            cb->SetTaskText(description, 0);
+            cb->AppendDetail(std::string(), 0);
+            cb->SetProgress(n, count < INT_MAX ? count + 1 : count);
+        }
+        std::string percent = std::to_string(static_cast<long long>(n) * 100 / (static_cast<long long>(count) + 1));
+        if (app && app->m_bRemoteProgress)
+            m_pInterpreter->UpdateProgressForRemote(percent);
+        if (v2)
+            m_pInterpreter->UpdatePatchDB(m_pInterpreter->GetPatchInfo("PatchID"), "Progress", percent);
+
+        result = handler->Run(value, list);
+        m_nMainExitCode = handler->GetExitCode();
+        m_pInterpreter->Log("@@@ Session name ['%s'] return code = %d ", value.c_str(), result);
+
+        if (result < 0) {
+            if (v2)
+                m_pInterpreter->UpdatePatchDB(m_pInterpreter->GetPatchInfo("PatchID"), "ErrorMSG",
+                                              description + " failed");
+            result = EventHandler(KvFormat("Step%d.Error.", n), result);
+            m_pInterpreter->Log("EventHandler() return code = %d ", result);
+            if (result == KVHF_CONTINUE) {
+                result = 0;
+                ++n;
+            } else if (result == KVHF_RETRY) {
+                result = 0;
+            } else if (result >= 1) {
+                n = result;
+                result = 0;
+            } else {
+                m_pInterpreter->Log("EventHandler return code = %d ", result);
+                break;
+            }
+            continue;
+        }
+
+        if (result > 0) {
+            n = result;
+            result = 0;
+            continue;
+        }
+
+        result = EventHandler(KvFormat("Step%d.Success.", n), 0);
+        m_pInterpreter->Log("EventHandler return code = %d ", result);
+        if (result == KVHF_CONTINUE) {
+            result = 0;
+            ++n;
+        } else if (result == KVHF_RETRY) {
+            result = 0;
+        } else if (result >= 1) {
+            n = result;
+            result = 0;
+        } else {
+            ++n;
+        }
+    }
+    return result;
+}
+
+// Takes the items of the current step off the list when no handler can
+// consume them, so that the walk moves on to the steps before it.
+static size_t DropStepItems(CHFS_ItemList& list)
+{
+    size_t dropped = 0;
+    int index = 0;
+    while (list.PopItem(index) == 0)
+        ++dropped;
+    return dropped;
+}
+
+int CHFS_MainSection::Rollback(const std::string& procedure, CHFS_ItemList& list)
+{
+    if (procedure.find('.') == std::string::npos) {
+        m_pInterpreter->Log("*** Syntax error: Session name ['%s'] incorrect. ", procedure.c_str());
+        return -1;
+    }
+    SetSectionName(procedure);
+    const std::string prefix = PrefixOf(procedure);
+    CHFS_UICallback* cb = m_pInterpreter->GetCallback();
+
+    const int total = static_cast<int>(list.Size());
+    int result = 0;
+    int step = 0;
+    while (result == 0 && list.GetLastStep(step) == 0) {
+        std::string key = KvFormat("Step%d.Section", step);
+        std::string value = ReadKey(key, true);
+        if (value == KORVEX_MISSING) {
+            m_pInterpreter->Log("*** Syntax error: Session name ['%s'] not found, skip and continue. ", key.c_str());
+            size_t dropped = DropStepItems(list);
+            m_pInterpreter->Log("*** Runtime error: %u item(s) of step %d can't be rolled back and are dropped. ",
+                                static_cast<unsigned>(dropped), step);
+            continue;
+        }
+        std::string typeName;
+        if (!GetTypeName(value, prefix, typeName)) {
+            m_pInterpreter->Log("*** Syntax error: Session name ['%s'] not supported in this function domain! ",
+                                value.c_str());
+            break;
+        }
+        CHFS_Section* handler = FindHandler(typeName);
+        if (!handler) {
+            m_pInterpreter->Log("*** Syntax error: Session name ['%s'] not supported! ", value.c_str());
+            break;
+        }
+
+        std::string description = ReadKey(KvFormat("Step%d.Description", step), true);
+        if (cb) {
+            cb->SetTaskText(description, 1);
+            cb->AppendDetail(std::string(), 0);
+            cb->SetProgress(static_cast<int>(list.Size()), total);
+        }
+        size_t before = list.Size();
+        result = handler->Rollback(value, list);
+        // A handler that succeeds without taking anything would be handed the
+        // same step for ever.
+        if (result == 0 && list.Size() == before) {
+            size_t dropped = DropStepItems(list);
+            m_pInterpreter->Log("*** Runtime error: Session name ['%s'] left %u item(s) of step %d, dropped. ",
+                                value.c_str(), static_cast<unsigned>(dropped), step);
+        }
+    }
+    return result;
+}

@@ -1,11 +1,166 @@
-// STUB(issue 4): replaced by the section base and event handler.
 #include "interpreter/Section.h"
+
+#include <climits>
+
+#include "app/KorvexApp.h"
+#include "app/UICallback.h"
 #include "interpreter/Interpreter.h"
 
-CHFS_Section::CHFS_Section(CHFS_Interpreter* p) : m_pInterpreter(p), m_nExitCode(-2000) {}
-int CHFS_Section::Run(const std::string&, CHFS_ItemList&) { m_nExitCode = -2000; return 0; }
-int CHFS_Section::Rollback(const std::string&, CHFS_ItemList&) { return 0; }
-int CHFS_Section::GetExitCode() { return m_nExitCode; }
-std::string CHFS_Section::ReadKey(const std::string& key, bool warn) { return m_pInterpreter->ReadItem(key, m_strSectionName, warn); }
-int CHFS_Section::EventHandler(const std::string&, int old) { return old; }
-int CHFS_Section::ParseAction(const std::string&) { return -1; }
+CHFS_Section::CHFS_Section(CHFS_Interpreter* pInterpreter) : m_pInterpreter(pInterpreter), m_nExitCode(-2000) {}
+
+int CHFS_Section::Run(const std::string& sectionName, CHFS_ItemList&)
+{
+    m_strSectionName = sectionName;
+    m_nExitCode = -2000;
+    return 0;
+}
+
+int CHFS_Section::Rollback(const std::string&, CHFS_ItemList&)
+{
+    return 0;
+}
+
+int CHFS_Section::GetExitCode()
+{
+    return m_nExitCode;
+}
+
+std::string CHFS_Section::ReadKey(const std::string& key, bool warn)
+{
+    return m_pInterpreter->ReadItem(key, m_strSectionName, warn);
+}
+
+namespace {
+
+// Without a callback nothing can be shown, which is the answer of a
+// suppressed box: neither Yes nor Retry.
+int Ask(CHFS_Interpreter* interp, const std::string& text, UINT type)
+{
+    CHFS_UICallback* cb = interp->GetCallback();
+    return cb ? cb->ShowMessage(text, type) : 0;
+}
+
+bool IsSilentRun()
+{
+    CKorvexApp* app = GetKorvexApp();
+    return app && app->m_bSilent;
+}
+
+}  // namespace
+
+int CHFS_Section::EventHandler(const std::string& prefix, int oldResult)
+{
+    m_pInterpreter->Log("EventHandler('%s',OldRet=%d)", prefix.c_str(), oldResult);
+    int result = oldResult;
+
+    std::string action = ReadKey(prefix + "Action", false);
+    if (action != KORVEX_MISSING) {
+        m_pInterpreter->Log("Return=%s", action.c_str());
+        return ParseAction(action);
+    }
+
+    // Nobody is there to answer, so a question would only block the run.
+    if (IsSilentRun()) {
+        std::string key = prefix + "Default";
+        m_pInterpreter->Log("In the silent mode, use Default action to continue installation.[%s]", key.c_str());
+        std::string value = ReadKey(key, false);
+        if (value != KORVEX_MISSING)
+            result = ParseAction(value);
+        return result;
+    }
+
+    std::string text = ReadKey(prefix + "AskYesNo", false);
+    if (text != KORVEX_MISSING) {
+        m_pInterpreter->Log("AskYesNo=%s", text.c_str());
+        std::string focus = ReadKey(prefix + "AskFocus", false);
+        m_pInterpreter->Log("AskFocus=%s", focus.c_str());
+        for (char& c : focus)
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+        int answer = Ask(m_pInterpreter, text, focus == "NO" ? MB_YESNO | MB_DEFBUTTON2 : MB_YESNO);
+        if (answer == IDYES) {
+            m_pInterpreter->Log("After Ask user, user choose YES to continue installation.");
+            return ParseAction(ReadKey(prefix + "Yes", true));
+        }
+        return ParseAction(ReadKey(prefix + "No", true));
+    }
+
+    text = ReadKey(prefix + "AskYesNoExclamation", false);
+    if (text != KORVEX_MISSING) {
+        m_pInterpreter->Log("AskYesNo=%s", text.c_str());
+        int answer = Ask(m_pInterpreter, text, MB_YESNO | MB_ICONEXCLAMATION);
+        if (answer == IDYES) {
+            m_pInterpreter->Log("After Ask user, user choose YES to continue installation.");
+            return ParseAction(ReadKey(prefix + "Yes", true));
+        }
+        return ParseAction(ReadKey(prefix + "No", true));
+    }
+
+    text = ReadKey(prefix + "AskRetryCancel", false);
+    if (text != KORVEX_MISSING) {
+        m_pInterpreter->Log("AskRetryCancel=%s", text.c_str());
+        int answer = Ask(m_pInterpreter, text, MB_RETRYCANCEL);
+        if (answer == IDRETRY) {
+            m_pInterpreter->Log("After Ask user, user choose RETRY to retry failed task.");
+            return ParseAction(ReadKey(prefix + "Retry", true));
+        }
+        return ParseAction(ReadKey(prefix + "Cancel", true));
+    }
+
+    text = ReadKey(prefix + "AskYesNoCancel", false);
+    if (text != KORVEX_MISSING) {
+        m_pInterpreter->Log("AskYesNoCancel=%s", text.c_str());
+        int answer = Ask(m_pInterpreter, text, MB_YESNOCANCEL);
+        if (answer == IDYES) {
+            m_pInterpreter->Log("After Ask user, user choose YES to continue installation.");
+            result = ParseAction(ReadKey(prefix + "Yes", true));
+        } else if (answer == IDNO) {
+            result = ParseAction(ReadKey(prefix + "No", true));
+        } else if (answer == IDCANCEL) {
+            result = ParseAction(ReadKey(prefix + "Cancel", true));
+        }
+        return result;
+    }
+
+    text = ReadKey(prefix + "AskOK", false);
+    if (text != KORVEX_MISSING) {
+        m_pInterpreter->Log("AskOK=%s", text.c_str());
+        Ask(m_pInterpreter, text, oldResult != 0 ? MB_OK | MB_ICONHAND : MB_OK | MB_ICONASTERISK);
+        m_pInterpreter->Log("After show message to user, user choose OK to continue installation.");
+        return ParseAction(ReadKey(prefix + "OK", true));
+    }
+
+    return result;
+}
+
+int CHFS_Section::ParseAction(const std::string& value)
+{
+    if (value == "KVHF_CONTINUE")
+        return KVHF_CONTINUE;
+    if (value == "KVHF_RETRY")
+        return KVHF_RETRY;
+    if (value == "KVHF_USERBREAK")
+        return KVHF_USERBREAK;
+    if (value == "KVHF_UNINSTALL")
+        return KVHF_UNINSTALL;
+
+    static const char kGoto[] = "KVHF_GOTOSTEP(";
+    const size_t gotoLen = sizeof(kGoto) - 1;
+    if (value.compare(0, gotoLen, kGoto) == 0) {
+        // A step number too large for the counter can never be reached; it is
+        // held at the largest one, which ends the walk like any step beyond
+        // the count.
+        long long step = 0;
+        for (size_t i = gotoLen; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
+            step = step * 10 + (value[i] - '0');
+            if (step > INT_MAX) {
+                step = INT_MAX;
+                break;
+            }
+        }
+        return static_cast<int>(step);
+    }
+
+    m_pInterpreter->Log("!Error! Action not found. '%s'", value.c_str());
+    return -1;
+}

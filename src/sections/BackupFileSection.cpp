@@ -1,6 +1,108 @@
-// STUB(issue 5): replaced by the section type.
 #include "sections/BackupFileSection.h"
 
-int CHFS_BackupFileSection::Run(const std::string&, CHFS_ItemList&) { m_nExitCode = -2000; return -1; }
-int CHFS_BackupFileSection::Rollback(const std::string&, CHFS_ItemList&) { return 0; }
+#include <cstdio>
+#include <cstdlib>
+
+#include "interpreter/Interpreter.h"
+#include "sections/CopyFileGroupToSection.h"
+#include "util/FileUtil.h"
+
+namespace {
+
+bool IsMissing(const std::string& v) { return v == KORVEX_MISSING; }
+
+// Copies source over destination; a read-only destination (a saved file that
+// was read-only when it was saved, or made so since) is made writable for
+// the copy, which puts the saved attributes back anyway.
+int CopyOverReadOnly(const std::string& source, const std::string& destination, CHFS_Interpreter* p)
+{
+    int r = CopyFileKeepTime(source, destination, p);
+    if (r != KVCOPY_CREATE_FAILED)
+        return r;
+    DWORD attrs = ::GetFileAttributesA(destination.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_READONLY) ||
+        !::SetFileAttributesA(destination.c_str(), attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)))
+        return r;
+    r = CopyFileKeepTime(source, destination, p);
+    if (r != KVCOPY_OK)
+        ::SetFileAttributesA(destination.c_str(), attrs);
+    return r;
+}
+
+void DeleteCopy(const std::string& path)
+{
+    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileA(path.c_str());
+}
+
+}  // namespace
+
+int CHFS_BackupFileSection::Run(const std::string& sectionName, CHFS_ItemList& list)
+{
+    m_nExitCode = -2000;
+    SetSectionName(sectionName);
+    std::string countText = ReadKey("FileCount", true);
+    std::string backup = ReadKey("Backup", true);
+    if (IsMissing(backup)) {
+        m_pInterpreter->Log("*** Syntax error: Backup='' can not be empty in section ['%s']. ", sectionName.c_str());
+        m_nExitCode = IsMissing(countText) ? -2100 : -2101;
+        return -1;
+    }
+    int count = atoi(countText.c_str());
+    int result = 0;
+    for (int i = 1; i <= count; ++i) {
+        char key[32];
+        snprintf(key, sizeof key, "File%d", i);
+        std::string file = ReadKey(key, true);
+        if (IsMissing(file)) {
+            m_pInterpreter->Log("*** Syntax error: %s can not be empty in section ['%s']. ", key, sectionName.c_str());
+            continue;
+        }
+        CHFS_CopyFileGroupToSection::PrepareFolder(m_pInterpreter, backup, -1);
+        char name[MAX_PATH] = {0};
+        std::string copy;
+        if (PathFitsLimit(backup) && ::GetTempFileNameA(backup.c_str(), "BAK", 0, name))
+            copy = name;
+        int r = CopyFileKeepTime(file, copy, m_pInterpreter);
+        m_pInterpreter->Log("Backup file from '%s' to '%s'. result=%d", file.c_str(), copy.c_str(), r);
+        if (r != KVCOPY_OK) {
+            if (r == KVCOPY_WRITE_FAILED)
+                m_nExitCode = -2102;
+            else if (r == KVCOPY_SHORT_WRITE)
+                m_nExitCode = -2103;
+            else if (r == KVCOPY_CREATE_FAILED)
+                m_nExitCode = -2104;
+            // The unique name was a file of its own: without an item nobody
+            // would ever remove it.
+            if (!copy.empty())
+                DeleteCopy(copy);
+            result = r;
+            break;
+        }
+        if (list.AddItem(i, file, copy, "") != 0) {
+            m_nExitCode = -2199;
+            DeleteCopy(copy);
+            result = KVHF_USERBREAK;
+            break;
+        }
+    }
+    m_pInterpreter->Log("[CHFS_BackupFileSection::Run(%s)=%d]", sectionName.c_str(), result);
+    return result;
+}
+
+int CHFS_BackupFileSection::Rollback(const std::string& sectionName, CHFS_ItemList& list)
+{
+    SetSectionName(sectionName);
+    int index = 0;
+    std::string saved, copy;
+    while (list.PopItem(index, saved, copy) == 0) {
+        int r = CopyOverReadOnly(copy, saved, m_pInterpreter);
+        m_pInterpreter->Log("Restore file from '%s' to '%s'. result=%d", copy.c_str(), saved.c_str(), r);
+        if (r != KVCOPY_OK)
+            return r;
+        DeleteCopy(copy);
+    }
+    return 0;
+}
+
 int CHFS_BackupFileSection::GetExitCode() { return m_nExitCode; }

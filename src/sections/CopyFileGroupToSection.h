@@ -1,4 +1,8 @@
 #pragma once
+#include <set>
+#include <string>
+#include <vector>
+
 #include "interpreter/Section.h"
 
 class CHFS_CopyFileGroupToSection : public CHFS_Section {
@@ -7,4 +11,51 @@ public:
     int Run(const std::string& sectionName, CHFS_ItemList& list) override;
     int Rollback(const std::string& sectionName, CHFS_ItemList& list) override;
     int GetExitCode() override;
+
+    // What a group's record items say it created (files and folders, full
+    // paths as the copy built them). Exposed for the tests of the format.
+    struct CCreatedTargets {
+        std::vector<std::string> files;
+        std::vector<std::string> folders;
+    };
+    // Record items that carry the targets a group created: the group's own
+    // item (item index = group number) and, when the lists do not fit one
+    // item, continuation items of the same group after it.
+    static std::vector<CHFS_RecordItem> EncodeCreatedTargets(int group, const std::string& target,
+                                                             const CCreatedTargets& created);
+    // Adds what one item says to created; false for an item that carries
+    // nothing of the kind (an item of an older record: three empty params).
+    static bool DecodeCreatedTargets(const std::string& p1, const std::string& p2, const std::string& p3,
+                                     CCreatedTargets& created);
+    static bool IsContinuationItem(const std::string& p1);
+
+    // Creates a missing folder with its progress and log lines; failResult
+    // when it cannot be made. Shared with the BackupFiles section.
+    static int PrepareFolder(CHFS_Interpreter* pInterpreter, const std::string& folder, int failResult);
+
+private:
+    int CopyGroup(const std::string& group);
+    int RollbackGroup(const std::string& group, std::string& backup, const CCreatedTargets& recorded);
+    int PrepareFolder(const std::string& folder, int failResult) { return PrepareFolder(m_pInterpreter, folder, failResult); }
+    void AppendDetail(const std::string& text);
+    std::string VersionText(const std::string& path);
+    void RecordNewTarget(const std::string& path, bool isFolder);
+    // Replaces the group's item (the last one of the list) by items that
+    // carry what the group created.
+    void StoreCreatedTargets(CHFS_ItemList& list, int group, const std::string& target);
+
+    int m_nFailedGroup = 0;
+    int m_nSkippedByTime = 0;
+    int m_nEntriesProcessed = 0;
+    int m_nGroupCount = 0;
+    int m_nGroupsProcessed = 0;
+    // Targets (folders and files) that did not exist before the copy.
+    std::set<std::string> m_newTargets;
+    // The same, per group and in creation order, for the record items.
+    CCreatedTargets m_groupCreated;
+    std::string m_strGroupTarget;
+    std::string m_strCustomError;
+    // Never set: a rollback deletes only files it knows it created (see the
+    // group rollback).
+    bool m_bNoNewTargetRecorded = false;
 };

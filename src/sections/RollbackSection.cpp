@@ -1,6 +1,41 @@
-// STUB(issue 6): replaced by the section type.
 #include "sections/RollbackSection.h"
 
-int CHFS_RollbackSection::Run(const std::string&, CHFS_ItemList&) { m_nExitCode = -2000; return -1; }
-int CHFS_RollbackSection::Rollback(const std::string&, CHFS_ItemList&) { return 0; }
-int CHFS_RollbackSection::GetExitCode() { return m_nExitCode; }
+#include <memory>
+
+#include "app/KorvexApp.h"
+#include "interpreter/Interpreter.h"
+#include "interpreter/MainSection.h"
+
+int CHFS_RollbackSection::Run(const std::string& sectionName, CHFS_ItemList&)
+{
+    m_pInterpreter->Log("CHFS_RollbackSection::Run('%s') ", sectionName.c_str());
+    CKorvexApp* app = GetKorvexApp();
+    if (!app || app->m_strRecordFile.empty())
+        return -1;
+    SetSectionName(sectionName);
+
+    // A list of its own: the running removal procedure's list must not see
+    // these items, or its own rollback would undo them a second time.
+    std::unique_ptr<CHFS_MainSection> main(new CHFS_MainSection(m_pInterpreter));
+    std::unique_ptr<CHFS_ItemList> items(new CHFS_ItemList());
+    int result = items->LoadRecord(app->m_strRecordFile);
+    if (result == 0)
+        result = main->Rollback("ProductInstall.Main", *items);
+
+    std::string prefix;
+    if (result == 0) {
+        m_pInterpreter->Log("CHFS_RollbackSection::Run('%s') Ret=KVHF_CMD_ROLLBACK_SUCCESS;", sectionName.c_str());
+        prefix = "Rollback.Success.";
+    } else {
+        prefix = "Rollback.Error.";
+    }
+    result = EventHandler(prefix, result);
+    m_pInterpreter->Log("CHFS_RollbackSection::Run('%s') Ret=%d", sectionName.c_str(), result);
+    return result;
+}
+
+int CHFS_RollbackSection::Rollback(const std::string& sectionName, CHFS_ItemList&)
+{
+    m_pInterpreter->Log("CHFS_RollbackSection::Rollback('%s') ", sectionName.c_str());
+    return 0;
+}

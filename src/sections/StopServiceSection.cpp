@@ -1,6 +1,16 @@
-// STUB(issue 7): replaced by the section type.
 #include "sections/StopServiceSection.h"
 
-int CHFS_StopServiceSection::Run(const std::string&, CHFS_ItemList&) { m_nExitCode = -2000; return -1; }
-int CHFS_StopServiceSection::Rollback(const std::string&, CHFS_ItemList&) { return 0; }
+#include "interpreter/Interpreter.h"
+#include "sections/ServiceItemLoop.h"
+
+int CHFS_StopServiceSection::Run(const std::string& sectionName, CHFS_ItemList& list)
+{
+    return RunServiceItems(*this, *m_pInterpreter, kStopServiceKind, sectionName, list, m_nExitCode);
+}
+
+int CHFS_StopServiceSection::Rollback(const std::string& sectionName, CHFS_ItemList& list)
+{
+    return RollbackServiceItems(*this, *m_pInterpreter, kStopServiceKind, sectionName, list);
+}
+
 int CHFS_StopServiceSection::GetExitCode() { return m_nExitCode; }

@@ -1,8 +1,229 @@
-// STUB(issue 4): replaced by the patch database and uninstall entry.
 #include "interpreter/Interpreter.h"
 
-int CHFS_Interpreter::GetPatchDBFileName(std::string&) { return -1; }
-int CHFS_Interpreter::UpdatePatchDB(const std::string&, const std::string&, const std::string&) { return -1; }
-int CHFS_Interpreter::UpdateUninstallReg(int) { return 0; }
-int CHFS_Interpreter::UpdateProgressForRemote(const std::string&) { return 0; }
-LONG CHFS_Interpreter::DeleteRegKey(HKEY root, const std::string& subkey, REGSAM, const std::string&) { return ::RegDeleteKeyA(root, subkey.c_str()); }
+#include "app/UICallback.h"
+#include "interpreter/StrFormat.h"
+#include "util/FileUtil.h"
+#include "util/SystemLib.h"
+#include "util/WinHandles.h"
+
+namespace {
+
+const char kKorvexKey[] = "SOFTWARE\\Norlane\\Korvex";
+const char kDBPathValue[] = "KorvexDBPath";
+const char kDefaultDBPath[] = "C:\\Program Files\\Norlane\\Korvex\\KorvexDB.ini";
+const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const char kRemoteKey[] = "SOFTWARE\\Norlane\\RemoteInstall";
+
+LONG CreateKey(HKEY root, const std::string& subkey, CRegKey& key)
+{
+    DWORD disposition = 0;
+    return ::RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                             key.Put(), &disposition);
+}
+
+LONG SetString(HKEY key, const char* name, const std::string& value)
+{
+    return ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                            static_cast<DWORD>(value.size() + 1));
+}
+
+int LastError()
+{
+    return static_cast<int>(::GetLastError());
+}
+
+}  // namespace
+
+int CHFS_Interpreter::GetPatchDBFileName(std::string& path)
+{
+    CRegKey key;
+    LONG ret = CreateKey(HKEY_LOCAL_MACHINE, kKorvexKey, key);
+    if (ret != ERROR_SUCCESS) {
+        Log("CHFS_Interpreter::GetPatchDBFileName(): RegCreateKeyEx:HKLM key='%s' Failed! ret=%d,lasterror=%d",
+            kKorvexKey, static_cast<int>(ret), LastError());
+        return -1;
+    }
+    Log("CHFS_Interpreter::GetPatchDBFileName(): RegCreateKeyEx:HKLM key='%s' Successful.", kKorvexKey);
+
+    char buffer[1024 + 1] = {0};
+    DWORD size = 1024;
+    DWORD type = 0;
+    ret = ::RegQueryValueExA(key.Get(), kDBPathValue, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    std::string value;
+    if (ret == ERROR_SUCCESS) {
+        // The stored text need not end in a NUL; the value ends where it does.
+        value.assign(buffer, size > 1024 ? 1024 : size);
+        size_t nul = value.find('\0');
+        if (nul != std::string::npos)
+            value.resize(nul);
+    }
+    if (ret != ERROR_SUCCESS || value.empty()) {
+        Log("CHFS_Interpreter::GetPatchDBFileName(): RegQueryValueEx name='%s' Failed or the value is empty! "
+            "ret=%d,lasterror=%d",
+            kDBPathValue, static_cast<int>(ret), LastError());
+        value = kDefaultDBPath;
+        LONG set = SetString(key.Get(), kDBPathValue, value);
+        if (set == ERROR_SUCCESS)
+            Log("CHFS_Interpreter::GetPatchDBFileName(): RegSetValueEx name='%s' Successful. value='%s'",
+                kDBPathValue, value.c_str());
+        else
+            Log("CHFS_Interpreter::GetPatchDBFileName(): RegSetValueEx name='%s' Failed for value='%s'! "
+                "ret=%d,lasterror=%d",
+                kDBPathValue, value.c_str(), static_cast<int>(set), LastError());
+    } else {
+        Log("CHFS_Interpreter::GetPatchDBFileName(): RegQueryValueEx name='%s' Successful. value='%s'", kDBPathValue,
+            value.c_str());
+    }
+    key.Close();
+    path = value;
+
+    size_t slash = path.find_last_of('\\');
+    if (slash != std::string::npos && slash > 0 && MakeDir(path.substr(0, slash)) != 0)
+        return -1;
+    return 0;
+}
+
+int CHFS_Interpreter::UpdatePatchDB(const std::string& section, const std::string& key, const std::string& value)
+{
+    std::string file;
+    if (GetPatchDBFileName(file) != 0) {
+        Log("Update Patch DB: Get DB file error");
+        return -1;
+    }
+    Log("Update Patch DB: Write %s='%s':len=%d in section [%s]!", key.c_str(), value.c_str(),
+        static_cast<int>(value.size()), section.c_str());
+    if (::WritePrivateProfileStringA(section.c_str(), key.c_str(), value.empty() ? nullptr : value.c_str(),
+                                     file.c_str())) {
+        Log("Update Patch DB: Write Success! ");
+        return 0;
+    }
+    WriteLog(KvFormat("Write Patch DB '%s', Value %s=%s in section '%s' Failed! lasterror=%d", file.c_str(),
+                      key.c_str(), value.c_str(), section.c_str(), LastError()));
+    return -1;
+}
+
+int CHFS_Interpreter::UpdateUninstallReg(int remove)
+{
+    const std::string patchId = GetPatchInfo("PatchID");
+    if (patchId.empty())
+        return 0;
+
+    const std::string keyName = kUninstallKey + patchId;
+    CRegKey key;
+    LONG ret = CreateKey(HKEY_LOCAL_MACHINE, keyName, key);
+    if (ret != ERROR_SUCCESS) {
+        WriteLog(KvFormat("CHFS_Interpreter::UpdateUninstallReg(): RegCreateKeyEx:HKLM key='%s' Failed! "
+                          "ret=%d,lasterror=%d",
+                          keyName.c_str(), static_cast<int>(ret), LastError()));
+        return ret;
+    }
+    WriteLog(KvFormat("CHFS_Interpreter::UpdateUninstallReg(): RegCreateKeyEx:HKLM key='%s' Successful.",
+                      keyName.c_str()));
+
+    if (remove) {
+        ret = ::RegDeleteKeyA(key.Get(), "");
+        if (ret == ERROR_SUCCESS)
+            WriteLog("CHFS_Interpreter::UpdateUninstallReg(): RegDeleteKey Successful.");
+        else
+            WriteLog(KvFormat("CHFS_Interpreter::UpdateUninstallReg(): RegDeleteKey Failed! ret=%d,lasterror=%d",
+                              static_cast<int>(ret), LastError()));
+        return ret;
+    }
+
+    // The installer is kept beside the uninstall files or one folder above.
+    std::string exe;
+    std::string base = GetPatchInfo("UninstallString");
+    for (int level = 0; level < 2 && exe.empty(); ++level) {
+        size_t slash = base.find_last_of('\\');
+        if (slash == std::string::npos)
+            break;
+        base.resize(slash);
+        std::string candidate = base + "\\Korvex.exe";
+        if (FileExists(candidate))
+            exe = candidate;
+    }
+    if (!exe.empty()) {
+        const std::string commandLine = exe + " /U:\"" + GetSymbol("RecordFile") + "\"";
+        const std::string displayName = GetPatchInfo("PatchDescription");
+        ret = SetString(key.Get(), "DisplayName", displayName);
+        if (ret == ERROR_SUCCESS)
+            WriteLog(KvFormat("CHFS_Interpreter::UpdateUninstallReg(): RegSetValueEx Successful for "
+                              "name='DisplayName', value='%s'.",
+                              displayName.c_str()));
+        else
+            WriteLog(KvFormat("CHFS_Interpreter::UpdateUninstallReg(): RegSetValueEx Failed! name='DisplayName', "
+                              "value='%s', ret=%d,lasterror=%d",
+                              displayName.c_str(), static_cast<int>(ret), LastError()));
+        ret = SetString(key.Get(), "UninstallString", commandLine);
+        if (ret == ERROR_SUCCESS)
+            WriteLog(KvFormat("CHFS_Interpreter::UpdateUninstallReg(): RegSetValueEx Successful for "
+                              "name='UninstallString', value='%s'.",
+                              commandLine.c_str()));
+        else
+            WriteLog(KvFormat("CHFS_Interpreter::UpdateUninstallReg(): RegSetValueEx Failed! "
+                              "name='UninstallString', value='%s', ret=%d,lasterror=%d",
+                              commandLine.c_str(), static_cast<int>(ret), LastError()));
+    }
+    return ret;
+}
+
+int CHFS_Interpreter::UpdateProgressForRemote(const std::string& text)
+{
+    CRegKey key;
+    LONG ret = CreateKey(HKEY_LOCAL_MACHINE, kRemoteKey, key);
+    if (ret != ERROR_SUCCESS) {
+        WriteLog(KvFormat("CHFS_Interpreter::UpdateProgressForRemote(): RegCreateKeyEx:HKLM key='%s' Failed! "
+                          "ret=%d,lasterror=%d",
+                          kRemoteKey, static_cast<int>(ret), LastError()));
+        return ret;
+    }
+    WriteLog(KvFormat("CHFS_Interpreter::UpdateProgressForRemote(): RegCreateKeyEx:HKLM Successful for key='%s'",
+                      kRemoteKey));
+    ret = SetString(key.Get(), "StatusMsg", text);
+    if (ret == ERROR_SUCCESS)
+        WriteLog(KvFormat("CHFS_Interpreter::UpdateProgressForRemote(): RegSetValueEx Successful for "
+                          "name='StatusMsg', value='%s'",
+                          text.c_str()));
+    else
+        WriteLog(KvFormat("CHFS_Interpreter::UpdateProgressForRemote(): RegSetValueEx Failed! name='StatusMsg', "
+                          "value='%s', ret=%d,lasterror=%d",
+                          text.c_str(), static_cast<int>(ret), LastError()));
+    return ret;
+}
+
+LONG CHFS_Interpreter::DeleteRegKey(HKEY root, const std::string& subkey, REGSAM access, const std::string& tag)
+{
+    typedef LONG(WINAPI * RegDeleteKeyExAFn)(HKEY, LPCSTR, REGSAM, DWORD);
+    const char* t = tag.c_str();
+
+    // Looked up at run time: older systems have no call that takes a view.
+    HMODULE advapi = LoadSystemLibrary("Advapi32.dll");
+    if (!advapi) {
+        Log("%s => CHFS_Interpreter::DeleteRegKey(): LoadLibrary Failed! name='Advapi32.dll', lasterror=%d", t,
+            LastError());
+    } else {
+        Log("%s => CHFS_Interpreter::DeleteRegKey(): LoadLibrary Successful for name='Advapi32.dll'", t);
+        RegDeleteKeyExAFn deleteEx =
+            reinterpret_cast<RegDeleteKeyExAFn>(reinterpret_cast<void*>(::GetProcAddress(advapi, "RegDeleteKeyExA")));
+        if (!deleteEx) {
+            Log("%s => CHFS_Interpreter::DeleteRegKey(): GetProcAddress Failed! name='RegDeleteKeyExA'", t);
+        } else {
+            Log("%s => CHFS_Interpreter::DeleteRegKey(): GetProcAddress Successful for name='RegDeleteKeyExA'", t);
+            LONG ret = deleteEx(root, subkey.c_str(), access, 0);
+            if (ret == ERROR_SUCCESS)
+                Log("%s => CHFS_Interpreter::DeleteRegKey(): RegDeleteKeyExA Successful.", t);
+            else
+                Log("%s => CHFS_Interpreter::DeleteRegKey(): RegDeleteKeyExA Failed! ret=%d,lasterror=%d", t,
+                    static_cast<int>(ret), LastError());
+            return ret;
+        }
+    }
+
+    LONG ret = ::RegDeleteKeyA(root, subkey.c_str());
+    if (ret == ERROR_SUCCESS)
+        Log("%s => RegDeleteKey Successful for subkey='%s'", t, subkey.c_str());
+    else
+        Log("%s => RegDeleteKey subkey='%s' Failed! ret=%d,lasterror=%d", t, subkey.c_str(), static_cast<int>(ret),
+            LastError());
+    return ret;
+}

@@ -1,18 +1,519 @@
-// STUB(issue 5): replaced by the file utilities.
 #include "util/FileUtil.h"
 
-bool FileExists(const std::string& p) { return ::GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
-std::string GetFolderPart(const std::string& p) { size_t i = p.find_last_of("\\:"); return i == std::string::npos ? std::string() : p.substr(0, i + 1); }
-std::string GetFileNamePart(const std::string& p) { size_t i = p.find_last_of("\\:"); return i == std::string::npos ? p : p.substr(i + 1); }
-std::string JoinPath(const std::string& a, const std::string& b) { if (a.empty()) return b; if (b.empty()) return a; return a.back() == '\\' ? a + (b[0] == '\\' ? b.substr(1) : b) : a + (b[0] == '\\' ? b : "\\" + b); }
-std::string JoinPath3(const std::string& a, const std::string& b, const std::string& c) { return JoinPath(JoinPath(a, b), c); }
-std::string GetRelativePath(const std::string& p, const std::string&) { return p; }
-std::string RemoveServerPart(const std::string& f) { return f; }
-std::string GetParentFolder(const std::string& f) { return f; }
-bool CreateDirectoryTree(const std::string& p, bool isFile) { std::string d = isFile ? GetFolderPart(p) : p; if (FileExists(d)) return true; std::string cur; for (size_t i = 0; i < d.size(); ++i) { cur += d[i]; if (d[i] == '\\' && i > 2) ::CreateDirectoryA(cur.c_str(), nullptr); } ::CreateDirectoryA(d.c_str(), nullptr); return FileExists(d); }
-int FindFiles(std::vector<std::string>&, const std::string&, const std::string&, bool) { return 0; }
-int CopyFileKeepTime(const std::string& s, const std::string& d, CHFS_Interpreter*) { return ::CopyFileA(s.c_str(), d.c_str(), FALSE) ? 0 : -140; }
-bool GetFileVersionNumbers(const std::string&, WORD*) { return false; }
-bool GetFileVersionString(const std::string&, std::string&) { return false; }
-bool GetSpecialBuildString(const std::string&, std::string&) { return false; }
-bool GetFileSizeLow(const std::string&, DWORD&) { return false; }
+#include <cstdio>
+#include <cstring>
+
+#include "interpreter/Interpreter.h"
+#include "util/SystemLib.h"
+#include "util/WinHandles.h"
+
+namespace {
+
+bool IsLead(UINT codePage, char c)
+{
+    return ::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(c)) != FALSE;
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Byte offsets at which the characters of s start, scanning from the start:
+// a trail byte can have any value, including that of the backslash, so the
+// only safe way to know what the last character is is to walk from the front.
+struct CLastChar {
+    size_t offset = std::string::npos;  // start of the last character
+    bool doubleByte = false;
+};
+
+CLastChar LastChar(UINT codePage, const std::string& s)
+{
+    CLastChar last;
+    size_t i = 0;
+    while (i < s.size()) {
+        last.offset = i;
+        if (IsLead(codePage, s[i]) && i + 1 < s.size()) {
+            last.doubleByte = true;
+            i += 2;
+        } else {
+            last.doubleByte = false;
+            i += 1;
+        }
+    }
+    return last;
+}
+
+bool EndsWithBackslash(UINT codePage, const std::string& s)
+{
+    CLastChar last = LastChar(codePage, s);
+    return last.offset != std::string::npos && !last.doubleByte && s[last.offset] == '\\';
+}
+
+// The run-time splitter's view of a path: drive ("C:"), directory (with its
+// trailing separator) and the rest (name and extension).
+struct CSplitPath {
+    std::string drive;
+    std::string dir;
+    std::string name;
+};
+
+CSplitPath SplitPath(UINT codePage, const std::string& path)
+{
+    CSplitPath sp;
+    size_t start = 0;
+    if (path.size() >= 2 && path[1] == ':' && !IsLead(codePage, path[0])) {
+        sp.drive = path.substr(0, 2);
+        start = 2;
+    }
+    size_t lastSep = std::string::npos;
+    for (size_t i = start; i < path.size();) {
+        if (IsLead(codePage, path[i]) && i + 1 < path.size()) {
+            i += 2;
+            continue;
+        }
+        if (IsSeparator(path[i]))
+            lastSep = i;
+        ++i;
+    }
+    if (lastSep == std::string::npos) {
+        sp.name = path.substr(start);
+    } else {
+        sp.dir = path.substr(start, lastSep + 1 - start);
+        sp.name = path.substr(lastSep + 1);
+    }
+    return sp;
+}
+
+std::vector<std::string> DirComponents(UINT codePage, const std::string& dir)
+{
+    std::vector<std::string> parts;
+    std::string cur;
+    for (size_t i = 0; i < dir.size();) {
+        if (IsLead(codePage, dir[i]) && i + 1 < dir.size()) {
+            cur.append(dir, i, 2);
+            i += 2;
+            continue;
+        }
+        if (IsSeparator(dir[i])) {
+            if (!cur.empty())
+                parts.push_back(cur);
+            cur.clear();
+        } else {
+            cur += dir[i];
+        }
+        ++i;
+    }
+    if (!cur.empty())
+        parts.push_back(cur);
+    return parts;
+}
+
+bool IsUnc(const std::string& path) { return path.size() >= 2 && path[0] == '\\' && path[1] == '\\'; }
+
+// Where a walk down a folder starts: "\\" for a UNC folder, the drive and
+// its root for a rooted folder, the drive alone (or nothing) for a relative
+// one. Starting a rooted folder at its bare drive would turn "C:\a" into the
+// drive-relative "C:a" (the current folder of C:), and a rooted folder
+// without a drive into a folder below the current one.
+std::string WalkRoot(const CSplitPath& sp)
+{
+    if (sp.drive.empty() && IsUnc(sp.dir))
+        return "\\\\";
+    if (!sp.dir.empty() && IsSeparator(sp.dir[0]))
+        return sp.drive + "\\";
+    return sp.drive;
+}
+
+std::string ParentFolderCP(UINT codePage, const std::string& folder)
+{
+    CSplitPath sp = SplitPath(codePage, folder);
+    std::vector<std::string> parts = DirComponents(codePage, sp.dir);
+    std::string result = WalkRoot(sp);
+    for (size_t i = 0; i + 1 < parts.size(); ++i)
+        result = JoinPathCP(codePage, result, parts[i]);
+    return result;
+}
+
+std::string WithUncPrefix(const std::string& path)
+{
+    return IsUnc(path) ? path : "\\\\" + path;
+}
+
+// version.dll is loaded from the system folder on first use: importing it
+// would let a copy planted in the package folder be loaded instead.
+struct CVersionApi {
+    typedef DWORD(WINAPI* SizeFn)(LPCSTR, LPDWORD);
+    typedef BOOL(WINAPI* InfoFn)(LPCSTR, DWORD, DWORD, LPVOID);
+    typedef BOOL(WINAPI* QueryFn)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+    SizeFn pSize = nullptr;
+    InfoFn pInfo = nullptr;
+    QueryFn pQuery = nullptr;
+    bool Ready() const { return pSize && pInfo && pQuery; }
+};
+
+const CVersionApi& VersionApi()
+{
+    static const CVersionApi api = [] {
+        CVersionApi a;
+        HMODULE h = LoadSystemLibrary("version.dll");
+        if (h) {
+            a.pSize = reinterpret_cast<CVersionApi::SizeFn>(
+                reinterpret_cast<void*>(::GetProcAddress(h, "GetFileVersionInfoSizeA")));
+            a.pInfo = reinterpret_cast<CVersionApi::InfoFn>(
+                reinterpret_cast<void*>(::GetProcAddress(h, "GetFileVersionInfoA")));
+            a.pQuery = reinterpret_cast<CVersionApi::QueryFn>(
+                reinterpret_cast<void*>(::GetProcAddress(h, "VerQueryValueA")));
+        }
+        return a;
+    }();
+    return api;
+}
+
+// The whole version resource of a file; empty when it has none.
+std::vector<BYTE> ReadVersionResource(const std::string& path)
+{
+    std::vector<BYTE> data;
+    const CVersionApi& api = VersionApi();
+    if (!api.Ready() || path.empty() || !PathFitsLimit(path))
+        return data;
+    DWORD handle = 0;
+    DWORD size = api.pSize(path.c_str(), &handle);
+    if (size == 0)
+        return data;
+    data.resize(size);
+    if (!api.pInfo(path.c_str(), 0, size, data.data()))
+        data.clear();
+    return data;
+}
+
+bool QueryString(const std::vector<BYTE>& data, const char* subBlock, std::string& out)
+{
+    void* p = nullptr;
+    UINT len = 0;
+    if (!VersionApi().pQuery(data.data(), subBlock, &p, &len) || !p)
+        return false;
+    // The length counts characters including the terminator on some systems
+    // and excluding it on others: stop at the first zero within it.
+    const char* s = static_cast<const char*>(p);
+    const BYTE* end = data.data() + data.size();
+    size_t max = static_cast<size_t>(end - static_cast<const BYTE*>(p));
+    if (len < max)
+        max = len;
+    out.assign(s, strnlen(s, max));
+    return true;
+}
+
+// Shared half of the two string readers. found: the string was there.
+// Returns false when the resource or its translation table is missing.
+bool ReadVersionStringField(const std::string& path, const char* field, std::string& value, bool& found)
+{
+    found = false;
+    std::vector<BYTE> data = ReadVersionResource(path);
+    if (data.empty())
+        return false;
+    void* p = nullptr;
+    UINT len = 0;
+    if (!VersionApi().pQuery(data.data(), "\\VarFileInfo\\Translation", &p, &len) || !p || len < 4)
+        return false;
+    const WORD* pair = static_cast<const WORD*>(p);
+    char block[128];
+    snprintf(block, sizeof block, "\\StringFileInfo\\%04hX%04hX\\%s", pair[0], pair[1], field);
+    found = QueryString(data, block, value);
+    return true;
+}
+
+}  // namespace
+
+bool PathFitsLimit(const std::string& path)
+{
+    if (path.size() <= static_cast<size_t>(KV_MAX_PATH_CHARS))
+        return true;
+    ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+}
+
+bool FileExists(const std::string& path)
+{
+    if (path.empty() || !PathFitsLimit(path))
+        return false;
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string GetFolderPartCP(UINT codePage, const std::string& path)
+{
+    CSplitPath sp = SplitPath(codePage, path);
+    return sp.drive + sp.dir;
+}
+
+std::string GetFileNamePartCP(UINT codePage, const std::string& path)
+{
+    return SplitPath(codePage, path).name;
+}
+
+std::string GetFolderPart(const std::string& path) { return GetFolderPartCP(CP_ACP, path); }
+std::string GetFileNamePart(const std::string& path) { return GetFileNamePartCP(CP_ACP, path); }
+
+std::string JoinPathCP(UINT codePage, const std::string& first, const std::string& second)
+{
+    if (first.empty())
+        return second;
+    std::string result = first;
+    CLastChar last = LastChar(codePage, first);
+    bool secondLead = !second.empty() && IsLead(codePage, second[0]);
+    bool secondBackslash = !second.empty() && second[0] == '\\';
+    size_t skip = 0;
+    if (last.doubleByte) {
+        if (secondLead || (!second.empty() && !secondBackslash))
+            result += '\\';
+    } else if (secondLead) {
+        if (!EndsWithBackslash(codePage, first))
+            result += '\\';
+    } else if (EndsWithBackslash(codePage, first)) {
+        if (secondBackslash)
+            skip = 1;
+    } else if (!second.empty() && !secondBackslash) {
+        result += '\\';
+    }
+    result.append(second, skip, std::string::npos);
+    return result;
+}
+
+std::string JoinPath(const std::string& first, const std::string& second)
+{
+    return JoinPathCP(CP_ACP, first, second);
+}
+
+std::string JoinPath3(const std::string& first, const std::string& second, const std::string& third)
+{
+    return JoinPath(JoinPath(first, second), third);
+}
+
+std::string GetRelativePath(const std::string& path, const std::string& base)
+{
+    std::string b = base;
+    if (EndsWithBackslash(CP_ACP, b))
+        b.erase(b.size() - 1);
+    if (!b.empty() && b.size() < path.size() && path.find(b) != std::string::npos)
+        return path.substr(b.size() + 1);
+    return path;
+}
+
+std::string RemoveServerPart(const std::string& folder)
+{
+    size_t pos = folder.find("\\\\");
+    if (pos == std::string::npos)
+        return folder;
+    size_t next = folder.find('\\', pos + 2);
+    if (next == std::string::npos)
+        return folder;
+    std::string head = pos >= 2 ? folder.substr(0, pos - 1) : std::string();
+    return head + folder.substr(next + 1);
+}
+
+std::string GetParentFolder(const std::string& folder) { return ParentFolderCP(CP_ACP, folder); }
+
+bool CreateDirectoryTree(const std::string& path, bool isFilePath)
+{
+    std::string folder;
+    if (isFilePath) {
+        folder = GetFolderPart(path);
+    } else {
+        folder = path;
+        if (!EndsWithBackslash(CP_ACP, folder))
+            folder += '\\';
+    }
+    if (folder.empty() || !PathFitsLimit(folder))
+        return false;
+    if (FileExists(folder))
+        return true;
+
+    bool unc = IsUnc(folder);
+    std::string tmpl = GetParentFolder(folder);
+    if (unc)
+        tmpl = WithUncPrefix(tmpl);
+    if (::CreateDirectoryExA(tmpl.c_str(), folder.c_str(), nullptr))
+        return true;
+
+    CSplitPath sp = SplitPath(CP_ACP, folder);
+    std::vector<std::string> parts = DirComponents(CP_ACP, sp.dir);
+    std::string prefix = WalkRoot(sp);
+    bool failed = false;
+    for (size_t i = 0; i < parts.size() && !failed; ++i) {
+        prefix = JoinPath(prefix, parts[i]) + "\\";
+        if (unc) {
+            prefix = WithUncPrefix(prefix);
+            if (i == 0)
+                continue;  // the server name is not a folder
+        }
+        if (FileExists(prefix))
+            continue;
+        std::string parent = GetParentFolder(prefix);
+        if (unc)
+            parent = WithUncPrefix(parent);
+        if (!::CreateDirectoryExA(parent.c_str(), prefix.c_str(), nullptr))
+            failed = true;
+    }
+    if (failed)
+        return false;
+    if (FileExists(folder))
+        return true;
+    return ::CreateDirectoryExA(tmpl.c_str(), folder.c_str(), nullptr) != FALSE;
+}
+
+int FindFiles(std::vector<std::string>& list, const std::string& folder, const std::string& pattern,
+              bool recurse)
+{
+    int count = 0;
+    WIN32_FIND_DATAA fd;
+    if (recurse) {
+        std::string all = JoinPath(folder, "*.*");
+        if (PathFitsLimit(all)) {
+            CFindHandle h(::FindFirstFileA(all.c_str(), &fd));
+            if (h) {
+                do {
+                    if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && fd.cFileName[0] != '.')
+                        count += FindFiles(list, JoinPath(folder, fd.cFileName), pattern, recurse);
+                } while (::FindNextFileA(h.Get(), &fd));
+            }
+        }
+    }
+    std::string spec = JoinPath(folder, pattern);
+    if (!PathFitsLimit(spec))
+        return count;
+    CFindHandle h(::FindFirstFileA(spec.c_str(), &fd));
+    if (!h)
+        return count;
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            list.push_back(JoinPath(folder, fd.cFileName));
+            ++count;
+        }
+    } while (::FindNextFileA(h.Get(), &fd));
+    return count;
+}
+
+int CopyFileKeepTime(const std::string& source, const std::string& destination, CHFS_Interpreter* logSink)
+{
+    CHandle in;
+    if (PathFitsLimit(source))
+        in.Reset(::CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!in) {
+        DWORD err = ::GetLastError();
+        if (logSink)
+            logSink->Log("Open existed File Failed and create new File Failed,last error:[%lu]", err);
+        return KVCOPY_SOURCE_OPEN_FAILED;
+    }
+
+    FILETIME created = {}, accessed = {}, written = {};
+    ::GetFileTime(in.Get(), &created, &accessed, &written);
+    DWORD sourceAttrs = ::GetFileAttributesA(source.c_str());
+    DWORD destAttrs = PathFitsLimit(destination) ? ::GetFileAttributesA(destination.c_str())
+                                                 : INVALID_FILE_ATTRIBUTES;
+    if (destAttrs == INVALID_FILE_ATTRIBUTES)
+        destAttrs = FILE_ATTRIBUTE_NORMAL;
+
+    CHandle out;
+    if (PathFitsLimit(destination))
+        out.Reset(::CreateFileA(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, destAttrs,
+                                nullptr));
+    if (!out) {
+        DWORD err = ::GetLastError();
+        if (logSink)
+            logSink->Log("Create new File Failed,last error:[%lu]", err);
+        return KVCOPY_CREATE_FAILED;
+    }
+
+    int result = KVCOPY_OK;
+    char block[0x3FFF];
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(in.Get(), block, sizeof block, &got, nullptr)) {
+            DWORD err = ::GetLastError();
+            if (logSink)
+                logSink->Log("Read source File Failed,last error:[%lu]", err);
+            result = KVCOPY_READ_FAILED;
+            break;
+        }
+        if (got == 0)
+            break;
+        DWORD put = 0;
+        if (!::WriteFile(out.Get(), block, got, &put, nullptr)) {
+            result = KVCOPY_WRITE_FAILED;
+            break;
+        }
+        if (put < got) {
+            result = KVCOPY_SHORT_WRITE;
+            break;
+        }
+    }
+    out.Close();
+    in.Close();
+    if (result != KVCOPY_OK)
+        return result;
+
+    CHandle times(::CreateFileA(destination.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!times) {
+        DWORD err = ::GetLastError();
+        if (logSink)
+            logSink->Log("Open file for set date/time Failed,last error:[%lu]", err);
+        return KVCOPY_SET_TIME_FAILED;
+    }
+    ::SetFileTime(times.Get(), &created, &accessed, &written);
+    times.Close();
+    if (sourceAttrs != INVALID_FILE_ATTRIBUTES)
+        ::SetFileAttributesA(destination.c_str(), sourceAttrs);
+    return KVCOPY_OK;
+}
+
+bool GetFileVersionNumbers(const std::string& path, WORD version[4])
+{
+    std::vector<BYTE> data = ReadVersionResource(path);
+    if (data.empty())
+        return false;
+    void* p = nullptr;
+    UINT len = 0;
+    if (!VersionApi().pQuery(data.data(), "\\", &p, &len) || !p || len < sizeof(VS_FIXEDFILEINFO))
+        return false;
+    const VS_FIXEDFILEINFO* info = static_cast<const VS_FIXEDFILEINFO*>(p);
+    version[0] = HIWORD(info->dwFileVersionMS);
+    version[1] = LOWORD(info->dwFileVersionMS);
+    version[2] = HIWORD(info->dwFileVersionLS);
+    version[3] = LOWORD(info->dwFileVersionLS);
+    return true;
+}
+
+bool GetFileVersionString(const std::string& path, std::string& buffer)
+{
+    std::string value;
+    bool found = false;
+    if (!ReadVersionStringField(path, "FileVersion", value, found) || !found)
+        return false;
+    buffer = value;
+    return true;
+}
+
+bool GetSpecialBuildString(const std::string& path, std::string& buffer)
+{
+    std::string value;
+    bool found = false;
+    if (!ReadVersionStringField(path, "SpecialBuild", value, found))
+        return false;
+    if (!found) {
+        buffer.clear();
+        return false;
+    }
+    buffer = value;
+    return true;
+}
+
+bool GetFileSizeLow(const std::string& path, DWORD& size)
+{
+    if (path.empty() || !PathFitsLimit(path))
+        return false;
+    WIN32_FIND_DATAA fd;
+    CFindHandle h(::FindFirstFileA(path.c_str(), &fd));
+    if (!h)
+        return false;
+    size = fd.nFileSizeLow;
+    return true;
+}

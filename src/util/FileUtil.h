@@ -14,8 +14,16 @@ enum {
     KVCOPY_WRITE_FAILED = -110,
     KVCOPY_SHORT_WRITE = -120,
     KVCOPY_SET_TIME_FAILED = -130,
-    KVCOPY_CREATE_FAILED = -140
+    KVCOPY_CREATE_FAILED = -140,
+    // A read of the source failed part-way: the copy is incomplete.
+    KVCOPY_READ_FAILED = -150
 };
+
+// The longest path the ANSI file functions take (MAX_PATH with its terminator).
+enum { KV_MAX_PATH_CHARS = MAX_PATH - 1 };
+// False, with ERROR_FILENAME_EXCED_RANGE as last error, for a path that
+// does not fit the Win32 path limit.
+bool PathFitsLimit(const std::string& path);
 
 bool FileExists(const std::string& path);
 std::string GetFolderPart(const std::string& path);
@@ -35,3 +43,10 @@ bool GetFileVersionNumbers(const std::string& path, WORD version[4]);
 bool GetFileVersionString(const std::string& path, std::string& buffer);
 bool GetSpecialBuildString(const std::string& path, std::string& buffer);
 bool GetFileSizeLow(const std::string& path, DWORD& size);
+
+// The double-byte rules of JoinPath and the path splitter under an explicit
+// code page (CP_ACP for the functions above), so that they can be checked
+// under a double-byte code page whatever the machine's own.
+std::string JoinPathCP(UINT codePage, const std::string& first, const std::string& second);
+std::string GetFolderPartCP(UINT codePage, const std::string& path);
+std::string GetFileNamePartCP(UINT codePage, const std::string& path);

@@ -1,7 +1,137 @@
-// STUB(issue 7): replaced by the service-control library.
 #include "util/ServiceControl.h"
 
-DWORD SMStartService(const char*, const char*, char*, int, int) { return ERROR_CALL_NOT_IMPLEMENTED; }
-DWORD SMStopService(const char*, const char*, char*, int, int) { return ERROR_CALL_NOT_IMPLEMENTED; }
-int SMQueryServiceStatus(const char*) { return 0; }
-void SMGetErrorText(DWORD, char* b, int n) { if (b && n > 0) b[0] = 0; }
+#include <cstring>
+
+#include "util/SystemLib.h"
+#include "util/WinHandles.h"
+
+namespace {
+
+const DWORD kPollMs = 1000;
+
+// Network-management messages live in their own message file, not in the
+// system's table.
+bool IsNetworkMessage(DWORD code) { return code >= 2100 && code <= 2999; }
+
+const char* MachineArg(const char* machine) { return (machine && *machine) ? machine : nullptr; }
+
+// Opens the manager and the service with full access; 0 or the Windows error.
+DWORD OpenForControl(const char* machine, const char* service, CScHandle& manager, CScHandle& handle)
+{
+    manager.Reset(::OpenSCManagerA(MachineArg(machine), nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager)
+        return ::GetLastError();
+    handle.Reset(::OpenServiceA(manager.Get(), service ? service : "", SERVICE_ALL_ACCESS));
+    if (!handle)
+        return ::GetLastError();
+    return 0;
+}
+
+DWORD Finish(DWORD result, char* text, int textSize)
+{
+    if (result != 0)
+        SMGetErrorText(result, text, textSize);
+    return result;
+}
+
+}  // namespace
+
+DWORD SMStartService(const char* machine, const char* service, char* text, int textSize, int waitSeconds)
+{
+    CScHandle manager, handle;
+    DWORD result = OpenForControl(machine, service, manager, handle);
+    if (result != 0)
+        return Finish(result, text, textSize);
+    if (!::StartServiceA(handle.Get(), 0, nullptr))
+        return Finish(::GetLastError(), text, textSize);
+
+    ::Sleep(kPollMs);
+    SERVICE_STATUS status = {};
+    DWORD lastState = 0;
+    DWORD exitCode = 0;
+    for (int counter = 0;; ++counter) {
+        if (!::QueryServiceStatus(handle.Get(), &status))
+            break;
+        lastState = status.dwCurrentState;
+        // A service that has already ended will not come up: waiting out the
+        // whole limit would only hide its own error behind a time-out.
+        if (lastState == SERVICE_STOPPED) {
+            exitCode = status.dwWin32ExitCode;
+            break;
+        }
+        if (lastState == SERVICE_RUNNING || counter >= waitSeconds)
+            break;
+        ::Sleep(kPollMs);
+    }
+    if (lastState == SERVICE_RUNNING)
+        result = 0;
+    else if (lastState == SERVICE_STOPPED && exitCode != 0 && exitCode != ERROR_SERVICE_NEVER_STARTED)
+        result = exitCode;
+    else
+        result = ERROR_SERVICE_REQUEST_TIMEOUT;
+    return Finish(result, text, textSize);
+}
+
+DWORD SMStopService(const char* machine, const char* service, char* text, int textSize, int waitSeconds)
+{
+    CScHandle manager, handle;
+    DWORD result = OpenForControl(machine, service, manager, handle);
+    if (result != 0)
+        return Finish(result, text, textSize);
+    SERVICE_STATUS status = {};
+    if (!::ControlService(handle.Get(), SERVICE_CONTROL_STOP, &status)) {
+        DWORD err = ::GetLastError();
+        return Finish(err == ERROR_SERVICE_NOT_ACTIVE ? 0 : err, text, textSize);
+    }
+
+    ::Sleep(kPollMs);
+    DWORD lastState = 0;
+    for (int counter = 0;; ++counter) {
+        if (!::QueryServiceStatus(handle.Get(), &status))
+            break;
+        lastState = status.dwCurrentState;
+        if (lastState != SERVICE_STOP_PENDING || counter >= waitSeconds)
+            break;
+        ::Sleep(kPollMs);
+    }
+    result = lastState == SERVICE_STOPPED ? 0 : ERROR_SERVICE_REQUEST_TIMEOUT;
+    return Finish(result, text, textSize);
+}
+
+int SMQueryServiceStatus(const char* service)
+{
+    CScHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager)
+        return 0;
+    CScHandle handle(::OpenServiceA(manager.Get(), service ? service : "", SERVICE_QUERY_STATUS));
+    if (!handle)
+        return 0;
+    SERVICE_STATUS status = {};
+    if (!::QueryServiceStatus(handle.Get(), &status))
+        return 0;
+    return status.dwCurrentState == SERVICE_RUNNING ? 1 : 2;
+}
+
+void SMGetErrorText(DWORD code, char* buffer, int size)
+{
+    if (code == 0 || !buffer || size <= 0)
+        return;
+    DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    CLibrary netmsg;
+    if (IsNetworkMessage(code)) {
+        netmsg.Reset(LoadSystemLibrary("netmsg.dll", LOAD_LIBRARY_AS_DATAFILE));
+        if (netmsg)
+            flags |= FORMAT_MESSAGE_FROM_HMODULE;
+    }
+    char work[2048] = {0};
+    DWORD n = ::FormatMessageA(flags, netmsg.Get(), code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), work,
+                               sizeof(work) - 1, nullptr);
+    if (n >= sizeof(work))
+        n = sizeof(work) - 1;
+    work[n] = 0;
+    size_t len = std::strlen(work);
+    if (len > static_cast<size_t>(size - 1))
+        len = static_cast<size_t>(size - 1);
+    std::memcpy(buffer, work, len);
+    buffer[len] = 0;
+}

@@ -1,0 +1,34 @@
+#pragma once
+// printf-style formatting into a string of any length, for texts that are
+// handed on whole (raw log lines, registry values). Formats are program text
+// only; script text always goes through "%s".
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+inline std::string KvFormatV(const char* format, va_list ap)
+{
+    char small[512];
+    va_list copy;
+    va_copy(copy, ap);
+    int n = vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    if (n < 0)
+        return std::string();
+    if (static_cast<size_t>(n) < sizeof small)
+        return std::string(small, static_cast<size_t>(n));
+    std::string out(static_cast<size_t>(n) + 1, '\0');
+    vsnprintf(&out[0], out.size(), format, ap);
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+inline std::string KvFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
+inline std::string KvFormat(const char* format, ...)
+{
+    va_list ap;
+    va_start(ap, format);
+    std::string s = KvFormatV(format, ap);
+    va_end(ap);
+    return s;
+}

@@ -1,0 +1,156 @@
+#include "InterpFixture.h"
+#include "app/StringTable.h"
+
+class ExecuteTest : public InterpTest {
+protected:
+    void SetUp() override
+    {
+        InterpTest::SetUp();
+        interp->SetSymbol("A", "a0");
+        interp->SetSymbol("R", "r0");
+    }
+    int Execute(const std::string& text)
+    {
+        WriteScript(text);
+        return interp->Execute();
+    }
+    size_t MessagesWith(const std::string& text) const
+    {
+        size_t n = 0;
+        for (const auto& m : cb.messages)
+            n += m.first == text;
+        return n;
+    }
+    std::string LastDetail() const { return cb.details.empty() ? std::string() : cb.details.back(); }
+};
+
+const char kSections[] =
+    "[ProductInstall.UpdateSymbols.SetA]\r\nA=a1\r\n"
+    "[ProductInstall.UpdateSymbols.Bad]\r\nNOSUCH=1\r\n"
+    "[ProductRemove.Main]\r\nStepCount=1\r\nStep1.Section=ProductRemove.UpdateSymbols.SetR\r\n"
+    "[ProductRemove.UpdateSymbols.SetR]\r\nR=removed\r\n"
+    "[ProductRemove.UpdateSymbols.Bad]\r\nNOSUCH=1\r\n";
+
+TEST_F(ExecuteTest, SuccessfulInstallWritesTheRecord)
+{
+    interp->m_strRecordFile = dir / "rec\\record.ini";
+    ASSERT_TRUE(kvtest::WriteFileBytes(interp->m_strRecordFile, "[Stale]\r\nOld=1\r\n"));
+    EXPECT_EQ(Execute(std::string(kSections) +
+                      "[ProductInstall.Main]\r\nStepCount=1\r\nStep1.Section=ProductInstall.UpdateSymbols.SetA\r\n"),
+              0);
+    EXPECT_EQ(interp->m_nExitCode, 0);
+    EXPECT_EQ(interp->GetSymbol("A"), "a1");
+    EXPECT_TRUE(cb.messages.empty());
+    const std::string success = LoadResString(IDS_INSTALL_SUCCESS);
+    ASSERT_FALSE(success.empty());
+    EXPECT_EQ(cb.tasks.back(), std::make_pair(success, 0));
+    EXPECT_EQ(LastDetail(), success);
+    EXPECT_EQ(cb.progress.back(), std::make_pair(100, 100));
+    EXPECT_TRUE(Logged("Return code in silent mode,installation success,code=0\n"));
+
+    std::string record = kvtest::ReadFileOr(interp->m_strRecordFile);
+    EXPECT_NE(record.find("[ProductInstall.Main]"), std::string::npos);
+    EXPECT_EQ(record.find("[Stale]"), std::string::npos);
+}
+
+TEST_F(ExecuteTest, FailureShowsTheBoxAndRollsBack)
+{
+    interp->m_strRecordFile = dir / "record.ini";
+    EXPECT_EQ(Execute(std::string(kSections) +
+                      "[ProductInstall.Main]\r\nStepCount=2\r\nStep1.Section=ProductInstall.UpdateSymbols.SetA\r\n"
+                      "Step2.Section=ProductInstall.UpdateSymbols.Bad\r\nStep2.Error.Action=NoSuchAction\r\n"),
+              -1);
+    EXPECT_EQ(interp->m_nExitCode, -2901);
+    EXPECT_EQ(interp->GetSymbol("A"), "a0");
+    const std::string failed = LoadResString(IDS_INSTALL_FAILED);
+    ASSERT_EQ(cb.messages.size(), 1u);
+    EXPECT_EQ(cb.messages[0], std::make_pair(failed, static_cast<UINT>(16)));
+    EXPECT_EQ(LastDetail(), failed);
+    EXPECT_EQ(cb.progress.back(), std::make_pair(0, 0));
+    EXPECT_FALSE(kvtest::Exists(interp->m_strRecordFile));
+}
+
+// A script whose second step can't be performed must not pass for a
+// successful installation of its first step.
+TEST_F(ExecuteTest, UnperformableStepFailsTheRun)
+{
+    EXPECT_EQ(Execute(std::string(kSections) +
+                      "[ProductInstall.Main]\r\nStepCount=2\r\nStep1.Section=ProductInstall.UpdateSymbols.SetA\r\n"
+                      "Step2.Section=ProductRemove.UpdateSymbols.SetR\r\n"),
+              -1);
+    EXPECT_EQ(interp->m_nExitCode, -2004);
+    EXPECT_EQ(interp->GetSymbol("A"), "a0");
+    EXPECT_EQ(interp->GetSymbol("R"), "r0");
+    EXPECT_EQ(MessagesWith(LoadResString(IDS_INSTALL_FAILED)), 1u);
+}
+
+TEST_F(ExecuteTest, UserBreakOrAnEarlierBoxShowNoFailureBox)
+{
+    const std::string script = std::string(kSections) +
+                               "[ProductInstall.Main]\r\nStepCount=1\r\nStep1.Section=ProductInstall.UpdateSymbols.Bad\r\n";
+    EXPECT_EQ(Execute(script + "Step1.Error.Action=KVHF_USERBREAK\r\n"), -300);
+    EXPECT_TRUE(cb.messages.empty());
+    EXPECT_EQ(LastDetail(), LoadResString(IDS_USER_BREAK));
+
+    interp->m_bErrorShown = 1;
+    EXPECT_EQ(Execute(script), -300);
+    EXPECT_TRUE(cb.messages.empty());
+    EXPECT_EQ(LastDetail(), LoadResString(IDS_USER_BREAK));
+}
+
+TEST_F(ExecuteTest, UninstallAnswerWithoutRecordEndsAsFailure)
+{
+    EXPECT_EQ(Execute(std::string(kSections) +
+                      "[ProductInstall.Main]\r\nStepCount=1\r\nStep1.Section=ProductInstall.UpdateSymbols.Bad\r\n"
+                      "Step1.Error.Action=KVHF_UNINSTALL\r\n"),
+              -400);
+    EXPECT_TRUE(cb.messages.empty());
+    EXPECT_EQ(interp->GetSymbol("R"), "r0");
+    EXPECT_EQ(interp->m_strMainSection, "ProductRemove.Main");
+    EXPECT_EQ(GetKorvexApp()->m_bUninstall, 1);
+    EXPECT_EQ(interp->m_nExitCode, -2901);
+}
+
+TEST_F(ExecuteTest, UninstallAnswerWithRecordRunsTheRemoval)
+{
+    interp->m_strRecordFile = dir / "record.ini";
+    ASSERT_TRUE(kvtest::WriteFileBytes(interp->m_strRecordFile, "[Symbols]\r\nTotalCount=0\r\n"));
+    EXPECT_EQ(Execute(std::string(kSections) +
+                      "[ProductInstall.Main]\r\nStepCount=2\r\nStep1.Section=ProductInstall.UpdateSymbols.SetA\r\n"
+                      "Step2.Section=ProductInstall.UpdateSymbols.Bad\r\nStep2.Error.Action=KVHF_UNINSTALL\r\n"),
+              0);
+    EXPECT_EQ(interp->GetSymbol("A"), "a0");
+    EXPECT_EQ(interp->GetSymbol("R"), "removed");
+    EXPECT_EQ(interp->m_nExitCode, 0);
+    const std::string removed = LoadResString(IDS_REMOVE_SUCCESS);
+    EXPECT_EQ(cb.tasks.back(), std::make_pair(removed, 0));
+    EXPECT_TRUE(Logged("Delete Install record file!"));
+    EXPECT_FALSE(kvtest::Exists(interp->m_strRecordFile));
+}
+
+TEST_F(ExecuteTest, RemovalKeepsTheRecordWithD)
+{
+    GetKorvexApp()->m_bUninstall = 1;
+    GetKorvexApp()->m_bKeepRecord = 1;
+    interp->m_strMainSection = "ProductRemove.Main";
+    interp->m_strRecordFile = dir / "record.ini";
+    ASSERT_TRUE(kvtest::WriteFileBytes(interp->m_strRecordFile, "[Symbols]\r\nTotalCount=0\r\n"));
+    EXPECT_EQ(Execute(kSections), 0);
+    EXPECT_TRUE(kvtest::Exists(interp->m_strRecordFile));
+    EXPECT_TRUE(Logged("Delete Install record file!"));
+}
+
+TEST_F(ExecuteTest, FailedRemovalShowsTheRemovalText)
+{
+    GetKorvexApp()->m_bUninstall = 1;
+    interp->m_strMainSection = "ProductRemove.Main";
+    EXPECT_EQ(Execute("[ProductRemove.Main]\r\nStepCount=1\r\nStep1.Section=ProductRemove.UpdateSymbols.Bad\r\n"
+                      "Step1.Error.Action=KVHF_UNINSTALL\r\n"
+                      "[ProductRemove.UpdateSymbols.Bad]\r\nNOSUCH=1\r\n"),
+              -400);
+    const std::string text = LoadResString(IDS_REMOVE_FAILED);
+    ASSERT_FALSE(cb.tasks.empty());
+    EXPECT_EQ(cb.tasks.back(), std::make_pair(text, 0));
+    EXPECT_EQ(LastDetail(), text);
+    EXPECT_EQ(interp->m_strMainSection, "ProductRemove.Main");
+}

@@ -1,0 +1,243 @@
+#include "Package.h"
+
+#include <cstdio>
+
+namespace rt {
+
+namespace {
+
+const char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+void Put(const std::string& path, const std::string& bytes, const FILETIME& created, const FILETIME& written,
+         DWORD attributes = FILE_ATTRIBUTE_NORMAL)
+{
+    kvtest::WriteFileBytes(path, bytes);
+    SetTimes(path, created, written);
+    ::SetFileAttributesA(path.c_str(), attributes);
+}
+
+}  // namespace
+
+FILETIME MakeTime(int year, int month, int day, int hour, int minute, int second)
+{
+    SYSTEMTIME st = {};
+    st.wYear = static_cast<WORD>(year);
+    st.wMonth = static_cast<WORD>(month);
+    st.wDay = static_cast<WORD>(day);
+    st.wHour = static_cast<WORD>(hour);
+    st.wMinute = static_cast<WORD>(minute);
+    st.wSecond = static_cast<WORD>(second);
+    FILETIME ft = {};
+    ::SystemTimeToFileTime(&st, &ft);
+    return ft;
+}
+
+bool SetTimes(const std::string& path, const FILETIME& created, const FILETIME& written)
+{
+    HANDLE h = ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    BOOL ok = ::SetFileTime(h, &created, &written, &written);
+    ::CloseHandle(h);
+    return ok != FALSE;
+}
+
+CWorld::CWorld(const std::string& tag, const Options& opt) : m_dir("rt-" + tag)
+{
+    char id[64];
+    snprintf(id, sizeof id, "KVRT-%s-%lu", tag.c_str(), ::GetCurrentProcessId());
+    m_patchID = id;
+    kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, UninstallKey());
+    m_db = new kvtest::CPatchDBRedirect(DBFile());
+    LayOutProduct();
+    WritePackage(opt);
+    m_snap.AddFolder(Product())
+        .AddFolder(Backup())
+        .AddFolder(Saved())
+        .AddRegKey(HKEY_LOCAL_MACHINE, UninstallKey())
+        .AddRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Norlane\\Korvex")
+        .AddIni(DBFile());
+}
+
+CWorld::~CWorld()
+{
+    kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, UninstallKey());
+    delete m_db;
+}
+
+std::string CWorld::UninstallKey() const { return kUninstallRoot + m_patchID; }
+
+void CWorld::LayOutProduct()
+{
+    // Distinct, old times and a read-only file: a restore that loses bytes,
+    // times or attributes shows in the snapshot.
+    FILETIME c = MakeTime(2019, 3, 4, 5, 6, 7), w = MakeTime(2020, 1, 2, 3, 4, 5);
+    std::string p = Product();
+    Put(p + "\\a.txt", "product a 1.0\r\n", c, w);
+    Put(p + "\\bin\\b.dll", std::string("MZ\x90\0old b", 10), c, MakeTime(2020, 2, 2, 2, 2, 2));
+    Put(p + "\\bin\\sub\\c.cfg", "c=1\r\n", c, MakeTime(2020, 3, 3, 3, 3, 3));
+    Put(p + "\\readme.txt", "old readme\r\n", c, MakeTime(2020, 4, 4, 4, 4, 4), FILE_ATTRIBUTE_READONLY);
+    Put(p + "\\conf\\app.cfg", "stamp=original\r\n", c, MakeTime(2020, 5, 5, 5, 5, 5));
+    Put(p + "\\conf\\second.cfg", "second=original\r\n", c, MakeTime(2020, 6, 6, 6, 6, 6),
+        FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY);
+    Put(p + "\\untouched.txt", "nobody changes me\r\n", c, w);
+    m_replaced = {p + "\\a.txt", p + "\\bin\\b.dll", p + "\\bin\\sub\\c.cfg", p + "\\readme.txt",
+                  p + "\\conf\\second.cfg"};
+}
+
+void CWorld::WritePackage(const Options& opt)
+{
+    std::string pkg = Pkg();
+    kvtest::CreateTree(pkg);
+    ::CopyFileA(kvtest::KorvexExe().c_str(), (pkg + "\\Korvex.exe").c_str(), FALSE);
+    FILETIME c = MakeTime(2025, 1, 1, 0, 0, 0), w = MakeTime(2025, 6, 1, 12, 0, 0);
+    Put(pkg + "\\FileGroup1\\a.txt", "patched a 2.0\r\n", c, w);
+    Put(pkg + "\\FileGroup1\\bin\\b.dll", "MZ patched b", c, w);
+    Put(pkg + "\\FileGroup2\\bin\\sub\\c.cfg", "c=2\r\n", c, w);
+    Put(pkg + "\\FileGroup2\\readme.txt", "new readme\r\n", c, w);
+    Put(pkg + "\\FileGroup3\\conf\\second.cfg", "second=patched\r\n", c, w);
+    if (opt.withNewFiles) {
+        Put(pkg + "\\FileGroup2\\new\\n1.txt", "new one\r\n", c, w);
+        Put(pkg + "\\FileGroup2\\new\\n2.txt", "new two\r\n", c, w);
+        Put(pkg + "\\FileGroup3\\tools\\t1.bin", "tool 1", c, w);
+        Put(pkg + "\\FileGroup3\\tools\\deep\\t2.bin", "tool 2", c, w);
+    }
+    kvtest::WriteFileBytes(pkg + "\\templates\\app.cfg.tpl", "stamp=%STAMP%\r\n");
+    kvtest::WriteFileBytes(pkg + "\\templates\\remove.tpl", "%PKG%\\Korvex.exe /U:\"%RecordFile%\"\r\n");
+    kvtest::WriteFileBytes(pkg + "\\templates\\report.tpl", "stamp=%STAMP% by=%REMOVED_BY%\r\n");
+
+    std::vector<std::string> steps;
+    if (opt.updateSymbols)
+        steps.push_back("ProductInstall.UpdateSymbols.Stamp|Stamp the symbols");
+    if (opt.backupFiles)
+        steps.push_back("ProductInstall.BackupFiles.Config|Save the configuration");
+    steps.push_back("ProductInstall.CopyFileGroupTo.Files|Copy files");
+    if (!opt.failingStepAction.empty())
+        steps.push_back("ProductInstall.CopyFileGroupTo.Missing|Copy missing files");
+    if (opt.replaceText)
+        steps.push_back("ProductInstall.ReplaceSymbolsInFile.Config|Write the configuration");
+
+    std::string s;
+    s += "[PatchInformation]\r\nKorvexVersion=2.0\r\nPatchID=" + m_patchID +
+         "\r\nProductName=Round Trip Product\r\nLanguage=ENU\r\nProductVersion=7.1\r\nBuildNumber=1234\r\n"
+         "Platform=x64\r\nPatchDescription=Round trip patch " + m_patchID + "\r\nTimeOutSecond=600\r\n\r\n";
+    s += "[ProductInstall.Symbols]\r\nPKG=" + pkg + "\r\nPRODUCT=" + Product() + "\r\nBACKUP=" + Backup() +
+         "\r\nSAVED=" + Saved() + "\r\nRecordFile=" + RecordFile() +
+         "\r\nSTAMP=before\r\nOLDV=\"%PRODUCT%\\old\"\r\nLITERAL=\"%PRODUCT%\\lit\"\r\n\r\n";
+    s += "[ProductInstall.Main]\r\n";
+    if (opt.withRecord)
+        s += "InstallRecordFile=%RecordFile%\r\n";
+    s += "StepCount=" + std::to_string(steps.size()) + "\r\n";
+    for (size_t i = 0; i < steps.size(); ++i) {
+        std::string n = std::to_string(i + 1);
+        size_t bar = steps[i].find('|');
+        s += "Step" + n + ".Section=" + steps[i].substr(0, bar) + "\r\n";
+        s += "Step" + n + ".Description=" + steps[i].substr(bar + 1) + "\r\n";
+        if (steps[i].find(".Missing") != std::string::npos)
+            s += "Step" + n + ".Error.Action=" + opt.failingStepAction + "\r\n";
+    }
+    s += "\r\n[ProductInstall.UpdateSymbols.Stamp]\r\nSTAMP=after\r\nOLDV=replaced\r\n\r\n";
+    s += "[ProductInstall.BackupFiles.Config]\r\nFileCount=2\r\nBackup=%SAVED%\r\n"
+         "File1=%PRODUCT%\\conf\\app.cfg\r\nFile2=%PRODUCT%\\untouched.txt\r\n\r\n";
+    s += "[ProductInstall.CopyFileGroupTo.Files]\r\nFileGroupCount=3\r\nFileGroupStartCount=1\r\n\r\n";
+    s += "[ProductInstall.CopyFileGroupTo.Missing]\r\nFileGroupCount=1\r\nFileGroupStartCount=4\r\n\r\n";
+    s += "[FileGroup1]\r\nDescription=Main files\r\nTarget=%PRODUCT%\r\nBackup=%BACKUP%\r\nFileCount=2\r\n"
+         "File1=a.txt\r\nFile2=bin\\*.dll\r\nOnRollBackFile=KVHF_RollBackExtraAndExistenFile\r\n\r\n";
+    s += "[FileGroup2]\r\nDescription=Configuration and new files\r\nTarget=%PRODUCT%\r\nBackup=%BACKUP%\r\n";
+    s += opt.withNewFiles ? "FileCount=3\r\n" : "FileCount=2\r\n";
+    s += "File1=bin\\sub\\c.cfg\r\nFile2=readme.txt\r\n";
+    if (opt.withNewFiles)
+        s += "File3=new\\*.txt\r\n";
+    s += "OnCopyFail=KVHF_CopyFailRemoveReadonly\r\nOnRollBackFile=KVHF_RollBackExtraAndExistenFile\r\n\r\n";
+    s += "[FileGroup3]\r\nDescription=Tools\r\nTarget=%PRODUCT%\r\nBackup=%BACKUP%\r\n";
+    s += opt.withNewFiles ? "FileCount=3\r\n" : "FileCount=1\r\n";
+    s += "File1=conf\\second.cfg\r\n";
+    if (opt.withNewFiles)
+        s += "File2=tools\\*.bin\r\nFile3=tools\\deep\\t2.bin\r\n";
+    s += "OnCopyFail=KVHF_CopyFailRemoveReadonly\r\nOnRollBackFile=KVHF_RollBackExtraAndExistenFile\r\n\r\n";
+    s += "[FileGroup4]\r\nDescription=Not shipped\r\nTarget=%PRODUCT%\r\nBackup=%BACKUP%\r\nFileCount=1\r\n"
+         "File1=absent\\*.txt\r\n\r\n";
+    // The configuration is rewritten only where a BackupFiles step saves it
+    // (nothing else undoes a text replacement). The removal command comes
+    // last: the last output's folder names the program of the uninstall entry.
+    std::string n = "1";
+    s += "[ProductInstall.ReplaceSymbolsInFile.Config]\r\n";
+    s += opt.backupFiles ? "FileCount=2\r\n" : "FileCount=1\r\n";
+    if (opt.backupFiles) {
+        s += "File1.Description=Configuration\r\nFile1.Source=%PKG%\\templates\\app.cfg.tpl\r\n"
+             "File1.Output=%PRODUCT%\\conf\\app.cfg\r\n";
+        n = "2";
+    }
+    s += "File" + n + ".Description=Removal command\r\nFile" + n + ".Source=%PKG%\\templates\\remove.tpl\r\n"
+         "File" + n + ".Output=%PKG%\\uninstall\\remove.cmd\r\n\r\n";
+    s += "[ProductRemove.Symbols]\r\nREMOVED_BY=removal\r\n\r\n";
+    s += "[ProductRemove.Main]\r\nStepCount=2\r\n"
+         "Step1.Section=ProductRemove.Rollback\r\nStep1.Description=Undo the patch\r\n";
+    // After a switch from a failed install there is no record to replay (the
+    // install's own rollback has undone it): go on to the report.
+    if (!opt.failingStepAction.empty())
+        s += "Step1.Error.Action=KVHF_CONTINUE\r\n";
+    s += "Step2.Section=ProductRemove.ReplaceSymbolsInFile.Report\r\nStep2.Description=Report\r\n\r\n";
+    s += "[ProductRemove.Rollback]\r\n\r\n";
+    s += "[ProductRemove.ReplaceSymbolsInFile.Report]\r\nFileCount=1\r\n"
+         "File1.Source=%PKG%\\templates\\report.tpl\r\nFile1.Output=%PKG%\\report.txt\r\n";
+    kvtest::WriteFileBytes(pkg + "\\setup.ini", s);
+    if (opt.readOnlyScript)
+        ::SetFileAttributesA((pkg + "\\setup.ini").c_str(), FILE_ATTRIBUTE_READONLY);
+    kvtest::CreateTree(pkg + "\\uninstall");
+}
+
+kvtest::SnapshotState CWorld::Capture() const { return m_snap.Capture(); }
+
+kvtest::SnapshotTolerance CWorld::Traces() const
+{
+    // The database section keeps the patch's history; the backup folders may
+    // keep the (empty) folders the copies were made in.
+    std::vector<std::string> keys = {"TimeOutSecond", "TimeStamp", "ResultCode", "Progress", "ErrorMSG"};
+    std::vector<kvtest::SnapshotTolerance> list = {kvtest::TolerateIniKeys(DBFile(), m_patchID, keys),
+                                                   kvtest::TolerateNewFoldersUnder(Backup()),
+                                                   kvtest::TolerateNewFoldersUnder(Saved())};
+    return kvtest::AnyOf(list);
+}
+
+kvtest::ProcessResult CWorld::Install(const std::string& args) const
+{
+    return kvtest::RunProcess("\"" + Pkg() + "\\Korvex.exe\" " + args, Pkg());
+}
+
+kvtest::ProcessResult CWorld::RunCommand(const std::string& commandLine) const
+{
+    return kvtest::RunProcess(commandLine, "C:\\");
+}
+
+std::string CWorld::UninstallString() const
+{
+    std::string v;
+    kvtest::RegReadString(HKEY_LOCAL_MACHINE, UninstallKey(), "UninstallString", v);
+    return v;
+}
+
+CLogTail::CLogTail()
+{
+    m_path = "C:\\Korvex.log";
+    if (!kvtest::Exists(m_path)) {
+        char tmp[MAX_PATH + 1] = {0};
+        ::GetTempPathA(MAX_PATH, tmp);
+        std::string alt = std::string(tmp) + "Korvex.log";
+        if (kvtest::Exists(alt))
+            m_path = alt;
+    }
+    std::string s;
+    kvtest::ReadFileBytes(m_path, s);
+    m_start = s.size();
+}
+
+std::string CLogTail::Text() const
+{
+    std::string s;
+    kvtest::ReadFileBytes(m_path, s);
+    return s.size() > m_start ? s.substr(m_start) : std::string();
+}
+
+}  // namespace rt

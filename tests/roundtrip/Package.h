@@ -1,0 +1,84 @@
+#pragma once
+// Sample patch packages for the end-to-end tests: a product laid out on the
+// machine, a package folder with Korvex.exe, setup.ini and file groups, and
+// the helpers that run it and read back what it left.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "Snapshot.h"
+#include "TestSupport.h"
+
+namespace rt {
+
+struct Options {
+    bool withRecord = true;       // InstallRecordFile in the install procedure
+    bool withNewFiles = true;     // groups that add files and folders to the product
+    bool backupFiles = true;      // a BackupFiles step before the copy
+    bool replaceText = true;      // a ReplaceSymbolsInFile step after the copy
+    bool updateSymbols = true;    // an UpdateSymbols step first
+    // Extra step after the copy that fails (missing source) and the action
+    // its error handler answers with; empty: no such step.
+    std::string failingStepAction;
+    // setup.ini read-only, as packages copied from read-only media are.
+    bool readOnlyScript = false;
+};
+
+// One test's world below a fresh temporary folder.
+class CWorld {
+public:
+    explicit CWorld(const std::string& tag, const Options& opt = Options());
+    ~CWorld();
+
+    std::string Root() const { return m_dir.Path(); }
+    std::string Pkg() const { return m_dir / "pkg"; }
+    std::string Product() const { return m_dir / "product"; }
+    std::string Backup() const { return m_dir / "backup"; }
+    std::string Saved() const { return m_dir / "saved"; }
+    std::string RecordFile() const { return m_dir / "records\\record.ini"; }
+    std::string DBFile() const { return m_dir / "db\\KorvexDB.ini"; }
+    const std::string& PatchID() const { return m_patchID; }
+    std::string UninstallKey() const;
+
+    // Files of the product that the copy step overwrites, in no particular order.
+    const std::vector<std::string>& ReplacedFiles() const { return m_replaced; }
+
+    // Snapshot of everything the package may touch.
+    kvtest::SnapshotState Capture() const;
+    // The traces the design leaves on purpose after a removal or a rollback.
+    kvtest::SnapshotTolerance Traces() const;
+
+    // Runs the package's Korvex.exe with arguments, in the package folder.
+    kvtest::ProcessResult Install(const std::string& args = "/S /G") const;
+    // Runs a full command line as the installed-software list would, from C:\.
+    kvtest::ProcessResult RunCommand(const std::string& commandLine) const;
+    // The uninstall entry's command; empty when missing.
+    std::string UninstallString() const;
+
+private:
+    void LayOutProduct();
+    void WritePackage(const Options& opt);
+
+    kvtest::TempDir m_dir;
+    kvtest::CPatchDBRedirect* m_db = nullptr;
+    std::string m_patchID;
+    std::vector<std::string> m_replaced;
+    kvtest::CSnapshot m_snap;
+};
+
+// Log lines written by runs between construction and Text().
+class CLogTail {
+public:
+    CLogTail();
+    std::string Text() const;
+
+private:
+    std::string m_path;
+    size_t m_start = 0;
+};
+
+FILETIME MakeTime(int year, int month, int day, int hour, int minute, int second);
+bool SetTimes(const std::string& path, const FILETIME& created, const FILETIME& written);
+
+}  // namespace rt

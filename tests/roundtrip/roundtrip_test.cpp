@@ -1,0 +1,218 @@
+// A patch installed from a package and removed again by the command of its
+// uninstall entry leaves the machine as it was; a failed install leaves it as
+// it was too.
+#include <gtest/gtest.h>
+
+#include "Package.h"
+
+namespace {
+
+using rt::CWorld;
+using rt::Options;
+
+std::string Describe(const kvtest::ProcessResult& r)
+{
+    return "started=" + std::to_string(r.started) + " timedOut=" + std::to_string(r.timedOut) +
+           " exit=" + std::to_string(kvtest::Signed(r.exitCode)) + " output=" + r.output;
+}
+
+// Opens a file without sharing, as a running program holding it would.
+class CLocker {
+public:
+    explicit CLocker(const std::string& path)
+        : m_h(::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+    ~CLocker()
+    {
+        if (m_h != INVALID_HANDLE_VALUE)
+            ::CloseHandle(m_h);
+    }
+    bool Held() const { return m_h != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE m_h;
+};
+
+std::string Expected(const CWorld& w)
+{
+    // The entry's command: the program, a blank, /U: and the quoted record.
+    return w.Pkg() + "\\Korvex.exe /U:\"" + w.RecordFile() + "\"";
+}
+
+}  // namespace
+
+TEST(RoundTrip, UninstallEntryRestoresTheMachine)
+{
+    CWorld w("full");
+    kvtest::SnapshotState before = w.Capture();
+
+    kvtest::ProcessResult inst = w.Install();
+    ASSERT_TRUE(inst.started);
+    ASSERT_EQ(0, kvtest::Signed(inst.exitCode)) << Describe(inst);
+
+    // The install really changed what the snapshot watches.
+    kvtest::SnapshotState installed = w.Capture();
+    EXPECT_NE("", kvtest::DiffSnapshots(before, installed));
+    EXPECT_EQ("patched a 2.0\r\n", kvtest::ReadFileOr(w.Product() + "\\a.txt"));
+    EXPECT_EQ("stamp=after\r\n", kvtest::ReadFileOr(w.Product() + "\\conf\\app.cfg"));
+    EXPECT_TRUE(kvtest::Exists(w.Product() + "\\tools\\deep\\t2.bin"));
+    ASSERT_TRUE(kvtest::Exists(w.RecordFile()));
+    std::string command = w.UninstallString();
+    ASSERT_EQ(Expected(w), command);
+
+    rt::CLogTail log;
+    kvtest::ProcessResult rem = w.RunCommand(command + " /S /G");
+    ASSERT_TRUE(rem.started);
+    EXPECT_EQ(0, kvtest::Signed(rem.exitCode)) << Describe(rem) << "\n" << log.Text();
+
+    std::string diff = kvtest::DiffSnapshots(before, w.Capture(), w.Traces());
+    EXPECT_EQ("", diff) << log.Text();
+    EXPECT_FALSE(kvtest::Exists(w.RecordFile()));
+    EXPECT_EQ("", w.UninstallString());
+    // The removal ran with the symbols of the install, put back step by step
+    // by the replayed symbol updates, plus its own.
+    EXPECT_EQ("stamp=before by=removal\r\n", kvtest::ReadFileOr(w.Pkg() + "\\report.txt"));
+    // A saved value that names a symbol comes back as saved, unexpanded.
+    std::string text = log.Text();
+    size_t undo = text.find("CHFS_UpdateSymbolsSection::Rollback(");
+    ASSERT_NE(std::string::npos, undo) << text;
+    EXPECT_NE(std::string::npos, text.find("'OLDV'='%PRODUCT%\\old'", undo)) << text.substr(undo, 2000);
+    // A symbol kept literal during the install (quoted in its section) is
+    // restored from the record as that same text, not expanded on the way.
+    size_t replay = text.find("CHFS_RollbackSection::Run(");
+    size_t last = text.rfind("'LITERAL'='", replay);
+    ASSERT_NE(std::string::npos, last);
+    const std::string literal = "'LITERAL'='%PRODUCT%\\lit'";
+    EXPECT_EQ(0, text.compare(last, literal.size(), literal)) << text.substr(last, 200);
+    EXPECT_NE(std::string::npos, text.find("KVHF_CMD_ROLLBACK_SUCCESS"));
+    EXPECT_NE(std::string::npos, text.find("Delete Install record file!"));
+}
+
+TEST(RoundTrip, ReadOnlyScriptStillLeavesAUsableRecord)
+{
+    // The record starts as a copy of the script, attributes included; the
+    // symbols and items must still get into it.
+    Options opt;
+    opt.readOnlyScript = true;
+    CWorld w("rdonly", opt);
+    kvtest::SnapshotState before = w.Capture();
+    kvtest::ProcessResult inst = w.Install();
+    ASSERT_EQ(0, kvtest::Signed(inst.exitCode)) << Describe(inst);
+    char buf[64];
+    ::GetPrivateProfileStringA("REC_0", "TotalCount", "", buf, sizeof buf, w.RecordFile().c_str());
+    EXPECT_STRNE("", buf);
+    rt::CLogTail log;
+    kvtest::ProcessResult rem = w.RunCommand(w.UninstallString() + " /S /G");
+    EXPECT_EQ(0, kvtest::Signed(rem.exitCode)) << Describe(rem);
+    EXPECT_EQ("", kvtest::DiffSnapshots(before, w.Capture(), w.Traces())) << log.Text();
+}
+
+TEST(RoundTrip, KeptRecordReplaysTheSameItemsAgain)
+{
+    Options opt;
+    opt.backupFiles = false;  // its copies are gone after the first replay
+    CWorld w("keep", opt);
+    kvtest::SnapshotState before = w.Capture();
+    kvtest::ProcessResult inst = w.Install();
+    ASSERT_EQ(0, kvtest::Signed(inst.exitCode)) << Describe(inst);
+    std::string command = w.UninstallString();
+    ASSERT_EQ(Expected(w), command);
+
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE("removal " + std::to_string(round));
+        rt::CLogTail log;
+        kvtest::ProcessResult rem = w.RunCommand(command + " /S /G /D");
+        EXPECT_EQ(0, kvtest::Signed(rem.exitCode)) << Describe(rem) << "\n" << log.Text();
+        EXPECT_TRUE(kvtest::Exists(w.RecordFile()));
+        std::string text = log.Text();
+        for (const char* group : {"FileGroup1", "FileGroup2", "FileGroup3"})
+            EXPECT_NE(std::string::npos, text.find(std::string(" : ") + group + "]")) << group;
+        EXPECT_EQ(3u, kvtest::CountOf(text, "ROLLBACK ["));
+        EXPECT_EQ("", kvtest::DiffSnapshots(before, w.Capture(), w.Traces())) << text;
+    }
+}
+
+TEST(RoundTrip, FailureAtEveryFileRollsBackExactly)
+{
+    Options opt;
+    opt.withNewFiles = false;
+    CWorld w("sweep", opt);
+    kvtest::SnapshotState before = w.Capture();
+    const std::vector<std::string>& files = w.ReplacedFiles();
+    for (size_t k = 0; k < files.size(); ++k) {
+        SCOPED_TRACE("held file " + files[k]);
+        rt::CLogTail log;
+        kvtest::ProcessResult r;
+        {
+            CLocker lock(files[k]);
+            ASSERT_TRUE(lock.Held());
+            r = w.Install();
+        }
+        ASSERT_TRUE(r.started);
+        // A held target fails its backup (-2301) or, where the backup takes
+        // the unreadable file for a missing one, its copy (-2300).
+        int code = kvtest::Signed(r.exitCode);
+        EXPECT_TRUE(code == -2301 || code == -2300) << Describe(r) << "\n" << log.Text();
+        EXPECT_EQ("", kvtest::DiffSnapshots(before, w.Capture(), w.Traces())) << log.Text();
+        EXPECT_FALSE(kvtest::Exists(w.RecordFile()));
+        EXPECT_EQ("", w.UninstallString());
+        char buf[256];
+        ::GetPrivateProfileStringA(w.PatchID().c_str(), "ResultCode", "", buf, sizeof buf, w.DBFile().c_str());
+        EXPECT_STREQ("1", buf);
+        ::GetPrivateProfileStringA(w.PatchID().c_str(), "ErrorMSG", "", buf, sizeof buf, w.DBFile().c_str());
+        EXPECT_STREQ("Copy files failed", buf);
+    }
+}
+
+TEST(RemovalRoad, NoRecordPathFailsTheReplayStep)
+{
+    CWorld w("nopath");
+    rt::CLogTail log;
+    kvtest::ProcessResult r = w.Install("/S /G /U");
+    ASSERT_TRUE(r.started);
+    EXPECT_NE(0, kvtest::Signed(r.exitCode)) << Describe(r);
+    std::string text = log.Text();
+    EXPECT_NE(std::string::npos, text.find("@@@ Session name ['ProductRemove.Rollback'] return code = -1 ")) << text;
+    EXPECT_EQ(std::string::npos, text.find("KVHF_CMD_ROLLBACK_SUCCESS"));
+}
+
+TEST(RemovalRoad, MissingRecordFileStopsAtStartUp)
+{
+    CWorld w("norec");
+    rt::CLogTail log;
+    kvtest::ProcessResult r = w.RunCommand(w.Pkg() + "\\Korvex.exe /U:\"" + w.RecordFile() + "\" /S /G");
+    ASSERT_TRUE(r.started);
+    EXPECT_NE(std::string::npos, log.Text().find("***Error: Can't open Install record file ('" + w.RecordFile() + "')"))
+        << log.Text();
+    EXPECT_FALSE(kvtest::Exists(w.Pkg() + "\\report.txt"));
+}
+
+TEST(RemovalRoad, UninstallAnswerWithoutRecordEndsAsFailure)
+{
+    Options opt;
+    opt.withRecord = false;
+    opt.failingStepAction = "KVHF_UNINSTALL";
+    CWorld w("uninst-norec", opt);
+    kvtest::SnapshotState before = w.Capture();
+    rt::CLogTail log;
+    kvtest::ProcessResult r = w.Install();
+    EXPECT_EQ(-2302, kvtest::Signed(r.exitCode)) << Describe(r) << "\n" << log.Text();
+    EXPECT_FALSE(kvtest::Exists(w.Pkg() + "\\report.txt"));
+    EXPECT_EQ("", kvtest::DiffSnapshots(before, w.Capture(), w.Traces())) << log.Text();
+}
+
+TEST(RemovalRoad, UninstallAnswerWithRecordRunsTheRemoval)
+{
+    Options opt;
+    opt.failingStepAction = "KVHF_UNINSTALL";
+    CWorld w("uninst-rec", opt);
+    kvtest::SnapshotState before = w.Capture();
+    rt::CLogTail log;
+    kvtest::ProcessResult r = w.Install();
+    EXPECT_EQ(0, kvtest::Signed(r.exitCode)) << Describe(r) << "\n" << log.Text();
+    // The removal procedure ran after the install's own rollback; the symbol
+    // updates were undone by that rollback already.
+    EXPECT_EQ("stamp=before by=removal\r\n", kvtest::ReadFileOr(w.Pkg() + "\\report.txt"));
+    EXPECT_EQ("", kvtest::DiffSnapshots(before, w.Capture(), w.Traces())) << log.Text();
+    EXPECT_FALSE(kvtest::Exists(w.RecordFile()));
+    EXPECT_EQ("", w.UninstallString());
+}

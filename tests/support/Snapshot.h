@@ -1,0 +1,116 @@
+#pragma once
+// Machine-state snapshots for round-trip tests: capture what a package may
+// touch, do something, capture again and compare with a readable diff.
+//
+// A snapshot is a flat map from a locator ("file:C:\p\a.txt",
+// "reg:HKLM\Software\X\\Value", "ini:C:\db.ini[Sec]Key") to a canonical text
+// of that thing's state. Each kind of state is a source; new kinds (services,
+// INI files, ...) are new sources, the comparison stays the same.
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kvtest {
+
+using SnapshotState = std::map<std::string, std::string>;
+
+class CSnapshotSource {
+public:
+    virtual ~CSnapshotSource() {}
+    virtual void Capture(SnapshotState& out) const = 0;
+};
+
+// Every file and folder below a folder (and the folder itself): bytes, size,
+// creation and last-write times, attributes. A missing folder is recorded as
+// missing, so its creation shows up as a change.
+class CFolderSource : public CSnapshotSource {
+public:
+    explicit CFolderSource(const std::string& folder) : m_folder(folder) {}
+    void Capture(SnapshotState& out) const override;
+
+private:
+    std::string m_folder;
+};
+
+// A registry key with its values and all its subkeys. view: 0 or
+// KEY_WOW64_64KEY / KEY_WOW64_32KEY.
+class CRegKeySource : public CSnapshotSource {
+public:
+    CRegKeySource(HKEY root, const std::string& subkey, REGSAM view = 0)
+        : m_root(root), m_subkey(subkey), m_view(view) {}
+    void Capture(SnapshotState& out) const override;
+
+private:
+    HKEY m_root;
+    std::string m_subkey;
+    REGSAM m_view;
+};
+
+// The keys of an INI file as the profile reader sees them (so layout and
+// blank lines do not count, values do).
+class CIniSource : public CSnapshotSource {
+public:
+    explicit CIniSource(const std::string& file) : m_file(file) {}
+    void Capture(SnapshotState& out) const override;
+
+private:
+    std::string m_file;
+};
+
+class CSnapshot {
+public:
+    CSnapshot& AddFolder(const std::string& folder);
+    CSnapshot& AddRegKey(HKEY root, const std::string& subkey, REGSAM view = 0);
+    CSnapshot& AddIni(const std::string& file);
+    CSnapshot& Add(std::unique_ptr<CSnapshotSource> source);
+
+    SnapshotState Capture() const;
+
+private:
+    std::vector<std::unique_ptr<CSnapshotSource>> m_sources;
+};
+
+// Decides whether a difference is a trace left on purpose. before/after are
+// null where the locator is absent on that side.
+using SnapshotTolerance =
+    std::function<bool(const std::string& locator, const std::string* before, const std::string* after)>;
+
+// Empty when equal (after tolerance); otherwise one block per difference:
+// "+ locator", "- locator" or "~ locator" with the two states.
+std::string DiffSnapshots(const SnapshotState& before, const SnapshotState& after,
+                          const SnapshotTolerance& tolerate = SnapshotTolerance());
+
+// Tolerances for the usual traces.
+// Folders (not files) that appeared below a root, and the root itself.
+SnapshotTolerance TolerateNewFoldersUnder(const std::string& root);
+// Keys of an INI section that may remain or change (db.ini[Sec]Key).
+SnapshotTolerance TolerateIniKeys(const std::string& file, const std::string& section,
+                                  const std::vector<std::string>& keys);
+// Any one of them tolerates.
+SnapshotTolerance AnyOf(std::vector<SnapshotTolerance> list);
+
+// Registry helpers for tests that redirect machine-wide settings.
+bool RegReadString(HKEY root, const std::string& subkey, const std::string& name, std::string& value);
+bool RegWriteString(HKEY root, const std::string& subkey, const std::string& name, const std::string& value);
+bool RegDeleteValueOf(HKEY root, const std::string& subkey, const std::string& name);
+void RegDeleteTree(HKEY root, const std::string& subkey);
+
+// Points the patch database at a path of the test and puts the machine's
+// setting back when it ends.
+class CPatchDBRedirect {
+public:
+    explicit CPatchDBRedirect(const std::string& dbFile);
+    ~CPatchDBRedirect();
+    CPatchDBRedirect(const CPatchDBRedirect&) = delete;
+    CPatchDBRedirect& operator=(const CPatchDBRedirect&) = delete;
+
+private:
+    bool m_had = false;
+    std::string m_old;
+};
+
+}  // namespace kvtest
