@@ -410,34 +410,38 @@ namespace {
 
 bool IsProfileBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 
-// The record is read back through the profile reader and the expansion, which
-// trim blanks at the ends, remove a pair of enclosing quotes and cannot hold a
-// line break. Values they would change are stored so that they come back as
-// they were: an empty value as two double quotes, CR and LF as their
-// character symbols, a value with blanks or quotes at its ends in one more
-// pair of quotes (two pairs when it is itself in double quotes, because the
-// expansion then takes off a second pair). Other values are stored as they are.
-std::string StoredSymbolValue(const std::string& value)
+// The record is read back through ReadItem, which trims blanks at the ends,
+// takes off a pair of enclosing quotes and expands what is left. A value in
+// the table is already what the script meant (a quoted section value is kept
+// literal on purpose), so one that this would change is stored inside two
+// pairs of double quotes: the reader takes off the outer pair and the
+// expansion's quote rule the inner one, leaving the value untouched. An empty
+// value is two double quotes; CR and LF, which no INI line can hold, are
+// stored as their character symbols (so such a value comes back expanded).
+// Anything else is stored as it is.
+std::string StoredSymbolText(const std::string& value)
 {
     if (value.empty())
         return "\"\"";
-    std::string s;
-    s.reserve(value.size());
-    for (char c : value) {
-        if (c == '\r')
-            s += "%x0d%";
-        else if (c == '\n')
-            s += "%x0a%";
-        else
-            s += c;
+    if (value.find_first_of("\r\n") != std::string::npos) {
+        std::string s;
+        for (char c : value) {
+            if (c == '\r')
+                s += "%x0d%";
+            else if (c == '\n')
+                s += "%x0a%";
+            else
+                s += c;
+        }
+        return s;
     }
-    char first = s.front(), last = s.back();
-    if (s.size() > 2 && first == '"' && last == '"')
-        return "\"\"" + s + "\"\"";
-    if ((s.size() >= 2 && (first == '"' || first == '\'') && last == first) || IsProfileBlank(first) ||
-        IsProfileBlank(last))
-        return "\"" + s + "\"";
-    return s;
+    char first = value.front(), last = value.back();
+    bool changes = value.find('%') != std::string::npos || IsProfileBlank(first) || IsProfileBlank(last) ||
+                   first == '"' || first == '\'' || last == '"' || last == '\'';
+    // Beyond this length the read would cut the closing quotes off.
+    if (changes && value.size() + 4 <= 4095)
+        return "\"\"" + value + "\"\"";
+    return value;
 }
 
 }  // namespace
@@ -449,8 +453,8 @@ int CHFS_Interpreter::SaveSymbols(const std::string& recordFile)
     int n = 0;
     for (const SymbolEntry& e : m_scriptSymbols) {
         ++n;
-        SetINIVariable(recordFile, section, "Name." + std::to_string(n), e.first);
-        SetINIVariable(recordFile, section, "Value." + std::to_string(n), StoredSymbolValue(e.second));
+        SetINIVariable(recordFile, section, "Name." + std::to_string(n), StoredSymbolText(e.first));
+        SetINIVariable(recordFile, section, "Value." + std::to_string(n), StoredSymbolText(e.second));
     }
     return 0;
 }

@@ -162,6 +162,11 @@ TEST_F(RecordSymbols, SaveThenLoadGivesEveryValueBack)
         {"BACKSLASH_END", "C:\\dir\\"},
         {"CRLF", "line1\r\nline2"},
         {"lower", "case-sensitive name"},
+        // Kept literal in the table (a quoted section value): not expanded on the way back.
+        {"LITERAL", "%TEMP%\\lit"},
+        {"LONE_PERCENT", "100%"},
+        {"a%b", "name with a percent sign"},
+        {"QUOTE_AND_REF", "\"%WINDIR%\" /x"},
     };
     interp->InitBuiltinSymbols();
     for (const auto& v : values)
@@ -213,6 +218,6 @@ TEST_F(RecordSymbols, GapsAndDamagedCounts)
     EXPECT_EQ(*interp->m_scriptSymbols.Find("A"), "1");
     EXPECT_FALSE(interp->m_scriptSymbols.Contains(""));
     EXPECT_EQ(*interp->m_scriptSymbols.Find("C"), "");
-    // Values read back are expanded against the table as it stands.
+    // Plainly stored values are expanded against the table as it stands.
     EXPECT_EQ(*interp->m_scriptSymbols.Find("D"), "1-4");
 }
