@@ -145,12 +145,20 @@ int CHFS_Interpreter::InitPatchInfo(const std::string& section)
     return UpdatePatchDB(patchId, "TimeStamp", TimeStampText());
 }
 
+// A file of the folder's name is no folder: writes below it would fail later
+// with a less telling message.
+static bool IsFolder(const std::string& path)
+{
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 int CHFS_Interpreter::MakeDir(const std::string& folder)
 {
-    if (FileExists(folder))
+    if (IsFolder(folder))
         return 0;
     Log("[Create dir : %s]", folder.c_str());
-    if (!CreateDirectoryTree(folder, false) || !FileExists(folder)) {
+    if (!CreateDirectoryTree(folder, false) || !IsFolder(folder)) {
         Log("[Create dir fail: %s]", folder.c_str());
         return -1;
     }

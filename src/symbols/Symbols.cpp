@@ -1,17 +1,421 @@
-// STUB(issue 3): replaced by the symbol tables and expansion.
+// The three symbol tables, %NAME% expansion, symbol sections of the script
+// and the Symbols section of the install record.
 #include "interpreter/Interpreter.h"
+#include "symbols/Builtins.h"
 
-int CHFS_Interpreter::SetGlobalSymbol(const std::string& n, const std::string& v) { m_globalSymbols.Set(n, v); return 0; }
-int CHFS_Interpreter::SetSymbol(const std::string& n, const std::string& v) { m_scriptSymbols.Set(n, v); return 0; }
-int CHFS_Interpreter::SetPatchInfo(const std::string& n, const std::string& v) { m_patchInfo.Set(n, v); return 0; }
-int CHFS_Interpreter::UpdateSymbol(const std::string& n, const std::string& v)
-{ if (!m_scriptSymbols.Contains(n)) return -1; return SetSymbol(n, v); }
-std::string CHFS_Interpreter::GetSymbol(const std::string& n) const
-{ const std::string* p = m_globalSymbols.Find(n); if (!p) p = m_scriptSymbols.Find(n); return p ? *p : std::string(); }
-std::string CHFS_Interpreter::GetPatchInfo(const std::string& n) const { const std::string* p = m_patchInfo.Find(n); return p ? *p : std::string(); }
-std::string CHFS_Interpreter::ExpandSymbols(const std::string& text) { return text; }
-int CHFS_Interpreter::InitVariables(const std::string&) { return 0; }
-int CHFS_Interpreter::SaveSymbols(const std::string&) { return 0; }
-int CHFS_Interpreter::LoadSymbols(const std::string&) { return 0; }
-std::string CHFS_Interpreter::ResolveVariableReference(const std::string& value, const std::string&) { return value; }
-int CHFS_Interpreter::LoadSymbolSection(const std::string&, int, const std::string&) { return 0; }
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <new>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+typedef CHFS_SymbolTable::Map::value_type SymbolEntry;
+
+// Backstops for expansions that are finite but absurd (exponential fan-out of
+// values). No real script comes near them; they keep a bad script from
+// exhausting memory or hanging the run.
+const size_t kMaxExpandedLength = 16u * 1024u * 1024u;
+const unsigned kMaxReplacements = 1000000u;
+
+struct CMatch {
+    size_t pos = std::string::npos;
+    const SymbolEntry* entry = nullptr;
+};
+
+// The first name in table order whose pattern %name% occurs anywhere in the
+// text, with the position of its first occurrence.
+//
+// A pattern of a name without '%' is a '%' followed by the name and the very
+// next '%'; so pairing every '%' of the text with the next one yields every
+// occurrence of every such name in one pass, and the smallest name that the
+// table holds, at its leftmost pairing, is exactly what trying the names one
+// by one in table order would find. Names holding '%' (rare) are searched
+// for directly, in order, only while they could still come first.
+CMatch FindFirstMatch(const std::string& text, const CHFS_SymbolTable& table)
+{
+    CMatch m;
+    if (table.Size() == 0)
+        return m;
+    size_t i = text.find('%');
+    while (i != std::string::npos) {
+        size_t j = text.find('%', i + 1);
+        if (j == std::string::npos)
+            break;
+        std::string_view candidate(text.data() + i + 1, j - i - 1);
+        if (!m.entry || candidate < std::string_view(m.entry->first)) {
+            if (const SymbolEntry* e = table.FindEntry(candidate)) {
+                m.entry = e;
+                m.pos = i;
+            }
+        }
+        i = j;
+    }
+    for (const std::string& name : table.PercentNames()) {
+        if (m.entry && !(name < m.entry->first))
+            break;
+        size_t p = text.find("%" + name + "%");
+        if (p != std::string::npos) {
+            m.entry = table.FindEntry(name);
+            m.pos = p;
+            break;
+        }
+    }
+    return m;
+}
+
+// Which names each piece of the text was produced by. Every character carries
+// the set of names whose expansion (directly or through others) put it there;
+// the text given to the expansion has the empty set.
+class CProvenance {
+public:
+    explicit CProvenance(size_t length) : m_origin(length, 0) { Intern(std::vector<std::string_view>()); }
+
+    // True when every character of [from, to) was produced by expanding
+    // name. Otherwise newSet is the id of "name plus the names of the
+    // shallowest character that name did not produce".
+    bool Produces(size_t from, size_t to, std::string_view name, uint32_t& newSet)
+    {
+        const std::vector<std::string_view>* best = nullptr;
+        uint32_t last = UINT32_MAX;
+        for (size_t k = from; k < to; ++k) {
+            uint32_t o = m_origin[k];
+            if (o == last)
+                continue;
+            last = o;
+            const std::vector<std::string_view>& names = m_sets[o];
+            if (std::find(names.begin(), names.end(), name) != names.end())
+                continue;
+            if (!best || names.size() < best->size())
+                best = &names;
+            if (best->empty())
+                break;
+        }
+        if (!best)
+            return true;
+        std::vector<std::string_view> names = *best;
+        names.push_back(name);
+        std::sort(names.begin(), names.end());
+        newSet = Intern(names);
+        return false;
+    }
+    void Replace(size_t pos, size_t removed, size_t inserted, uint32_t set)
+    {
+        m_origin.erase(m_origin.begin() + pos, m_origin.begin() + pos + removed);
+        m_origin.insert(m_origin.begin() + pos, inserted, set);
+    }
+    void Erase(size_t pos) { m_origin.erase(m_origin.begin() + pos); }
+
+private:
+    uint32_t Intern(const std::vector<std::string_view>& names)
+    {
+        std::map<std::vector<std::string_view>, uint32_t>::iterator it = m_ids.find(names);
+        if (it != m_ids.end())
+            return it->second;
+        uint32_t id = static_cast<uint32_t>(m_sets.size());
+        m_sets.push_back(names);
+        m_ids.emplace(names, id);
+        return id;
+    }
+
+    std::vector<uint32_t> m_origin;
+    std::vector<std::vector<std::string_view>> m_sets;
+    std::map<std::vector<std::string_view>, uint32_t> m_ids;
+};
+
+}  // namespace
+
+int CHFS_Interpreter::SetGlobalSymbol(const std::string& name, const std::string& value)
+{
+    Log("@ Update Global Symbol table: '%s'='%s'", name.c_str(), value.c_str());
+    m_globalSymbols.Set(name, value);
+    return 0;
+}
+
+int CHFS_Interpreter::SetSymbol(const std::string& name, const std::string& value)
+{
+    Log("@ Update Symbol table: '%s'='%s'", name.c_str(), value.c_str());
+    m_scriptSymbols.Set(name, value);
+    return 0;
+}
+
+int CHFS_Interpreter::SetPatchInfo(const std::string& name, const std::string& value)
+{
+    Log("@ Update Patch Information: '%s'='%s'", name.c_str(), value.c_str());
+    m_patchInfo.Set(name, value);
+    return 0;
+}
+
+int CHFS_Interpreter::UpdateSymbol(const std::string& name, const std::string& value)
+{
+    if (!m_scriptSymbols.Contains(name)) {
+        Log("Error! Can't Update undefine symbol '%s' to '%s'", name.c_str(), value.c_str());
+        return -1;
+    }
+    return SetSymbol(name, value);
+}
+
+std::string CHFS_Interpreter::GetSymbol(const std::string& name) const
+{
+    const std::string* p = m_globalSymbols.Find(name);
+    if (!p)
+        p = m_scriptSymbols.Find(name);
+    return p ? *p : std::string();
+}
+
+std::string CHFS_Interpreter::GetPatchInfo(const std::string& name) const
+{
+    const std::string* p = m_patchInfo.Find(name);
+    return p ? *p : std::string();
+}
+
+// One replacement per iteration, then start over on the new text, so values
+// may hold names that expand in later iterations.
+//
+// Self-reference: every character carries the names whose expansion put it
+// there. A replacement of %N% is refused when every character of that
+// pattern, percent signs included, was produced by expanding N (directly or
+// through other names): the value of N, expanded, holds %N% again. The
+// expansion then stops, logs N and returns the text as it stands. An allowed
+// replacement consumes at least one character that N did not produce and
+// gives its value that character's names plus N; as no character can carry
+// more names than the tables hold, every expansion ends. Chains of any
+// length, a name used any number of times, or a pattern that a value merely
+// completes ("100%" before "NAME%" of the text) are never cut. The length and
+// replacement limits above only catch absurd but finite fan-out.
+std::string CHFS_Interpreter::ExpandSymbols(const std::string& input)
+{
+    std::string text = input;
+    CProvenance provenance(text.size());
+    unsigned replacements = 0;
+    for (;;) {
+        if (text.size() > 2 && text.front() == '"' && text.back() == '"')
+            return text.substr(1, text.size() - 2);
+
+        CMatch m = FindFirstMatch(text, m_globalSymbols);
+        if (!m.entry)
+            m = FindFirstMatch(text, m_scriptSymbols);
+        if (!m.entry)
+            return text;
+
+        const std::string& name = m.entry->first;
+        const std::string& value = m.entry->second;
+        size_t p = m.pos;
+        size_t patternLength = name.size() + 2;
+
+        uint32_t set = 0;
+        if (provenance.Produces(p, p + patternLength, name, set)) {
+            Log("*** Runtime error: CHFS_Interpreter::ExpandSymbols(): symbol '%s' refers to itself, "
+                "expansion stopped!",
+                name.c_str());
+            return text;
+        }
+        if (++replacements > kMaxReplacements) {
+            Log("*** Runtime error: CHFS_Interpreter::ExpandSymbols(): more than %u replacements at symbol "
+                "'%s', expansion stopped!",
+                kMaxReplacements, name.c_str());
+            return text;
+        }
+        if (text.size() - patternLength + value.size() > kMaxExpandedLength) {
+            Log("*** Runtime error: CHFS_Interpreter::ExpandSymbols(): symbol '%s' makes the text longer than "
+                "%u characters, expansion stopped!",
+                name.c_str(), static_cast<unsigned>(kMaxExpandedLength));
+            return text;
+        }
+
+        text.replace(p, patternLength, value);
+        provenance.Replace(p, patternLength, value.size(), set);
+
+        // Seam: a value ending in '\' before a '\' of the text gives one '\',
+        // unless that second '\' is the last character of the text.
+        size_t q = p + value.size();
+        if (q > 0 && q + 1 < text.size() && text[q] == '\\' && text[q - 1] == '\\') {
+            text.erase(q, 1);
+            provenance.Erase(q);
+        }
+    }
+}
+
+std::string CHFS_Interpreter::ResolveVariableReference(const std::string& value, const std::string& callerTag)
+{
+    if (value.find("[Reg:") != std::string::npos)
+        return GetRegVariable(value, callerTag);
+    if (value.find("[FileInfo:") != std::string::npos)
+        return GetFileInfoVariable(value);
+    if (value.find("[INI:") != std::string::npos)
+        return GetINIVariable(value);
+    if (value.find("[ServiceStatus:") != std::string::npos)
+        return GetServiceStatusVariable(value);
+    return value;
+}
+
+int CHFS_Interpreter::InitVariables(const std::string& section)
+{
+    return LoadSymbolSection(section, 0, "CHFS_Interpreter::InitVariables()") < 0 ? -1 : 0;
+}
+
+int CHFS_Interpreter::LoadSymbolSection(const std::string& section, int tableKind, const std::string& callerTag)
+{
+    const DWORD bufSize = GetPlatformId() == VER_PLATFORM_WIN32_WINDOWS ? 32767 : 65536;
+    std::unique_ptr<char[]> buf(new (std::nothrow) char[bufSize]);
+    if (!buf) {
+        Log("Memory alloc error! size=%u", static_cast<unsigned>(bufSize));
+        return -1;
+    }
+    DWORD n = ::GetPrivateProfileSectionA(section.c_str(), buf.get(), bufSize, m_strScriptFile.c_str());
+    Log("GetPrivateProfileSection('%s') size=%d", section.c_str(), static_cast<int>(n));
+
+    // The platform never reports more than it copied: a section that did not
+    // fit comes back cut, with bufsize-2 as its length. Such a length is
+    // measured again in larger buffers, so a section that does fit (even
+    // exactly) loads and one that does not is refused with its real size
+    // instead of being loaded in part.
+    if (bufSize >= 2 && n >= bufSize - 2) {
+        DWORD size = bufSize;
+        DWORD realSize = n;
+        std::unique_ptr<char[]> bigger;
+        while (size <= kMaxExpandedLength) {
+            size *= 2;
+            bigger.reset(new (std::nothrow) char[size]);
+            if (!bigger) {
+                Log("Memory alloc error! size=%u", static_cast<unsigned>(size));
+                return -1;
+            }
+            realSize = ::GetPrivateProfileSectionA(section.c_str(), bigger.get(), size, m_strScriptFile.c_str());
+            if (realSize < size - 2)
+                break;
+        }
+        if (realSize + 1 > bufSize) {
+            Log("Buffer overflow! bufsize=%d real_size=%d", static_cast<int>(bufSize), static_cast<int>(realSize));
+            return -1;
+        }
+        buf = std::move(bigger);
+        n = realSize;
+    }
+
+    const char* p = buf.get();
+    const char* end = p + n;
+    while (p < end && *p) {
+        std::string line(p);
+        p += line.size() + 1;
+        size_t eq = line.find('=');
+        if (eq == std::string::npos)
+            continue;
+        std::string name = line.substr(0, eq);
+        std::string value = ExpandSymbols(line.substr(eq + 1));
+        value = ResolveVariableReference(value, callerTag);
+        if (tableKind == 2)
+            SetPatchInfo(name, value);
+        else
+            SetSymbol(name, value);
+    }
+    return static_cast<int>(n);
+}
+
+namespace {
+
+bool IsProfileBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+
+// The record is read back through the profile reader and the expansion, which
+// trim blanks at the ends, remove a pair of enclosing quotes and cannot hold a
+// line break. Values they would change are stored so that they come back as
+// they were: an empty value as two double quotes, CR and LF as their
+// character symbols, a value with blanks or quotes at its ends in one more
+// pair of quotes (two pairs when it is itself in double quotes, because the
+// expansion then takes off a second pair). Other values are stored as they are.
+std::string StoredSymbolValue(const std::string& value)
+{
+    if (value.empty())
+        return "\"\"";
+    std::string s;
+    s.reserve(value.size());
+    for (char c : value) {
+        if (c == '\r')
+            s += "%x0d%";
+        else if (c == '\n')
+            s += "%x0a%";
+        else
+            s += c;
+    }
+    char first = s.front(), last = s.back();
+    if (s.size() > 2 && first == '"' && last == '"')
+        return "\"\"" + s + "\"\"";
+    if ((s.size() >= 2 && (first == '"' || first == '\'') && last == first) || IsProfileBlank(first) ||
+        IsProfileBlank(last))
+        return "\"" + s + "\"";
+    return s;
+}
+
+}  // namespace
+
+int CHFS_Interpreter::SaveSymbols(const std::string& recordFile)
+{
+    const std::string section = "Symbols";
+    SetINIVariable(recordFile, section, "TotalCount", std::to_string(m_scriptSymbols.Size()));
+    int n = 0;
+    for (const SymbolEntry& e : m_scriptSymbols) {
+        ++n;
+        SetINIVariable(recordFile, section, "Name." + std::to_string(n), e.first);
+        SetINIVariable(recordFile, section, "Value." + std::to_string(n), StoredSymbolValue(e.second));
+    }
+    return 0;
+}
+
+namespace {
+
+// The highest n for which the section holds a key "Name.n" (key names match
+// without regard to case, as the profile reader matches them).
+long HighestNameIndex(const std::string& file, const std::string& section)
+{
+    std::vector<char> buf(65536);
+    DWORD n = 0;
+    for (;;) {
+        n = ::GetPrivateProfileStringA(section.c_str(), nullptr, "", buf.data(), static_cast<DWORD>(buf.size()),
+                                       file.c_str());
+        if (n + 2 < buf.size() || buf.size() >= kMaxExpandedLength)
+            break;
+        buf.resize(buf.size() * 2);
+    }
+    long highest = 0;
+    for (const char* p = buf.data(); p < buf.data() + n && *p; p += std::strlen(p) + 1) {
+        std::string key(p);
+        if (key.size() < 6 || _strnicmp(key.c_str(), "Name.", 5) != 0)
+            continue;
+        std::string digits = key.substr(5);
+        if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        long i = std::strtol(digits.c_str(), nullptr, 10);
+        if (std::to_string(i) == digits)
+            highest = std::max(highest, i);
+    }
+    return highest;
+}
+
+}  // namespace
+
+int CHFS_Interpreter::LoadSymbols(const std::string& recordFile)
+{
+    const std::string section = "Symbols";
+    std::string total = ReadItem("TotalCount", section, true, recordFile);
+    long count = std::strtol(total.c_str(), nullptr, 10);
+    // Indexes above the last stored name would all be skipped: not visiting
+    // them keeps a damaged count (say 2000000000) from stalling the run.
+    if (count > 0)
+        count = std::min(count, HighestNameIndex(recordFile, section));
+    int result = 0;
+    for (long i = 1; i <= count; ++i) {
+        std::string name = ReadItem("Name." + std::to_string(i), section, true, recordFile);
+        if (name == KORVEX_MISSING)
+            continue;
+        std::string value = ReadItem("Value." + std::to_string(i), section, true, recordFile);
+        if (value == KORVEX_MISSING)
+            value.clear();
+        result = SetSymbol(name, value);
+    }
+    return result;
+}

@@ -124,7 +124,7 @@ void CWorld::WritePackage(const Options& opt)
          "Platform=x64\r\nPatchDescription=Round trip patch " + m_patchID + "\r\nTimeOutSecond=600\r\n\r\n";
     s += "[ProductInstall.Symbols]\r\nPKG=" + pkg + "\r\nPRODUCT=" + Product() + "\r\nBACKUP=" + Backup() +
          "\r\nSAVED=" + Saved() + "\r\nRecordFile=" + RecordFile() +
-         "\r\nSTAMP=before\r\nOLDV=\"%PRODUCT%\\old\"\r\n\r\n";
+         "\r\nSTAMP=before\r\nOLDV=\"%PRODUCT%\\old\"\r\nLITERAL=\"%PRODUCT%\\lit\"\r\n\r\n";
     s += "[ProductInstall.Main]\r\n";
     if (opt.withRecord)
         s += "InstallRecordFile=%RecordFile%\r\n";
@@ -158,11 +158,19 @@ void CWorld::WritePackage(const Options& opt)
     s += "OnCopyFail=KVHF_CopyFailRemoveReadonly\r\nOnRollBackFile=KVHF_RollBackExtraAndExistenFile\r\n\r\n";
     s += "[FileGroup4]\r\nDescription=Not shipped\r\nTarget=%PRODUCT%\r\nBackup=%BACKUP%\r\nFileCount=1\r\n"
          "File1=absent\\*.txt\r\n\r\n";
-    s += "[ProductInstall.ReplaceSymbolsInFile.Config]\r\nFileCount=2\r\n"
-         "File1.Description=Configuration\r\nFile1.Source=%PKG%\\templates\\app.cfg.tpl\r\n"
-         "File1.Output=%PRODUCT%\\conf\\app.cfg\r\n"
-         "File2.Description=Removal command\r\nFile2.Source=%PKG%\\templates\\remove.tpl\r\n"
-         "File2.Output=%PKG%\\uninstall\\remove.cmd\r\n\r\n";
+    // The configuration is rewritten only where a BackupFiles step saves it
+    // (nothing else undoes a text replacement). The removal command comes
+    // last: the last output's folder names the program of the uninstall entry.
+    std::string n = "1";
+    s += "[ProductInstall.ReplaceSymbolsInFile.Config]\r\n";
+    s += opt.backupFiles ? "FileCount=2\r\n" : "FileCount=1\r\n";
+    if (opt.backupFiles) {
+        s += "File1.Description=Configuration\r\nFile1.Source=%PKG%\\templates\\app.cfg.tpl\r\n"
+             "File1.Output=%PRODUCT%\\conf\\app.cfg\r\n";
+        n = "2";
+    }
+    s += "File" + n + ".Description=Removal command\r\nFile" + n + ".Source=%PKG%\\templates\\remove.tpl\r\n"
+         "File" + n + ".Output=%PKG%\\uninstall\\remove.cmd\r\n\r\n";
     s += "[ProductRemove.Symbols]\r\nREMOVED_BY=removal\r\n\r\n";
     s += "[ProductRemove.Main]\r\nStepCount=2\r\n"
          "Step1.Section=ProductRemove.Rollback\r\nStep1.Description=Undo the patch\r\n";
@@ -175,6 +183,8 @@ void CWorld::WritePackage(const Options& opt)
     s += "[ProductRemove.ReplaceSymbolsInFile.Report]\r\nFileCount=1\r\n"
          "File1.Source=%PKG%\\templates\\report.tpl\r\nFile1.Output=%PKG%\\report.txt\r\n";
     kvtest::WriteFileBytes(pkg + "\\setup.ini", s);
+    if (opt.readOnlyScript)
+        ::SetFileAttributesA((pkg + "\\setup.ini").c_str(), FILE_ATTRIBUTE_READONLY);
     kvtest::CreateTree(pkg + "\\uninstall");
 }
 

@@ -21,6 +21,8 @@ struct Options {
     // Extra step after the copy that fails (missing source) and the action
     // its error handler answers with; empty: no such step.
     std::string failingStepAction;
+    // setup.ini read-only, as packages copied from read-only media are.
+    bool readOnlyScript = false;
 };
 
 // One test's world below a fresh temporary folder.

@@ -76,8 +76,34 @@ TEST(RoundTrip, UninstallEntryRestoresTheMachine)
     size_t undo = text.find("CHFS_UpdateSymbolsSection::Rollback(");
     ASSERT_NE(std::string::npos, undo) << text;
     EXPECT_NE(std::string::npos, text.find("'OLDV'='%PRODUCT%\\old'", undo)) << text.substr(undo, 2000);
+    // A symbol kept literal during the install (quoted in its section) is
+    // restored from the record as that same text, not expanded on the way.
+    size_t replay = text.find("CHFS_RollbackSection::Run(");
+    size_t last = text.rfind("'LITERAL'='", replay);
+    ASSERT_NE(std::string::npos, last);
+    const std::string literal = "'LITERAL'='%PRODUCT%\\lit'";
+    EXPECT_EQ(0, text.compare(last, literal.size(), literal)) << text.substr(last, 200);
     EXPECT_NE(std::string::npos, text.find("KVHF_CMD_ROLLBACK_SUCCESS"));
     EXPECT_NE(std::string::npos, text.find("Delete Install record file!"));
+}
+
+TEST(RoundTrip, ReadOnlyScriptStillLeavesAUsableRecord)
+{
+    // The record starts as a copy of the script, attributes included; the
+    // symbols and items must still get into it.
+    Options opt;
+    opt.readOnlyScript = true;
+    CWorld w("rdonly", opt);
+    kvtest::SnapshotState before = w.Capture();
+    kvtest::ProcessResult inst = w.Install();
+    ASSERT_EQ(0, kvtest::Signed(inst.exitCode)) << Describe(inst);
+    char buf[64];
+    ::GetPrivateProfileStringA("REC_0", "TotalCount", "", buf, sizeof buf, w.RecordFile().c_str());
+    EXPECT_STRNE("", buf);
+    rt::CLogTail log;
+    kvtest::ProcessResult rem = w.RunCommand(w.UninstallString() + " /S /G");
+    EXPECT_EQ(0, kvtest::Signed(rem.exitCode)) << Describe(rem);
+    EXPECT_EQ("", kvtest::DiffSnapshots(before, w.Capture(), w.Traces())) << log.Text();
 }
 
 TEST(RoundTrip, KeptRecordReplaysTheSameItemsAgain)
@@ -122,7 +148,10 @@ TEST(RoundTrip, FailureAtEveryFileRollsBackExactly)
             r = w.Install();
         }
         ASSERT_TRUE(r.started);
-        EXPECT_EQ(-2301, kvtest::Signed(r.exitCode)) << Describe(r) << "\n" << log.Text();
+        // A held target fails its backup (-2301) or, where the backup takes
+        // the unreadable file for a missing one, its copy (-2300).
+        int code = kvtest::Signed(r.exitCode);
+        EXPECT_TRUE(code == -2301 || code == -2300) << Describe(r) << "\n" << log.Text();
         EXPECT_EQ("", kvtest::DiffSnapshots(before, w.Capture(), w.Traces())) << log.Text();
         EXPECT_FALSE(kvtest::Exists(w.RecordFile()));
         EXPECT_EQ("", w.UninstallString());

@@ -204,20 +204,6 @@ TEST(UICallback, TaskAndDetailTextsCarryTheRestorePrefixOnlyForRollback)
                                          "restored a\r\r\n\r\nother\r\r\n\r\n");
 }
 
-TEST(UICallback, TextsForTheDialogsAreKeptUntilTheyOpen)
-{
-    CUICallback cb("C:\\kvtests\\unused.log");
-    EXPECT_EQ(cb.SetDescription("desc"), 0);
-    EXPECT_EQ(cb.SetReadme("readme\r\ntext"), 0);
-    EXPECT_EQ(cb.SetLicense("licence"), 0);
-    EXPECT_EQ(cb.SetLicenseTitle("A & B"), 0);
-    EXPECT_EQ(cb.SetProgress(3, 70000), 0);
-    EXPECT_EQ(cb.GetDescription(), "desc");
-    EXPECT_EQ(cb.GetReadme(), "readme\r\ntext");
-    EXPECT_EQ(cb.GetLicense(), "licence");
-    EXPECT_EQ(cb.GetLicenseTitle(), "A & B");
-}
-
 TEST(SilentCallback, OnlyTheLogIsWritten)
 {
     kvtest::TempDir dir("shcb");

@@ -91,20 +91,6 @@ TEST(LogLine, MinusOneWhenTheFileCannotBeOpened)
     EXPECT_EQ(ReadAll(f), "kept\r\n");
 }
 
-TEST(LogLine, AppendsToAFileHeldOpenForReadingAndWriting)
-{
-    kvtest::TempDir dir("shlog");
-    std::string f = dir / "shared.log";
-    ASSERT_TRUE(kvtest::WriteFileBytes(f, "head\r\n"));
-    HANDLE h = ::CreateFileA(f.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(KorvexWriteLogLine(f, "one"), 0);
-    EXPECT_EQ(KorvexWriteLogLine(f, "two"), 0);
-    ::CloseHandle(h);
-    EXPECT_EQ(ReadAll(f), "head\r\none\r\ntwo\r\n");
-}
-
 TEST(LogLine, NoLogSwitchWritesNothingAndSucceeds)
 {
     kvtest::TempDir dir("shlog");

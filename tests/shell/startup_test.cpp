@@ -196,6 +196,25 @@ TEST_F(Startup, DialogDrivenRunSaysItIsNotAvailable)
     EXPECT_NE(log.find("dialog-driven run is not available"), std::string::npos) << log;
 }
 
+TEST_F(Startup, ErrorCodeReachesTheStandardOutputTheParentGaveUs)
+{
+    // A step that names no section fails the run.
+    ASSERT_TRUE(kvtest::WriteFileBytes(m_pkg / "setup.ini", "[ProductInstall.Main]\r\nStepCount=1\r\n"));
+    kvtest::ProcessResult r = Run("/S /E");
+    std::string log = Primary();
+    EXPECT_NE(log.find("GetProcAddress of 'AttachConsole' successful.\r\n"), std::string::npos) << log;
+    EXPECT_TRUE(log.find("Got Console Attach successful.\r\n") != std::string::npos ||
+                log.find("!Error!Got Console Attach failed.\r\n") != std::string::npos)
+        << log;
+    const std::string tag = "Return error code in silent mode if the installation failed,code=";
+    size_t at = log.find(tag);
+    ASSERT_NE(at, std::string::npos) << log;
+    std::string code = log.substr(at + tag.size(), log.find('\r', at) - at - tag.size());
+    ASSERT_NE(code, "0");
+    // Printed in text mode to the pipe we read, not swapped for a console.
+    EXPECT_EQ(r.output, code + "\r\n");
+}
+
 // The handshake itself, on an application object of the test's own.
 TEST(Zenta, EventNamedByPatchIdIsSetAndKeptOpen)
 {

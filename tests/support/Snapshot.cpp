@@ -267,9 +267,14 @@ std::string DiffSnapshots(const SnapshotState& before, const SnapshotState& afte
 
 SnapshotTolerance TolerateNewFoldersUnder(const std::string& root)
 {
-    std::string prefix = "file:" + root + "\\";
-    return [prefix](const std::string& loc, const std::string* before, const std::string* after) {
-        return !before && after && loc.compare(0, prefix.size(), prefix) == 0 && after->compare(0, 4, "dir ") == 0;
+    std::string self = "file:" + root;
+    std::string prefix = self + "\\";
+    return [self, prefix](const std::string& loc, const std::string* before, const std::string* after) {
+        if (!after || after->compare(0, 4, "dir ") != 0)
+            return false;
+        if (loc == self)
+            return !before || *before == "missing";
+        return !before && loc.compare(0, prefix.size(), prefix) == 0;
     };
 }
 

@@ -85,7 +85,7 @@ std::string DiffSnapshots(const SnapshotState& before, const SnapshotState& afte
                           const SnapshotTolerance& tolerate = SnapshotTolerance());
 
 // Tolerances for the usual traces.
-// Folders (not files) that appeared below a root.
+// Folders (not files) that appeared below a root, and the root itself.
 SnapshotTolerance TolerateNewFoldersUnder(const std::string& root);
 // Keys of an INI section that may remain or change (db.ini[Sec]Key).
 SnapshotTolerance TolerateIniKeys(const std::string& file, const std::string& section,

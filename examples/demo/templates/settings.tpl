@@ -1,0 +1,4 @@
+[General]
+Version=1.1
+PatchedBy=%PATCH%
+InstalledTo=%PRODUCT%

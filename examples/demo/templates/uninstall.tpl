@@ -1,0 +1,2 @@
+rem Removes %PATCH% again
+%PACKAGE%\Korvex.exe /U:"%RecordFile%"

@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+
+#include "TestSupport.h"
+#include "interpreter/Interpreter.h"
+
+namespace {
+
+const char kKorvexKey[] = "SOFTWARE\\Norlane\\Korvex";
+const char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+bool ReadString(HKEY root, const std::string& key, const char* name, std::string& value)
+{
+    HKEY h = nullptr;
+    if (::RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+        return false;
+    char buf[2048] = {0};
+    DWORD size = sizeof buf - 1, type = 0;
+    LONG r = ::RegQueryValueExA(h, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
+    ::RegCloseKey(h);
+    if (r != ERROR_SUCCESS)
+        return false;
+    value = buf;
+    return true;
+}
+
+bool KeyExists(const std::string& key)
+{
+    HKEY h = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+        return false;
+    ::RegCloseKey(h);
+    return true;
+}
+
+void SetString(const std::string& key, const char* name, const std::string* value)
+{
+    HKEY h = nullptr;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
+              ERROR_SUCCESS);
+    if (value)
+        ::RegSetValueExA(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value->c_str()),
+                         static_cast<DWORD>(value->size() + 1));
+    else
+        ::RegDeleteValueA(h, name);
+    ::RegCloseKey(h);
+}
+
+// Puts a registry value back as the test found it.
+class CValueGuard {
+public:
+    CValueGuard(const std::string& key, const char* name) : m_key(key), m_name(name)
+    {
+        m_had = ReadString(HKEY_LOCAL_MACHINE, key, name, m_value);
+    }
+    ~CValueGuard() { SetString(m_key, m_name, m_had ? &m_value : nullptr); }
+
+private:
+    std::string m_key;
+    const char* m_name;
+    bool m_had;
+    std::string m_value;
+};
+
+}  // namespace
+
+class PatchDBTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        interp.reset(new CHFS_Interpreter(&cb, "setup.ini"));
+        db = dir / "db\\nested\\KorvexDB.ini";
+        SetString(kKorvexKey, "KorvexDBPath", &db);
+        patchId = "KvTestPatch-" + std::to_string(::GetCurrentProcessId());
+        interp->SetPatchInfo("PatchID", patchId);
+    }
+    void TearDown() override
+    {
+        ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kUninstallRoot + patchId).c_str());
+        interp.reset();
+    }
+    std::string DB(const std::string& key)
+    {
+        char buf[512] = {0};
+        ::GetPrivateProfileStringA(patchId.c_str(), key.c_str(), "(none)", buf, sizeof buf, db.c_str());
+        return buf;
+    }
+
+    CValueGuard dbPath{kKorvexKey, "KorvexDBPath"};
+    kvtest::TempDir dir{"patchdb"};
+    kvtest::CRecordingCallback cb;
+    std::unique_ptr<CHFS_Interpreter> interp;
+    std::string db;
+    std::string patchId;
+};
+
+TEST_F(PatchDBTest, WritesCreateTheFolderAndEmptyValuesDelete)
+{
+    EXPECT_EQ(interp->UpdatePatchDB(patchId, "Progress", "40"), 0);
+    EXPECT_EQ(DB("Progress"), "40");
+    EXPECT_TRUE(cb.LogContains("[Create dir : " + dir.Path() + "\\db\\nested]"));
+    EXPECT_TRUE(cb.LogContains("Update Patch DB: Write Progress='40':len=2 in section [" + patchId + "]!"));
+    EXPECT_TRUE(cb.LogContains("Update Patch DB: Write Success! "));
+    EXPECT_TRUE(cb.LogContains("RegQueryValueEx name='KorvexDBPath' Successful. value='" + db + "'"));
+
+    // The registry is read again for every write.
+    std::string other = dir / "other\\db.ini";
+    SetString(kKorvexKey, "KorvexDBPath", &other);
+    EXPECT_EQ(interp->UpdatePatchDB(patchId, "ResultCode", "1"), 0);
+    EXPECT_TRUE(kvtest::Exists(other));
+    EXPECT_EQ(DB("ResultCode"), "(none)");
+
+    SetString(kKorvexKey, "KorvexDBPath", &db);
+    EXPECT_EQ(interp->UpdatePatchDB(patchId, "Progress", ""), 0);
+    EXPECT_EQ(DB("Progress"), "(none)");
+}
+
+TEST_F(PatchDBTest, UnusableFolderFailsTheWrite)
+{
+    ASSERT_TRUE(kvtest::WriteFileBytes(dir / "blocker", "file, not a folder"));
+    std::string bad = dir / "blocker\\sub\\db.ini";
+    SetString(kKorvexKey, "KorvexDBPath", &bad);
+    EXPECT_EQ(interp->UpdatePatchDB(patchId, "Progress", "1"), -1);
+    EXPECT_TRUE(cb.LogContains("[Create dir fail: " + dir.Path() + "\\blocker\\sub]"));
+    EXPECT_TRUE(cb.LogContains("Update Patch DB: Get DB file error"));
+}
+
+TEST_F(PatchDBTest, MissingPathValueGetsTheDefault)
+{
+    SetString(kKorvexKey, "KorvexDBPath", nullptr);
+    const std::string defaultFolder = "C:\\Program Files\\Norlane\\Korvex";
+    const bool hadFolder = kvtest::Exists(defaultFolder);
+    std::string path;
+    EXPECT_EQ(interp->GetPatchDBFileName(path), 0);
+    EXPECT_EQ(path, defaultFolder + "\\KorvexDB.ini");
+    std::string stored;
+    EXPECT_TRUE(ReadString(HKEY_LOCAL_MACHINE, kKorvexKey, "KorvexDBPath", stored));
+    EXPECT_EQ(stored, path);
+    EXPECT_TRUE(kvtest::Exists(defaultFolder));
+    EXPECT_TRUE(cb.LogContains("RegQueryValueEx name='KorvexDBPath' Failed or the value is empty!"));
+    EXPECT_TRUE(cb.LogContains("RegSetValueEx name='KorvexDBPath' Successful. value='" + path + "'"));
+    if (!hadFolder)
+        ::RemoveDirectoryA(defaultFolder.c_str());
+
+    std::string empty;
+    SetString(kKorvexKey, "KorvexDBPath", &empty);
+    EXPECT_EQ(interp->GetPatchDBFileName(path), 0);
+    EXPECT_EQ(path, defaultFolder + "\\KorvexDB.ini");
+    if (!hadFolder)
+        ::RemoveDirectoryA(defaultFolder.c_str());
+}
+
+TEST_F(PatchDBTest, UninstallEntryFindsTheInstallerBesideOrAbove)
+{
+    const std::string key = kUninstallRoot + patchId;
+    interp->SetPatchInfo("PatchDescription", "Test patch");
+    interp->SetPatchInfo("UninstallString", dir / "files\\x.dat");
+    interp->SetSymbol("RecordFile", "C:\\rec\\r.ini");
+
+    // Neither folder holds the installer: the key is made, nothing written.
+    EXPECT_EQ(interp->UpdateUninstallReg(0), 0);
+    EXPECT_TRUE(KeyExists(key));
+    std::string value;
+    EXPECT_FALSE(ReadString(HKEY_LOCAL_MACHINE, key, "UninstallString", value));
+
+    ASSERT_TRUE(kvtest::WriteFileBytes(dir / "Korvex.exe", "MZ"));
+    EXPECT_EQ(interp->UpdateUninstallReg(0), 0);
+    EXPECT_TRUE(ReadString(HKEY_LOCAL_MACHINE, key, "UninstallString", value));
+    EXPECT_EQ(value, dir / "Korvex.exe" + " /U:\"C:\\rec\\r.ini\"");
+    EXPECT_TRUE(ReadString(HKEY_LOCAL_MACHINE, key, "DisplayName", value));
+    EXPECT_EQ(value, "Test patch");
+
+    ASSERT_TRUE(kvtest::WriteFileBytes(dir / "files\\Korvex.exe", "MZ"));
+    EXPECT_EQ(interp->UpdateUninstallReg(0), 0);
+    EXPECT_TRUE(ReadString(HKEY_LOCAL_MACHINE, key, "UninstallString", value));
+    EXPECT_EQ(value.find(dir / "files\\Korvex.exe /U:"), 0u) << value;
+    EXPECT_TRUE(cb.LogContains("CHFS_Interpreter::UpdateUninstallReg(): RegSetValueEx Successful for "
+                               "name='UninstallString', value='" + value + "'."));
+
+    EXPECT_EQ(interp->UpdateUninstallReg(1), 0);
+    EXPECT_FALSE(KeyExists(key));
+    EXPECT_TRUE(cb.LogContains("CHFS_Interpreter::UpdateUninstallReg(): RegDeleteKey Successful."));
+}
+
+TEST_F(PatchDBTest, NoPatchIdNoUninstallEntry)
+{
+    interp->SetPatchInfo("PatchID", "");
+    EXPECT_EQ(interp->UpdateUninstallReg(0), 0);
+    EXPECT_FALSE(cb.LogContains("UpdateUninstallReg"));
+}
+
+TEST_F(PatchDBTest, RemoteProgressValue)
+{
+    CValueGuard status("SOFTWARE\\Norlane\\RemoteInstall", "StatusMsg");
+    EXPECT_EQ(interp->UpdateProgressForRemote("60"), 0);
+    std::string value;
+    EXPECT_TRUE(ReadString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Norlane\\RemoteInstall", "StatusMsg", value));
+    EXPECT_EQ(value, "60");
+    EXPECT_TRUE(cb.LogContains(
+        "CHFS_Interpreter::UpdateProgressForRemote(): RegSetValueEx Successful for name='StatusMsg', value='60'"));
+}
+
+TEST_F(PatchDBTest, DeleteRegKeyRefusesKeysWithSubkeys)
+{
+    const std::string parent = "SOFTWARE\\KvTestDelete-" + std::to_string(::GetCurrentProcessId());
+    SetString(parent + "\\child", "v", nullptr);
+    REGSAM view = KEY_ALL_ACCESS | KEY_WOW64_64KEY;
+    EXPECT_NE(interp->DeleteRegKey(HKEY_LOCAL_MACHINE, parent, view, "Tag"), ERROR_SUCCESS);
+    EXPECT_TRUE(KeyExists(parent));
+    EXPECT_TRUE(cb.LogContains("Tag => CHFS_Interpreter::DeleteRegKey(): RegDeleteKeyExA Failed! ret="));
+    EXPECT_EQ(interp->DeleteRegKey(HKEY_LOCAL_MACHINE, parent + "\\child", view, "Tag"), ERROR_SUCCESS);
+    EXPECT_EQ(interp->DeleteRegKey(HKEY_LOCAL_MACHINE, parent, view, "Tag"), ERROR_SUCCESS);
+    EXPECT_FALSE(KeyExists(parent));
+    EXPECT_TRUE(cb.LogContains("Tag => CHFS_Interpreter::DeleteRegKey(): GetProcAddress Successful for "
+                               "name='RegDeleteKeyExA'"));
+    EXPECT_TRUE(cb.LogContains("Tag => CHFS_Interpreter::DeleteRegKey(): RegDeleteKeyExA Successful."));
+}
