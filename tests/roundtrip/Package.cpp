@@ -1,5 +1,7 @@
 #include "Package.h"
 
+#include "../services/TestServices.h"
+
 #include <cstdio>
 
 namespace rt {
@@ -51,7 +53,18 @@ CWorld::CWorld(const std::string& tag, const Options& opt) : m_dir("rt-" + tag)
     kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, UninstallKey());
     m_db = new kvtest::CPatchDBRedirect(DBFile());
     LayOutProduct();
+    if (opt.withService) {
+        m_serviceName = "kvrt_" + tag;
+        std::string program;
+        kvtest::ReadFileBytes(kvsvc::ServiceExe(), program);
+        Put(ServiceProgram(), program, MakeTime(2019, 3, 4, 5, 6, 7), MakeTime(2020, 7, 7, 7, 7, 7));
+    }
     WritePackage(opt);
+    if (opt.withService) {
+        m_service.reset(new kvsvc::CTestService(m_serviceName, "", SERVICE_DEMAND_START, ServiceProgram()));
+        m_service->Start();
+        m_snap.AddService(m_serviceName);
+    }
     m_snap.AddFolder(Product())
         .AddFolder(Backup())
         .AddFolder(Saved())
@@ -122,9 +135,15 @@ void CWorld::WritePackage(const Options& opt)
         steps.push_back("ProductInstall.UpdateSymbols.Stamp|Stamp the symbols");
     if (opt.backupFiles)
         steps.push_back("ProductInstall.BackupFiles.Config|Save the configuration");
+    if (opt.withService) {
+        steps.push_back("ProductInstall.StopService.Product|Stop the product service");
+        steps.push_back("ProductInstall.CopyFileGroupTo.Service|Replace the service program");
+    }
     steps.push_back("ProductInstall.CopyFileGroupTo.Files|Copy files");
     if (!opt.failingStepAction.empty())
         steps.push_back("ProductInstall.CopyFileGroupTo.Missing|Copy missing files");
+    if (opt.withService)
+        steps.push_back("ProductInstall.StartService.Product|Start the product service");
     if (opt.replaceText)
         steps.push_back("ProductInstall.ReplaceSymbolsInFile.Config|Write the configuration");
 
@@ -134,7 +153,10 @@ void CWorld::WritePackage(const Options& opt)
          "Platform=x64\r\nPatchDescription=Round trip patch " + m_patchID + "\r\nTimeOutSecond=600\r\n\r\n";
     s += "[ProductInstall.Symbols]\r\nPKG=" + pkg + "\r\nPRODUCT=" + Product() + "\r\nBACKUP=" + Backup() +
          "\r\nSAVED=" + Saved() + "\r\nRecordFile=" + RecordFile() +
-         "\r\nSTAMP=before\r\nOLDV=\"%PRODUCT%\\old\"\r\nLITERAL=\"%PRODUCT%\\lit\"\r\n\r\n";
+         "\r\nSTAMP=before\r\nOLDV=\"%PRODUCT%\\old\"\r\nLITERAL=\"%PRODUCT%\\lit\"\r\n";
+    if (opt.withService)
+        s += "SVC=" + m_serviceName + "\r\n";
+    s += "\r\n";
     s += "[ProductInstall.Main]\r\n";
     if (opt.withRecord)
         s += "InstallRecordFile=%RecordFile%\r\n";
@@ -167,6 +189,20 @@ void CWorld::WritePackage(const Options& opt)
     if (opt.withNewFiles)
         s += "File2=tools\\*.bin\r\nFile3=tools\\deep\\t2.bin\r\n";
     s += "OnCopyFail=KVHF_CopyFailRemoveReadonly\r\nOnRollBackFile=KVHF_RollBackExtraAndExistenFile\r\n\r\n";
+    if (opt.withService) {
+        // The new program: the same service with bytes appended, so the
+        // replacement shows in the product folder.
+        std::string program;
+        kvtest::ReadFileBytes(kvsvc::ServiceExe(), program);
+        Put(pkg + "\\FileGroup5\\svc\\kvrtsvc.exe", program + "patched service 2.0", c, w);
+        s += "[ProductInstall.StopService.Product]\r\nServiceCount=1\r\n"
+             "Service1.Description=Stopping %SVC%\r\nService1=%SVC%\r\nService1.WaitSeconds=5\r\n\r\n";
+        s += "[ProductInstall.StartService.Product]\r\nServiceCount=1\r\n"
+             "Service1.Description=Starting %SVC%\r\nService1=%SVC%\r\nService1.WaitSeconds=5\r\n\r\n";
+        s += "[ProductInstall.CopyFileGroupTo.Service]\r\nFileGroupCount=1\r\nFileGroupStartCount=5\r\n\r\n";
+        s += "[FileGroup5]\r\nDescription=Service program\r\nTarget=%PRODUCT%\r\nBackup=%BACKUP%\r\n"
+             "FileCount=1\r\nFile1=svc\\kvrtsvc.exe\r\nOnRollBackFile=KVHF_RollBackExtraAndExistenFile\r\n\r\n";
+    }
     s += "[FileGroup4]\r\nDescription=Not shipped\r\nTarget=%PRODUCT%\r\nBackup=%BACKUP%\r\nFileCount=1\r\n"
          "File1=absent\\*.txt\r\n\r\n";
     // The configuration is rewritten only where a BackupFiles step saves it

@@ -4,11 +4,16 @@
 // the helpers that run it and read back what it left.
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "Snapshot.h"
 #include "TestSupport.h"
+
+namespace kvsvc {
+class CTestService;
+}
 
 namespace rt {
 
@@ -23,6 +28,9 @@ struct Options {
     std::string failingStepAction;
     // setup.ini read-only, as packages copied from read-only media are.
     bool readOnlyScript = false;
+    // A running service of the product, stopped before the copy (which
+    // replaces its program) and started again after it.
+    bool withService = false;
 };
 
 // One test's world below a fresh temporary folder.
@@ -47,6 +55,9 @@ public:
 
     // Files of the product that the copy step overwrites, in no particular order.
     const std::vector<std::string>& ReplacedFiles() const { return m_replaced; }
+    // The product's service (withService); empty name otherwise.
+    const std::string& ServiceName() const { return m_serviceName; }
+    std::string ServiceProgram() const { return Product() + "\\svc\\kvrtsvc.exe"; }
 
     // Snapshot of everything the package may touch.
     kvtest::SnapshotState Capture() const;
@@ -69,6 +80,8 @@ private:
     std::string m_patchID;
     std::vector<std::string> m_replaced;
     kvtest::CSnapshot m_snap;
+    std::string m_serviceName;
+    std::unique_ptr<kvsvc::CTestService> m_service;
 };
 
 // Log lines written by runs between construction and Text().

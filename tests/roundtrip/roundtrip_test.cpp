@@ -3,6 +3,7 @@
 // it was too.
 #include <gtest/gtest.h>
 
+#include "../services/TestServices.h"
 #include "Package.h"
 
 namespace {
@@ -36,6 +37,15 @@ std::string Expected(const CWorld& w)
 {
     // The entry's command: the program, a blank, /U: and the quoted record.
     return w.Pkg() + "\\Korvex.exe /U:\"" + w.RecordFile() + "\"";
+}
+
+// Every file but the service's program.
+kvtest::SnapshotTolerance OtherFiles(const CWorld& w)
+{
+    std::string program = "file:" + w.ServiceProgram();
+    return [program](const std::string& locator, const std::string*, const std::string*) {
+        return locator.compare(0, 5, "file:") == 0 && locator != program;
+    };
 }
 
 }  // namespace
@@ -163,6 +173,67 @@ TEST(RoundTrip, FailureAtEveryFileRollsBackExactly)
         EXPECT_STREQ("1", buf);
         ::GetPrivateProfileStringA(w.PatchID().c_str(), "ErrorMSG", "", buf, sizeof buf, w.DBFile().c_str());
         EXPECT_STREQ("Copy files failed", buf);
+    }
+}
+
+TEST(RoundTrip, ServicePackageStopsReplacesStartsAndComesBack)
+{
+    Options opt;
+    opt.withService = true;
+    CWorld w("svcfull", opt);
+    ASSERT_EQ(static_cast<DWORD>(SERVICE_RUNNING), kvsvc::QueryState(w.ServiceName()));
+    kvtest::SnapshotState before = w.Capture();
+
+    rt::CLogTail installLog;
+    kvtest::ProcessResult inst = w.Install();
+    ASSERT_EQ(0, kvtest::Signed(inst.exitCode)) << Describe(inst) << "\n" << installLog.Text();
+    std::string text = installLog.Text();
+    EXPECT_NE(std::string::npos, text.find("SMStopService('" + w.ServiceName() + "') ret=0")) << text;
+    EXPECT_NE(std::string::npos, text.find("SMStartService('" + w.ServiceName() + "') ret=0")) << text;
+    // The service runs its new program.
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), kvsvc::QueryState(w.ServiceName()));
+    std::string program = kvtest::ReadFileOr(w.ServiceProgram());
+    const std::string mark = "patched service 2.0";
+    EXPECT_TRUE(program.size() > mark.size() && program.compare(program.size() - mark.size(), mark.size(), mark) == 0);
+
+    std::string command = w.UninstallString();
+    ASSERT_EQ(Expected(w), command);
+    rt::CLogTail log;
+    kvtest::ProcessResult rem = w.RunCommand(command + " /S /G");
+    EXPECT_EQ(0, kvtest::Signed(rem.exitCode)) << Describe(rem) << "\n" << log.Text();
+    // Undone newest first: stopped again, old program back, started again.
+    EXPECT_EQ("", kvtest::DiffSnapshots(before, w.Capture(), w.Traces())) << log.Text();
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), kvsvc::QueryState(w.ServiceName()));
+}
+
+TEST(RoundTrip, ServicePackageFailureAtEveryFileRestartsTheService)
+{
+    Options opt;
+    opt.withNewFiles = false;
+    opt.withService = true;
+    CWorld w("svcsweep", opt);
+    kvtest::SnapshotState before = w.Capture();
+    const std::vector<std::string>& files = w.ReplacedFiles();
+    for (size_t k = 0; k < files.size(); ++k) {
+        SCOPED_TRACE("held file " + files[k]);
+        rt::CLogTail log;
+        kvtest::ProcessResult r;
+        {
+            CLocker lock(files[k]);
+            ASSERT_TRUE(lock.Held());
+            r = w.Install();
+        }
+        ASSERT_TRUE(r.started);
+        int code = kvtest::Signed(r.exitCode);
+        EXPECT_TRUE(code == -2300 || code == -2301) << Describe(r) << "\n" << log.Text();
+        EXPECT_NE(std::string::npos, log.Text().find("CHFS_StopServiceSection::Rollback('ProductInstall.StopService.Product')"))
+            << log.Text();
+        // The service and its program as they were; the other files are the
+        // business of the plain sweep above.
+        EXPECT_EQ("", kvtest::DiffSnapshots(before, w.Capture(), kvtest::AnyOf({w.Traces(), OtherFiles(w)})))
+            << log.Text();
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), kvsvc::QueryState(w.ServiceName()));
+        EXPECT_FALSE(kvtest::Exists(w.RecordFile()));
     }
 }
 

@@ -108,14 +108,16 @@ inline void ForceRemoveService(const std::string& name)
 // One installed test service. args: the behaviour switches of kvtestsvc.
 class CTestService {
 public:
-    CTestService(const std::string& name, const std::string& args, DWORD startType = SERVICE_DEMAND_START)
+    // exe: the program the service runs; the fixture's own copy when empty.
+    CTestService(const std::string& name, const std::string& args, DWORD startType = SERVICE_DEMAND_START,
+                 const std::string& exe = std::string())
         : m_name(name)
     {
         ForceRemoveService(name);
         SC_HANDLE scm = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         if (!scm)
             return;
-        std::string image = "\"" + ServiceExe() + "\" " + name + (args.empty() ? "" : " " + args);
+        std::string image = "\"" + (exe.empty() ? ServiceExe() : exe) + "\" " + name + (args.empty() ? "" : " " + args);
         SC_HANDLE svc = ::CreateServiceA(scm, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
                                          SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL,
                                          image.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);

@@ -153,3 +153,48 @@ TEST(ServiceControl, StopRefusedByTheService)
     EXPECT_NE(Text(buf), "");
     EXPECT_EQ(SMQueryServiceStatus("kvsc_refuse"), 1);
 }
+
+// Network-management codes come from the system folder's message file only:
+// a DLL of that name in the current folder must never be read.
+TEST(ServiceControl, NetworkMessagesComeFromTheSystemFolderOnly)
+{
+    const std::string fixture = kvtest::FixtureDir() + "\\kvnetmsg.dll";
+    ASSERT_TRUE(kvtest::Exists(fixture));
+    const std::string fromFile = "Network message 2102 from the message file.\r\n";
+    char sysdir[MAX_PATH] = {0};
+    ::GetSystemDirectoryA(sysdir, MAX_PATH);
+    const std::string systemCopy = std::string(sysdir) + "\\netmsg.dll";
+
+    kvtest::TempDir dir("netmsg");
+    ASSERT_TRUE(::CopyFileA(fixture.c_str(), (dir / "netmsg.dll").c_str(), FALSE));
+    char old[MAX_PATH] = {0};
+    ::GetCurrentDirectoryA(MAX_PATH, old);
+    ASSERT_TRUE(::SetCurrentDirectoryA(dir.Path().c_str()));
+    char buf[256];
+    std::memset(buf, 'X', sizeof buf);
+    SMGetErrorText(2102, buf, sizeof buf);
+    ::SetCurrentDirectoryA(old);
+    EXPECT_NE(Text(buf), fromFile);
+
+    if (kvtest::Exists(systemCopy))
+        GTEST_SKIP() << "the system folder has a message file of its own";
+    ASSERT_TRUE(::CopyFileA(fixture.c_str(), systemCopy.c_str(), TRUE));
+    std::memset(buf, 'X', sizeof buf);
+    SMGetErrorText(2102, buf, sizeof buf);
+    std::string fromSystem = Text(buf);
+    // Bounded like every other text.
+    char small[8];
+    std::memset(small, 'X', sizeof small);
+    SMGetErrorText(2102, small, 5);
+    // Codes outside the range keep to the system's table.
+    char other[1024] = {0};
+    SMGetErrorText(ERROR_SERVICE_DOES_NOT_EXIST, other, sizeof other);
+    ::DeleteFileA(systemCopy.c_str());
+    EXPECT_EQ(fromFile, fromSystem);
+    EXPECT_EQ("Netw", Text(small));
+    EXPECT_EQ('X', small[5]);
+    char expected[1024] = {0};
+    ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     ERROR_SERVICE_DOES_NOT_EXIST, 0, expected, sizeof expected, nullptr);
+    EXPECT_EQ(Text(expected), Text(other));
+}

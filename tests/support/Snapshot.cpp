@@ -1,5 +1,7 @@
 #include "Snapshot.h"
 
+#include <winsvc.h>
+
 #include <cstdio>
 #include <set>
 
@@ -209,6 +211,48 @@ void CIniSource::Capture(SnapshotState& out) const
     }
 }
 
+void CServiceSource::Capture(SnapshotState& out) const
+{
+    const std::string base = "service:" + Lower(m_name);
+    SC_HANDLE scm = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE svc = scm ? ::OpenServiceA(scm, m_name.c_str(), SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG) : nullptr;
+    if (!svc) {
+        out[base] = "missing";
+        if (scm)
+            ::CloseServiceHandle(scm);
+        return;
+    }
+    SERVICE_STATUS st = {};
+    std::string state = "unknown";
+    if (::QueryServiceStatus(svc, &st)) {
+        switch (st.dwCurrentState) {
+        case SERVICE_RUNNING:
+        case SERVICE_START_PENDING:
+        case SERVICE_CONTINUE_PENDING:
+            state = "running";
+            break;
+        case SERVICE_STOPPED:
+        case SERVICE_STOP_PENDING:
+            state = "stopped";
+            break;
+        default:
+            state = "paused";
+        }
+    }
+    out[base] = "present";
+    out[base + "|state"] = state;
+    std::vector<BYTE> buf(8192);
+    DWORD needed = 0;
+    if (::QueryServiceConfigA(svc, reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buf.data()),
+                              static_cast<DWORD>(buf.size()), &needed)) {
+        const QUERY_SERVICE_CONFIGA* cfg = reinterpret_cast<const QUERY_SERVICE_CONFIGA*>(buf.data());
+        out[base + "|start"] = std::to_string(cfg->dwStartType);
+        out[base + "|image"] = cfg->lpBinaryPathName ? cfg->lpBinaryPathName : "";
+    }
+    ::CloseServiceHandle(svc);
+    ::CloseServiceHandle(scm);
+}
+
 CSnapshot& CSnapshot::AddFolder(const std::string& folder)
 {
     return Add(std::unique_ptr<CSnapshotSource>(new CFolderSource(folder)));
@@ -222,6 +266,11 @@ CSnapshot& CSnapshot::AddRegKey(HKEY root, const std::string& subkey, REGSAM vie
 CSnapshot& CSnapshot::AddIni(const std::string& file)
 {
     return Add(std::unique_ptr<CSnapshotSource>(new CIniSource(file)));
+}
+
+CSnapshot& CSnapshot::AddService(const std::string& name)
+{
+    return Add(std::unique_ptr<CSnapshotSource>(new CServiceSource(name)));
 }
 
 CSnapshot& CSnapshot::Add(std::unique_ptr<CSnapshotSource> source)

@@ -61,11 +61,23 @@ private:
     std::string m_file;
 };
 
+// A service: whether it exists, its state (pending states count as the one
+// they lead to, so a slow stop is no difference), start type and image path.
+class CServiceSource : public CSnapshotSource {
+public:
+    explicit CServiceSource(const std::string& name) : m_name(name) {}
+    void Capture(SnapshotState& out) const override;
+
+private:
+    std::string m_name;
+};
+
 class CSnapshot {
 public:
     CSnapshot& AddFolder(const std::string& folder);
     CSnapshot& AddRegKey(HKEY root, const std::string& subkey, REGSAM view = 0);
     CSnapshot& AddIni(const std::string& file);
+    CSnapshot& AddService(const std::string& name);
     CSnapshot& Add(std::unique_ptr<CSnapshotSource> source);
 
     SnapshotState Capture() const;

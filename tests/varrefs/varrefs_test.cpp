@@ -452,3 +452,26 @@ TEST_F(VarRefTest, ServiceStatusOfRunningStoppedAndMissing)
     EXPECT_EQ("0", interp->GetServiceStatusVariable("]x[ServiceStatus:kvvr_status"));
     EXPECT_EQ("0", interp->GetServiceStatusVariable("kvvr_status"));
 }
+
+// ---------------------------------------------- through symbol sections
+
+TEST_F(RegRefTest, SymbolSectionsResolveOneReferencePerValue)
+{
+    kvsvc::CTestService svc("kvvr_symsvc", "");
+    ASSERT_TRUE(svc.Installed());
+    ASSERT_TRUE(kvtest::WriteFileBytes(dir / "setup.ini",
+                                       "[ProductInstall.Symbols]\r\n"
+                                       "KEY=SOFTWARE\\KorvexVarRefsTest\r\n"
+                                       "USERV=[Reg:REG_SZ,HKCU,%KEY%,User]\r\n"
+                                       "STATE=[ServiceStatus:kvvr_symsvc]\r\n"
+                                       "GONE=[ServiceStatus:kvvr_symsvc_gone]\r\n"
+                                       "BAD=[Reg:REG_SZ,HKCU]\r\n"));
+    EXPECT_EQ(0, interp->InitVariables("ProductInstall.Symbols"));
+    EXPECT_EQ("mine", interp->GetSymbol("USERV"));
+    EXPECT_EQ("2", interp->GetSymbol("STATE"));
+    EXPECT_EQ("0", interp->GetSymbol("GONE"));
+    EXPECT_EQ("", interp->GetSymbol("BAD"));
+    EXPECT_TRUE(Logged("CHFS_Interpreter::InitVariables() => CHFS_Interpreter::GetRegVariable() => "
+                       "CHFS_Interpreter::GetRegValue(): RegOpenKeyEx key='SOFTWARE\\KorvexVarRefsTest' Successful."))
+        << cb.LogText();
+}

@@ -1,0 +1,376 @@
+// Pendrel as scripts start it: its command line, with real services,
+// processes and files of the Wine machine.
+#include <gtest/gtest.h>
+
+#include "../services/TestServices.h"
+#include "TestSupport.h"
+
+namespace {
+
+kvtest::ProcessResult Pendrel(const std::string& args, DWORD timeoutMs = 60000)
+{
+    return kvtest::RunProcess("\"" + kvtest::PendrelExe() + "\"" + (args.empty() ? "" : " " + args), "", timeoutMs);
+}
+
+int Code(const kvtest::ProcessResult& r) { return kvtest::Signed(r.exitCode); }
+
+// Milliseconds a call took.
+template <typename F>
+DWORD Timed(F f)
+{
+    DWORD t0 = ::GetTickCount();
+    f();
+    return ::GetTickCount() - t0;
+}
+
+}  // namespace
+
+TEST(PendrelCommandLine, MalformedLinesGiveMinusOneEverythingElseZero)
+{
+    struct Case {
+        const char* args;
+        int code;
+    } cases[] = {
+        {"", 0},
+        {"/x", 0},
+        {"hello world", 0},
+        {"/s", -1},
+        {"/s kvpd_none", -1},
+        {"/s kvpd_none /restart", -1},
+        {"/S kvpd_none /STOP", 0},
+        {"/s kvpd_none /Disable extra args", 0},
+        {"/wait", -1},
+        {"/wait kvpd_none.exe", -1},
+        {"/wait kvpd_none.exe 5000 /force", -1},
+        {"/WAIT kvpd_none.exe 5000 /KILL", 0},
+        {"/wait kvpd_none.exe 5000 x y", 0},
+        {"/wait kvpd_none.exe notanumber", 0},
+        {"/P anything", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        kvtest::ProcessResult r;
+        // A name no process and no service has: nothing to wait for.
+        DWORD took = Timed([&] { r = Pendrel(c.args); });
+        ASSERT_TRUE(r.started);
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(c.code, Code(r));
+        EXPECT_EQ("", r.output);
+        EXPECT_LT(took, 4000u);
+    }
+}
+
+TEST(PendrelServices, StopWaitsForTheServiceToStop)
+{
+    kvsvc::CTestService svc("kvpd_slowstop", "stop=slow:2");
+    ASSERT_TRUE(svc.Installed()) << svc.CreateError();
+    ASSERT_TRUE(svc.Start());
+    kvtest::ProcessResult r;
+    DWORD took = Timed([&] { r = Pendrel("/s kvpd_slowstop /stop"); });
+    EXPECT_EQ(0, Code(r));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), svc.State());
+    EXPECT_GE(took, 1900u);
+
+    // Already stopped: nothing to wait for.
+    took = Timed([&] { r = Pendrel("/s kvpd_slowstop /stop"); });
+    EXPECT_EQ(0, Code(r));
+    EXPECT_LT(took, 1500u);
+
+    // A service that refuses: the failure stays silent.
+    kvsvc::CTestService refuse("kvpd_refuse", "stop=refuse");
+    ASSERT_TRUE(refuse.Installed());
+    ASSERT_TRUE(refuse.Start());
+    EXPECT_EQ(0, Code(Pendrel("/s kvpd_refuse /stop")));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), refuse.State());
+}
+
+TEST(PendrelServices, EmptyServiceNameIsAPause)
+{
+    kvtest::ProcessResult r;
+    DWORD took = Timed([&] { r = Pendrel("/s \"\" /stop"); });
+    EXPECT_EQ(0, Code(r));
+    EXPECT_GE(took, 4900u);
+    EXPECT_LT(took, 9000u);
+}
+
+TEST(PendrelServices, DisableAndEnable)
+{
+    kvsvc::CTestService svc("kvpd_enable", "", SERVICE_DEMAND_START);
+    ASSERT_TRUE(svc.Installed());
+    // Enabling a demand-start service changes nothing.
+    EXPECT_EQ(0, Code(Pendrel("/s kvpd_enable /enable")));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_DEMAND_START), svc.StartType());
+
+    EXPECT_EQ(0, Code(Pendrel("/s kvpd_enable /disable")));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_DISABLED), svc.StartType());
+    EXPECT_EQ(0, Code(Pendrel("/s kvpd_enable /disable")));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_DISABLED), svc.StartType());
+
+    // A disabled service comes back as automatic start.
+    EXPECT_EQ(0, Code(Pendrel("/S kvpd_enable /ENABLE")));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), svc.StartType());
+
+    EXPECT_EQ(0, Code(Pendrel("/s kvpd_no_such_service /disable")));
+}
+
+TEST(PendrelProcesses, WaitReturnsWhenTheProcessesEnd)
+{
+    kvtest::TempDir dir("pdwait");
+    kvsvc::CWaiters w(dir, "kvpd_early.exe");
+    ASSERT_TRUE(w.Start(800));
+    ASSERT_TRUE(w.Start(1200));
+    kvtest::ProcessResult r;
+    DWORD took = Timed([&] { r = Pendrel("/wait kvpd_early.exe 30000"); });
+    EXPECT_EQ(0, Code(r));
+    EXPECT_LT(took, 15000u);
+    EXPECT_TRUE(w.Ended(0));
+    EXPECT_TRUE(w.Ended(1));
+    EXPECT_EQ(7u, w.ExitCode(0));
+}
+
+TEST(PendrelProcesses, TimeOutWithoutKillLeavesThemRunning)
+{
+    kvtest::TempDir dir("pdnokill");
+    kvsvc::CWaiters w(dir, "kvpd_nokill.exe");
+    ASSERT_TRUE(w.Start(60000));
+    kvtest::ProcessResult r;
+    DWORD took = Timed([&] { r = Pendrel("/wait KVPD_NOKILL.EXE 1000"); });
+    EXPECT_EQ(0, Code(r));
+    EXPECT_GE(took, 900u);
+    EXPECT_FALSE(w.Ended(0));
+    // Five arguments: never terminates, even with /kill among them.
+    EXPECT_EQ(0, Code(Pendrel("/wait kvpd_nokill.exe 500 /kill y")));
+    EXPECT_FALSE(w.Ended(0));
+}
+
+TEST(PendrelProcesses, KillEndsTheOnesStillRunning)
+{
+    kvtest::TempDir dir("pdkill");
+    kvsvc::CWaiters w(dir, "kvpd_kill3.exe");
+    kvsvc::CWaiters other(dir, "kvpd_other.exe");
+    ASSERT_TRUE(w.Start(300));
+    ASSERT_TRUE(w.Start(60000));
+    ASSERT_TRUE(w.Start(60000));
+    ASSERT_TRUE(other.Start(60000));
+    kvtest::ProcessResult r;
+    DWORD took = Timed([&] { r = Pendrel("/wait kvpd_kill3.exe 2500 /kill"); });
+    EXPECT_EQ(0, Code(r));
+    EXPECT_GE(took, 2400u);
+    ASSERT_TRUE(w.WaitEnded(1, 5000));
+    ASSERT_TRUE(w.WaitEnded(2, 5000));
+    // The one that ended in time ended by itself; the others were
+    // terminated with exit code 0; a program of another name is left alone.
+    EXPECT_EQ(7u, w.ExitCode(0));
+    EXPECT_EQ(0u, w.ExitCode(1));
+    EXPECT_EQ(0u, w.ExitCode(2));
+    EXPECT_FALSE(other.Ended(0));
+}
+
+TEST(PendrelProcesses, MoreThanSixtyFourProcesses)
+{
+    // More handles than one wait takes: the tool waits in groups that share
+    // one deadline and then terminates what still runs, in every group.
+    kvtest::TempDir dir("pd70");
+    kvsvc::CWaiters w(dir, "kvpd_seventy.exe");
+    for (int i = 0; i < 70; ++i)
+        ASSERT_TRUE(w.Start(i < 66 ? 120000 : 2500)) << i;
+    kvtest::ProcessResult r;
+    DWORD took = Timed([&] { r = Pendrel("/wait kvpd_seventy.exe 4000 /kill", 90000); });
+    EXPECT_EQ(0, Code(r));
+    EXPECT_GE(took, 3900u);
+    EXPECT_LT(took, 15000u);
+    for (size_t i = 0; i < w.Count(); ++i) {
+        ASSERT_TRUE(w.WaitEnded(i, 10000)) << i;
+        EXPECT_EQ(i < 66 ? 0u : 7u, w.ExitCode(i)) << i;
+    }
+}
+
+// ------------------------------------------------------------------ /p
+
+namespace {
+
+const char kProductKey[] = "SOFTWARE\\Norlane\\Vellmark for Exchange\\CurrentVersion";
+
+// Pendrel and this test are built for the same architecture, so both see
+// the registry through the same view; the key is put back as it was.
+class CProductKey {
+public:
+    CProductKey()
+    {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            m_keyExisted = true;
+            char buf[2048] = {0};
+            DWORD size = sizeof buf - 1, type = 0;
+            if (::RegQueryValueExA(key, "HomeDir", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) ==
+                ERROR_SUCCESS) {
+                m_hadValue = true;
+                m_old = buf;
+            }
+            ::RegCloseKey(key);
+        }
+        for (const char* k : {"SOFTWARE\\Norlane", "SOFTWARE\\Norlane\\Vellmark for Exchange"}) {
+            HKEY h = nullptr;
+            bool exists = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, k, 0, KEY_READ, &h) == ERROR_SUCCESS;
+            if (h)
+                ::RegCloseKey(h);
+            m_parents.push_back(exists);
+        }
+    }
+    ~CProductKey()
+    {
+        if (m_keyExisted) {
+            if (m_hadValue)
+                Set(m_old);
+            else
+                ClearValue();
+            return;
+        }
+        ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kProductKey);
+        if (!m_parents[1])
+            ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Norlane\\Vellmark for Exchange");
+        if (!m_parents[0])
+            ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Norlane");
+    }
+    bool Set(const std::string& home)
+    {
+        HKEY key = nullptr;
+        if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+            ERROR_SUCCESS)
+            return false;
+        LONG r = ::RegSetValueExA(key, "HomeDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(home.c_str()),
+                                  static_cast<DWORD>(home.size() + 1));
+        ::RegCloseKey(key);
+        return r == ERROR_SUCCESS;
+    }
+    void Remove()
+    {
+        if (m_keyExisted)
+            ClearValue();
+        else
+            ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kProductKey);
+    }
+
+private:
+    void ClearValue()
+    {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+            ::RegDeleteValueA(key, "HomeDir");
+            ::RegCloseKey(key);
+        }
+    }
+    bool m_keyExisted = false;
+    bool m_hadValue = false;
+    std::string m_old;
+    std::vector<bool> m_parents;
+};
+
+std::vector<std::string> SparesIn(const std::string& debugDir)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = ::FindFirstFileA((debugDir + "\\perfQorvPerfMonMgr_*.dll").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do
+            names.push_back(fd.cFileName);
+        while (::FindNextFileA(h, &fd));
+        ::FindClose(h);
+    }
+    return names;
+}
+
+// Identity of the file behind a name: a fresh copy has a new one.
+unsigned long long FileId(const std::string& path)
+{
+    HANDLE h = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    BY_HANDLE_FILE_INFORMATION info = {};
+    ::GetFileInformationByHandle(h, &info);
+    ::CloseHandle(h);
+    return (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+}
+
+class PendrelPerfDll : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        home = dir / "Vellmark";
+        dll = home + "\\perfQorvPerfMonMgr.dll";
+        debug = home + "\\Debug";
+        ASSERT_TRUE(kvtest::CreateTree(debug));
+        ASSERT_TRUE(::CopyFileA((kvtest::FixtureDir() + "\\kvver.dll").c_str(), dll.c_str(), FALSE));
+        ASSERT_TRUE(kvtest::ReadFileBytes(dll, original));
+    }
+
+    kvtest::TempDir dir{"pdperf"};
+    CProductKey key;
+    std::string home, dll, debug, original;
+};
+
+}  // namespace
+
+TEST_F(PendrelPerfDll, MissingProductKeyTouchesNothing)
+{
+    key.Remove();
+    unsigned long long id = FileId(dll);
+    EXPECT_EQ(0, Code(Pendrel("/p")));
+    EXPECT_EQ(id, FileId(dll));
+    EXPECT_TRUE(SparesIn(debug).empty());
+}
+
+TEST_F(PendrelPerfDll, FreeDllIsReplacedByAFreshCopy)
+{
+    // One trailing backslash is dropped.
+    ASSERT_TRUE(key.Set(home + "\\"));
+    unsigned long long id = FileId(dll);
+    EXPECT_EQ(0, Code(Pendrel("/p")));
+    std::string now;
+    ASSERT_TRUE(kvtest::ReadFileBytes(dll, now));
+    EXPECT_EQ(original, now);
+    EXPECT_NE(id, FileId(dll));
+    EXPECT_TRUE(SparesIn(debug).empty());
+}
+
+TEST_F(PendrelPerfDll, LoadedDllIsRenamedIntoTheDebugFolder)
+{
+    ASSERT_TRUE(key.Set(home));
+    HMODULE loaded = ::LoadLibraryA(dll.c_str());
+    ASSERT_NE(nullptr, loaded);
+    EXPECT_EQ(0, Code(Pendrel("/p")));
+    // The name is free for the new file; the loaded file lives on.
+    EXPECT_FALSE(kvtest::Exists(dll));
+    std::vector<std::string> spares = SparesIn(debug);
+    ASSERT_EQ(1u, spares.size());
+    std::string moved;
+    ASSERT_TRUE(kvtest::ReadFileBytes(debug + "\\" + spares[0], moved));
+    EXPECT_EQ(original, moved);
+    ::FreeLibrary(loaded);
+}
+
+TEST_F(PendrelPerfDll, DllHeldWithoutDeleteSharingStaysPut)
+{
+    ASSERT_TRUE(key.Set(home));
+    HANDLE held = ::CreateFileA(dll.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ(0, Code(Pendrel("/p")));
+    ::CloseHandle(held);
+    // Neither deleted nor renamed (the system refuses both while the handle
+    // is open): the file is unchanged and no spare copy is left behind.
+    std::string now;
+    ASSERT_TRUE(kvtest::ReadFileBytes(dll, now));
+    EXPECT_EQ(original, now);
+    EXPECT_TRUE(SparesIn(debug).empty());
+}
+
+TEST_F(PendrelPerfDll, NoDebugFolderLosesNothing)
+{
+    ASSERT_TRUE(key.Set(home));
+    kvtest::RemoveTree(debug);
+    EXPECT_EQ(0, Code(Pendrel("/p")));
+    std::string now;
+    ASSERT_TRUE(kvtest::ReadFileBytes(dll, now)) << "the DLL was deleted without a copy to take its place";
+    EXPECT_EQ(original, now);
+}
