@@ -65,7 +65,7 @@ summary() { # log file: the lines that tell how the run went
 
 say "Laying out the demo product in C:\\DemoProduct and the package in C:\\DemoPatch"
 "$WINE_RUN" reg delete "$UNINSTALL_KEY" /f >/dev/null 2>&1 || true
-as_user rm -rf "$PRODUCT" "$PACKAGE" "$PATCHHOME" "$DRIVE_C/Korvex.log"
+as_user rm -rf "$PRODUCT" "$PACKAGE" "$PATCHHOME"
 as_user mkdir -p "$PRODUCT/lib" "$PACKAGE"
 as_user sh -c "printf 'DemoProduct 1.0\r\n' >'$PRODUCT/app.txt'
   printf 'engine 1.0\r\n' >'$PRODUCT/lib/engine.dll'
@@ -77,11 +77,13 @@ BEFORE="$(listing "$PRODUCT")"
 echo "$BEFORE"
 
 say "Installing the patch: C:\\DemoPatch\\Korvex.exe /S /G"
+# The log is shared by every run in this machine: show this run's part.
+log_start=$(stat -c %s "$DRIVE_C/Korvex.log" 2>/dev/null || echo 0)
 rc=0
 (cd "$PACKAGE" && "$WINE_RUN" 'C:\DemoPatch\Korvex.exe' /S /G) || rc=$?
 echo "exit code: $rc"
-cp "$DRIVE_C/Korvex.log" /tmp/korvex-demo-install.log 2>/dev/null || true
-summary "$DRIVE_C/Korvex.log"
+tail -c +"$((log_start + 1))" "$DRIVE_C/Korvex.log" >/tmp/korvex-demo-install.log 2>/dev/null || true
+summary /tmp/korvex-demo-install.log
 [ "$rc" -eq 0 ] || fail "the install ended with exit code $rc"
 
 say "Product files after the install (C:\\DemoProduct)"

@@ -151,8 +151,7 @@ int ToInt(const std::string& text)
 {
     // Leading decimal digits like the C library's conversion, clamped so a
     // corrupt count cannot wrap.
-    char* end = nullptr;
-    long long v = std::strtoll(text.c_str(), &end, 10);
+    long long v = std::strtoll(text.c_str(), nullptr, 10);
     if (v > INT_MAX)
         return INT_MAX;
     if (v < INT_MIN)
@@ -169,11 +168,20 @@ std::string RecSection(size_t i)
 
 }  // namespace
 
-int CHFS_ItemList::SaveRecord(const std::string& file)
+// An empty name means the script file, as it does for every script read; it
+// is resolved here once so that the raw reads and writes below, which go past
+// the script reader, address the same file.
+static std::string RecordPath(CHFS_Interpreter* p, const std::string& file)
+{
+    return file.empty() ? p->GetScriptFile() : file;
+}
+
+int CHFS_ItemList::SaveRecord(const std::string& recordFile)
 {
     CHFS_Interpreter* p = Interp();
     if (!p)
         return -1;
+    const std::string file = RecordPath(p, recordFile);
     int failed = 0;
     char num[32];
     snprintf(num, sizeof num, "%u", static_cast<unsigned>(m_items.size()));
@@ -205,11 +213,12 @@ int CHFS_ItemList::SaveRecord(const std::string& file)
     return 0;
 }
 
-int CHFS_ItemList::LoadRecord(const std::string& file)
+int CHFS_ItemList::LoadRecord(const std::string& recordFile)
 {
     CHFS_Interpreter* p = Interp();
     if (!p)
         return -1;
+    const std::string file = RecordPath(p, recordFile);
     int total = ToInt(p->ReadItem("TotalCount", "REC_0", true, file));
     // Items are decoded into a side list first: a record that turns out to be
     // damaged must load nothing rather than undo with half its data.

@@ -208,8 +208,8 @@ std::string GetTimeString()
 
 int DisableWow64Redirection()
 {
-    // Loading and freeing this library at once is kept from the original
-    // start-up; it must come from the system folder like every other.
+    // Only the loading of this library matters, so it is freed at once; like
+    // every library loaded by name it comes from the system folder only.
     if (HMODULE mpr = LoadSystemLibrary("mprapi.dll"))
         ::FreeLibrary(mpr);
     typedef BOOL(WINAPI * PWow64Disable)(PVOID*);

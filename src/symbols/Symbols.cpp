@@ -69,6 +69,59 @@ CMatch FindFirstMatch(const std::string& text, const CHFS_SymbolTable& table)
     return m;
 }
 
+// How often each defined name occurs as a candidate (a '%', the text up to
+// the next '%', that '%'), per table. The first key is the table-order-first
+// name that occurs, so a replacement only has to recount the few candidates
+// around the spliced value instead of rescanning the whole text: a long value
+// with hundreds of references stays linear per replacement. Only valid while
+// no name holds a '%'.
+class CCandidateCounts {
+public:
+    CCandidateCounts(const CHFS_SymbolTable& global, const CHFS_SymbolTable& script)
+        : m_global(global), m_script(script)
+    {
+    }
+    // Counts (sign +1) or uncounts (-1) the candidates whose both '%' lie in
+    // [from, to].
+    void Count(const std::string& text, size_t from, size_t to, int sign)
+    {
+        size_t i = text.find('%', from);
+        while (i != std::string::npos && i < to) {
+            size_t j = text.find('%', i + 1);
+            if (j == std::string::npos || j > to)
+                break;
+            std::string_view name(text.data() + i + 1, j - i - 1);
+            if (const SymbolEntry* e = m_global.FindEntry(name))
+                Bump(Key{0, e}, sign);
+            if (const SymbolEntry* e = m_script.FindEntry(name))
+                Bump(Key{1, e}, sign);
+            i = j;
+        }
+    }
+    const SymbolEntry* First() const { return m_counts.empty() ? nullptr : m_counts.begin()->first.entry; }
+
+private:
+    struct Key {
+        int table;
+        const SymbolEntry* entry;
+        bool operator<(const Key& o) const
+        {
+            return table != o.table ? table < o.table : entry->first < o.entry->first;
+        }
+    };
+    void Bump(const Key& k, int sign)
+    {
+        int& n = m_counts[k];
+        n += sign;
+        if (n <= 0)
+            m_counts.erase(k);
+    }
+
+    const CHFS_SymbolTable& m_global;
+    const CHFS_SymbolTable& m_script;
+    std::map<Key, int> m_counts;
+};
+
 // Which names each piece of the text was produced by. Every character carries
 // the set of names whose expansion (directly or through others) put it there;
 // the text given to the expansion has the empty set.
@@ -98,6 +151,14 @@ public:
         }
         if (!best)
             return true;
+        if (best->empty()) {
+            // The usual case: text nobody produced yet.
+            std::map<std::string_view, uint32_t>::iterator it = m_single.find(name);
+            if (it == m_single.end())
+                it = m_single.emplace(name, Intern(std::vector<std::string_view>(1, name))).first;
+            newSet = it->second;
+            return false;
+        }
         std::vector<std::string_view> names = *best;
         names.push_back(name);
         std::sort(names.begin(), names.end());
@@ -106,8 +167,12 @@ public:
     }
     void Replace(size_t pos, size_t removed, size_t inserted, uint32_t set)
     {
-        m_origin.erase(m_origin.begin() + pos, m_origin.begin() + pos + removed);
-        m_origin.insert(m_origin.begin() + pos, inserted, set);
+        size_t common = std::min(removed, inserted);
+        std::fill(m_origin.begin() + pos, m_origin.begin() + pos + common, set);
+        if (removed > inserted)
+            m_origin.erase(m_origin.begin() + pos + common, m_origin.begin() + pos + removed);
+        else if (inserted > removed)
+            m_origin.insert(m_origin.begin() + pos + common, inserted - removed, set);
     }
     void Erase(size_t pos) { m_origin.erase(m_origin.begin() + pos); }
 
@@ -126,6 +191,7 @@ private:
     std::vector<uint32_t> m_origin;
     std::vector<std::vector<std::string_view>> m_sets;
     std::map<std::vector<std::string_view>, uint32_t> m_ids;
+    std::map<std::string_view, uint32_t> m_single;
 };
 
 }  // namespace
@@ -193,14 +259,25 @@ std::string CHFS_Interpreter::ExpandSymbols(const std::string& input)
     std::string text = input;
     CProvenance provenance(text.size());
     unsigned replacements = 0;
+    bool counted = m_globalSymbols.PercentNames().empty() && m_scriptSymbols.PercentNames().empty();
+    CCandidateCounts counts(m_globalSymbols, m_scriptSymbols);
+    if (counted)
+        counts.Count(text, 0, std::string::npos, +1);
     for (;;) {
         if (text.size() > 2 && text.front() == '"' && text.back() == '"')
             return text.substr(1, text.size() - 2);
 
-        CMatch m = FindFirstMatch(text, m_globalSymbols);
-        if (!m.entry)
-            m = FindFirstMatch(text, m_scriptSymbols);
-        if (!m.entry)
+        CMatch m;
+        if (counted) {
+            m.entry = counts.First();
+            if (m.entry)
+                m.pos = text.find("%" + m.entry->first + "%");
+        } else {
+            m = FindFirstMatch(text, m_globalSymbols);
+            if (!m.entry)
+                m = FindFirstMatch(text, m_scriptSymbols);
+        }
+        if (!m.entry || m.pos == std::string::npos)
             return text;
 
         const std::string& name = m.entry->first;
@@ -228,6 +305,15 @@ std::string CHFS_Interpreter::ExpandSymbols(const std::string& input)
             return text;
         }
 
+        // The candidates that the splice can change: from the '%' before the
+        // pattern to the first '%' after it.
+        size_t before = p > 0 ? text.rfind('%', p - 1) : std::string::npos;
+        size_t after = text.find('%', p + patternLength);
+        size_t from = before == std::string::npos ? p : before;
+        size_t oldSize = text.size();
+        if (counted)
+            counts.Count(text, from, after == std::string::npos ? std::string::npos : after, -1);
+
         text.replace(p, patternLength, value);
         provenance.Replace(p, patternLength, value.size(), set);
 
@@ -238,6 +324,9 @@ std::string CHFS_Interpreter::ExpandSymbols(const std::string& input)
             text.erase(q, 1);
             provenance.Erase(q);
         }
+        if (counted)
+            counts.Count(text, from, after == std::string::npos ? std::string::npos : after + text.size() - oldSize,
+                         +1);
     }
 }
 
@@ -321,34 +410,38 @@ namespace {
 
 bool IsProfileBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 
-// The record is read back through the profile reader and the expansion, which
-// trim blanks at the ends, remove a pair of enclosing quotes and cannot hold a
-// line break. Values they would change are stored so that they come back as
-// they were: an empty value as two double quotes, CR and LF as their
-// character symbols, a value with blanks or quotes at its ends in one more
-// pair of quotes (two pairs when it is itself in double quotes, because the
-// expansion then takes off a second pair). Other values are stored as they are.
-std::string StoredSymbolValue(const std::string& value)
+// The record is read back through ReadItem, which trims blanks at the ends,
+// takes off a pair of enclosing quotes and expands what is left. A value in
+// the table is already what the script meant (a quoted section value is kept
+// literal on purpose), so one that this would change is stored inside two
+// pairs of double quotes: the reader takes off the outer pair and the
+// expansion's quote rule the inner one, leaving the value untouched. An empty
+// value is two double quotes; CR and LF, which no INI line can hold, are
+// stored as their character symbols (so such a value comes back expanded).
+// Anything else is stored as it is.
+std::string StoredSymbolText(const std::string& value)
 {
     if (value.empty())
         return "\"\"";
-    std::string s;
-    s.reserve(value.size());
-    for (char c : value) {
-        if (c == '\r')
-            s += "%x0d%";
-        else if (c == '\n')
-            s += "%x0a%";
-        else
-            s += c;
+    if (value.find_first_of("\r\n") != std::string::npos) {
+        std::string s;
+        for (char c : value) {
+            if (c == '\r')
+                s += "%x0d%";
+            else if (c == '\n')
+                s += "%x0a%";
+            else
+                s += c;
+        }
+        return s;
     }
-    char first = s.front(), last = s.back();
-    if (s.size() > 2 && first == '"' && last == '"')
-        return "\"\"" + s + "\"\"";
-    if ((s.size() >= 2 && (first == '"' || first == '\'') && last == first) || IsProfileBlank(first) ||
-        IsProfileBlank(last))
-        return "\"" + s + "\"";
-    return s;
+    char first = value.front(), last = value.back();
+    bool changes = value.find('%') != std::string::npos || IsProfileBlank(first) || IsProfileBlank(last) ||
+                   first == '"' || first == '\'' || last == '"' || last == '\'';
+    // Beyond this length the read would cut the closing quotes off.
+    if (changes && value.size() + 4 <= 4095)
+        return "\"\"" + value + "\"\"";
+    return value;
 }
 
 }  // namespace
@@ -360,8 +453,8 @@ int CHFS_Interpreter::SaveSymbols(const std::string& recordFile)
     int n = 0;
     for (const SymbolEntry& e : m_scriptSymbols) {
         ++n;
-        SetINIVariable(recordFile, section, "Name." + std::to_string(n), e.first);
-        SetINIVariable(recordFile, section, "Value." + std::to_string(n), StoredSymbolValue(e.second));
+        SetINIVariable(recordFile, section, "Name." + std::to_string(n), StoredSymbolText(e.first));
+        SetINIVariable(recordFile, section, "Value." + std::to_string(n), StoredSymbolText(e.second));
     }
     return 0;
 }

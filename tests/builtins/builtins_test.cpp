@@ -143,7 +143,7 @@ TEST(SystemDetection, FoldersAndClock)
 
 class BuiltinSymbols : public ::testing::Test {
 protected:
-    BuiltinSymbols() : interp(&cb, "setup.ini") {}
+    BuiltinSymbols() : interp(&cb, "setup.ini") { cb.logLines.clear(); }
     kvtest::CRecordingCallback cb;
     CHFS_Interpreter interp;
 };

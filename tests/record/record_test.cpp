@@ -292,3 +292,15 @@ TEST_F(RecordTest, RemovalStepReportsAnEmptyRecordAsSuccess)
     EXPECT_TRUE(m_cb.LogContains("CHFS_RollbackSection::Run('ProductRemove.Rollback') Ret=KVHF_CMD_ROLLBACK_SUCCESS;"));
     EXPECT_TRUE(m_cb.LogContains("CHFS_RollbackSection::Run('ProductRemove.Rollback') Ret=7"));
 }
+
+TEST_F(RecordTest, UnwritableRecordIsReportedNotSilentlyIncomplete)
+{
+    ASSERT_TRUE(kvtest::WriteFileBytes(m_file, "[ProductInstall.Main]\r\nStepCount=1\r\n"));
+    ASSERT_TRUE(::SetFileAttributesA(m_file.c_str(), FILE_ATTRIBUTE_READONLY));
+    CHFS_ItemList list;
+    list.SetStep(1);
+    list.AddItem(1, "C:\\a", "", "");
+    EXPECT_LT(list.SaveRecord(m_file), 0);
+    EXPECT_TRUE(m_cb.LogContains("could not write every item"));
+    ::SetFileAttributesA(m_file.c_str(), FILE_ATTRIBUTE_NORMAL);
+}

@@ -68,6 +68,14 @@ CWorld::~CWorld()
 
 std::string CWorld::UninstallKey() const { return kUninstallRoot + m_patchID; }
 
+void CWorld::ResetProduct()
+{
+    kvtest::RemoveTree(Product());
+    kvtest::RemoveTree(Backup());
+    kvtest::RemoveTree(Saved());
+    LayOutProduct();
+}
+
 void CWorld::LayOutProduct()
 {
     // Distinct, old times and a read-only file: a restore that loses bytes,
@@ -82,6 +90,8 @@ void CWorld::LayOutProduct()
     Put(p + "\\conf\\second.cfg", "second=original\r\n", c, MakeTime(2020, 6, 6, 6, 6, 6),
         FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY);
     Put(p + "\\untouched.txt", "nobody changes me\r\n", c, w);
+    // An 8-bit name: its path reaches the record only in escaped form.
+    Put(p + "\\conf\\caf\xe9.cfg", "accent=original\r\n", c, MakeTime(2020, 7, 7, 7, 7, 7));
     m_replaced = {p + "\\a.txt", p + "\\bin\\b.dll", p + "\\bin\\sub\\c.cfg", p + "\\readme.txt",
                   p + "\\conf\\second.cfg"};
 }
@@ -138,8 +148,9 @@ void CWorld::WritePackage(const Options& opt)
             s += "Step" + n + ".Error.Action=" + opt.failingStepAction + "\r\n";
     }
     s += "\r\n[ProductInstall.UpdateSymbols.Stamp]\r\nSTAMP=after\r\nOLDV=replaced\r\n\r\n";
-    s += "[ProductInstall.BackupFiles.Config]\r\nFileCount=2\r\nBackup=%SAVED%\r\n"
-         "File1=%PRODUCT%\\conf\\app.cfg\r\nFile2=%PRODUCT%\\untouched.txt\r\n\r\n";
+    s += "[ProductInstall.BackupFiles.Config]\r\nFileCount=3\r\nBackup=%SAVED%\r\n"
+         "File1=%PRODUCT%\\conf\\app.cfg\r\nFile2=%PRODUCT%\\untouched.txt\r\n"
+         "File3=%PRODUCT%\\conf\\caf\xe9.cfg\r\n\r\n";
     s += "[ProductInstall.CopyFileGroupTo.Files]\r\nFileGroupCount=3\r\nFileGroupStartCount=1\r\n\r\n";
     s += "[ProductInstall.CopyFileGroupTo.Missing]\r\nFileGroupCount=1\r\nFileGroupStartCount=4\r\n\r\n";
     s += "[FileGroup1]\r\nDescription=Main files\r\nTarget=%PRODUCT%\r\nBackup=%BACKUP%\r\nFileCount=2\r\n"
@@ -163,11 +174,13 @@ void CWorld::WritePackage(const Options& opt)
     // last: the last output's folder names the program of the uninstall entry.
     std::string n = "1";
     s += "[ProductInstall.ReplaceSymbolsInFile.Config]\r\n";
-    s += opt.backupFiles ? "FileCount=2\r\n" : "FileCount=1\r\n";
+    s += opt.backupFiles ? "FileCount=3\r\n" : "FileCount=1\r\n";
     if (opt.backupFiles) {
         s += "File1.Description=Configuration\r\nFile1.Source=%PKG%\\templates\\app.cfg.tpl\r\n"
-             "File1.Output=%PRODUCT%\\conf\\app.cfg\r\n";
-        n = "2";
+             "File1.Output=%PRODUCT%\\conf\\app.cfg\r\n"
+             "File2.Description=Accented\r\nFile2.Source=%PKG%\\templates\\app.cfg.tpl\r\n"
+             "File2.Output=%PRODUCT%\\conf\\caf\xe9.cfg\r\n";
+        n = "3";
     }
     s += "File" + n + ".Description=Removal command\r\nFile" + n + ".Source=%PKG%\\templates\\remove.tpl\r\n"
          "File" + n + ".Output=%PKG%\\uninstall\\remove.cmd\r\n\r\n";

@@ -41,6 +41,10 @@ public:
     const std::string& PatchID() const { return m_patchID; }
     std::string UninstallKey() const;
 
+    // Lays the product out afresh and empties the backup folders, so that
+    // one run's leftovers cannot spoil the next run's comparison.
+    void ResetProduct();
+
     // Files of the product that the copy step overwrites, in no particular order.
     const std::vector<std::string>& ReplacedFiles() const { return m_replaced; }
 

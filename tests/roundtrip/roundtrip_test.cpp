@@ -54,6 +54,8 @@ TEST(RoundTrip, UninstallEntryRestoresTheMachine)
     EXPECT_NE("", kvtest::DiffSnapshots(before, installed));
     EXPECT_EQ("patched a 2.0\r\n", kvtest::ReadFileOr(w.Product() + "\\a.txt"));
     EXPECT_EQ("stamp=after\r\n", kvtest::ReadFileOr(w.Product() + "\\conf\\app.cfg"));
+    EXPECT_EQ("stamp=after\r\n", kvtest::ReadFileOr(w.Product() + "\\conf\\caf\xe9.cfg"));
+    EXPECT_NE(std::string::npos, kvtest::ReadFileOr(w.RecordFile()).find("~KVESC~"));
     EXPECT_TRUE(kvtest::Exists(w.Product() + "\\tools\\deep\\t2.bin"));
     ASSERT_TRUE(kvtest::Exists(w.RecordFile()));
     std::string command = w.UninstallString();
@@ -136,10 +138,11 @@ TEST(RoundTrip, FailureAtEveryFileRollsBackExactly)
     Options opt;
     opt.withNewFiles = false;
     CWorld w("sweep", opt);
-    kvtest::SnapshotState before = w.Capture();
     const std::vector<std::string>& files = w.ReplacedFiles();
     for (size_t k = 0; k < files.size(); ++k) {
         SCOPED_TRACE("held file " + files[k]);
+        w.ResetProduct();
+        kvtest::SnapshotState before = w.Capture();
         rt::CLogTail log;
         kvtest::ProcessResult r;
         {

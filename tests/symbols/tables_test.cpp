@@ -162,6 +162,11 @@ TEST_F(RecordSymbols, SaveThenLoadGivesEveryValueBack)
         {"BACKSLASH_END", "C:\\dir\\"},
         {"CRLF", "line1\r\nline2"},
         {"lower", "case-sensitive name"},
+        // Kept literal in the table (a quoted section value): not expanded on the way back.
+        {"LITERAL", "%TEMP%\\lit"},
+        {"LONE_PERCENT", "100%"},
+        {"a%b", "name with a percent sign"},
+        {"QUOTE_AND_REF", "\"%WINDIR%\" /x"},
     };
     interp->InitBuiltinSymbols();
     for (const auto& v : values)
@@ -213,6 +218,31 @@ TEST_F(RecordSymbols, GapsAndDamagedCounts)
     EXPECT_EQ(*interp->m_scriptSymbols.Find("A"), "1");
     EXPECT_FALSE(interp->m_scriptSymbols.Contains(""));
     EXPECT_EQ(*interp->m_scriptSymbols.Find("C"), "");
-    // Values read back are expanded against the table as it stands.
+    // Plainly stored values are expanded against the table as it stands.
     EXPECT_EQ(*interp->m_scriptSymbols.Find("D"), "1-4");
+}
+
+TEST_F(SymbolSection, CallerTagAndTableOfEachLoader)
+{
+    WriteScript("[ProductInstall.Symbols]\r\n"
+                "R=[Reg:REG_SZ,HKLM,SOFTWARE\\KorvexNoSuchKey,Name]\r\n"
+                "[PatchInformation]\r\n"
+                "PatchID=%x41%1\r\n"
+                "P=[Reg:REG_SZ,HKLM,SOFTWARE\\KorvexNoSuchKey,Name]\r\n");
+    interp->InitBuiltinSymbols();
+    EXPECT_EQ(interp->InitVariables("ProductInstall.Symbols"), 0);
+    EXPECT_EQ(*interp->m_scriptSymbols.Find("R"), "");
+    EXPECT_TRUE(cb.LogContains("CHFS_Interpreter::InitVariables() => CHFS_Interpreter::GetRegVariable()"))
+        << cb.LogText();
+
+    // The patch information goes to its own table, expanded, with its own tag;
+    // the checks that follow the load are not under test here.
+    cb.logLines.clear();
+    interp->InitPatchInfo("PatchInformation");
+    EXPECT_EQ(interp->GetPatchInfo("PatchID"), "A1");
+    EXPECT_TRUE(interp->m_patchInfo.Contains("P"));
+    EXPECT_FALSE(interp->m_scriptSymbols.Contains("PatchID"));
+    EXPECT_TRUE(cb.LogContains("@ Update Patch Information: 'PatchID'='A1'"));
+    EXPECT_TRUE(cb.LogContains("CHFS_Interpreter::InitPatchInfo() => CHFS_Interpreter::GetRegVariable()"))
+        << cb.LogText();
 }
