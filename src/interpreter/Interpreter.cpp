@@ -48,6 +48,15 @@ std::string ModuleFolder()
     return full.substr(0, slash + 1);
 }
 
+// An earlier record or a script copied from read-only media carries the
+// read-only attribute; the record must still be replaceable and writable.
+void ClearReadOnly(const std::string& path)
+{
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        ::SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+}
+
 std::string TimeStampText()
 {
     return GetDateString() + ":" + GetTimeString();
@@ -237,15 +246,21 @@ int CHFS_Interpreter::Execute()
 
         if (!removal) {
             if (!m_strRecordFile.empty()) {
+                ClearReadOnly(m_strRecordFile);
                 ::DeleteFileA(m_strRecordFile.c_str());
                 CopyFileKeepTime(m_strScriptFile, m_strRecordFile, this);
+                // Without this the symbols and items of a read-only script's
+                // record would be refused, and its removal would undo nothing.
+                ClearReadOnly(m_strRecordFile);
                 SaveSymbols(m_strRecordFile);
                 list->SaveRecord(m_strRecordFile);
             }
         } else {
             WriteLog("Delete Install record file!");
-            if (!(app && app->m_bKeepRecord) && !m_strRecordFile.empty())
+            if (!(app && app->m_bKeepRecord) && !m_strRecordFile.empty()) {
+                ClearReadOnly(m_strRecordFile);
                 ::DeleteFileA(m_strRecordFile.c_str());
+            }
         }
 
         if (m_pCallback) {

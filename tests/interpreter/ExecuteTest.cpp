@@ -50,6 +50,8 @@ TEST_F(ExecuteTest, SuccessfulInstallWritesTheRecord)
 
     std::string record = kvtest::ReadFileOr(interp->m_strRecordFile);
     EXPECT_NE(record.find("[ProductInstall.Main]"), std::string::npos);
+    EXPECT_NE(record.find("[Symbols]"), std::string::npos);
+    EXPECT_NE(record.find("[REC_1]"), std::string::npos);
     EXPECT_EQ(record.find("[Stale]"), std::string::npos);
 }
 
@@ -153,4 +155,32 @@ TEST_F(ExecuteTest, FailedRemovalShowsTheRemovalText)
     EXPECT_EQ(cb.tasks.back(), std::make_pair(text, 0));
     EXPECT_EQ(LastDetail(), text);
     EXPECT_EQ(interp->m_strMainSection, "ProductRemove.Main");
+}
+
+TEST_F(ExecuteTest, RecordOfAReadOnlyScriptStaysWritable)
+{
+    interp->m_strRecordFile = dir / "record.ini";
+    ASSERT_TRUE(kvtest::WriteFileBytes(interp->m_strRecordFile, "[Old]\r\n"));
+    ASSERT_TRUE(::SetFileAttributesA(interp->m_strRecordFile.c_str(), FILE_ATTRIBUTE_READONLY));
+    WriteScript(std::string(kSections) +
+                "[ProductInstall.Main]\r\nStepCount=1\r\nStep1.Section=ProductInstall.UpdateSymbols.SetA\r\n");
+    ASSERT_TRUE(::SetFileAttributesA(script.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(interp->Execute(), 0);
+    ::SetFileAttributesA(script.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    const std::string& record = interp->m_strRecordFile;
+    DWORD attributes = ::GetFileAttributesA(record.c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(attributes & FILE_ATTRIBUTE_READONLY, 0u);
+    char count[16] = {0};
+    ::GetPrivateProfileStringA("REC_0", "TotalCount", "", count, sizeof count, record.c_str());
+    EXPECT_STREQ(count, "1");
+    EXPECT_EQ(kvtest::ReadFileOr(record).find("[Old]"), std::string::npos);
+
+    // A removal deletes the record even when it is read-only.
+    ASSERT_TRUE(::SetFileAttributesA(record.c_str(), FILE_ATTRIBUTE_READONLY));
+    GetKorvexApp()->m_bUninstall = 1;
+    interp->m_strMainSection = "ProductRemove.Main";
+    EXPECT_EQ(interp->Execute(), 0);
+    EXPECT_FALSE(kvtest::Exists(record));
 }

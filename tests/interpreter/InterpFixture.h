@@ -14,7 +14,8 @@ class CAppFlagsGuard {
 public:
     CAppFlagsGuard()
         : m_app(GetKorvexApp()), m_silent(m_app->m_bSilent), m_uninstall(m_app->m_bUninstall),
-          m_remote(m_app->m_bRemoteProgress), m_keep(m_app->m_bKeepRecord), m_record(m_app->m_strRecordFile)
+          m_remote(m_app->m_bRemoteProgress), m_keep(m_app->m_bKeepRecord), m_record(m_app->m_strRecordFile),
+          m_interp(m_app->m_pInterpreter)
     {
     }
     ~CAppFlagsGuard()
@@ -24,12 +25,14 @@ public:
         m_app->m_bRemoteProgress = m_remote;
         m_app->m_bKeepRecord = m_keep;
         m_app->m_strRecordFile = m_record;
+        m_app->m_pInterpreter = m_interp;
     }
 
 private:
     CKorvexApp* m_app;
     int m_silent, m_uninstall, m_remote, m_keep;
     std::string m_record;
+    CHFS_Interpreter* m_interp;
 };
 
 class InterpTest : public ::testing::Test {
@@ -38,10 +41,16 @@ protected:
     {
         GetKorvexApp()->m_bSilent = 0;
         interp.reset(new CHFS_Interpreter(&cb, "setup.ini"));
+        // The record is written through the application's interpreter.
+        GetKorvexApp()->m_pInterpreter = interp.get();
         script = dir / "script.ini";
         interp->m_strScriptFile = script;
     }
-    void TearDown() override { interp.reset(); }
+    void TearDown() override
+    {
+        GetKorvexApp()->m_pInterpreter = nullptr;
+        interp.reset();
+    }
 
     void WriteScript(const std::string& text) { ASSERT_TRUE(kvtest::WriteFileBytes(script, text)); }
     bool Logged(const std::string& s) const { return cb.LogContains(s); }

@@ -199,7 +199,13 @@ TEST_F(RunnerTest, InstallThenRemoveLeavesTheDatabaseAndUninstallEntry)
     EXPECT_EQ(stamp[4], '-');
     EXPECT_EQ(stamp[10], ':');
     EXPECT_EQ(stamp[13], ':');
-    EXPECT_TRUE(kvtest::Exists(record));
+    ASSERT_TRUE(kvtest::Exists(record));
+    char count[32] = {0};
+    ::GetPrivateProfileStringA("REC_0", "TotalCount", "", count, sizeof count, record.c_str());
+    EXPECT_STREQ(count, "1");
+    ::GetPrivateProfileStringA("Symbols", "TotalCount", "", count, sizeof count, record.c_str());
+    EXPECT_STRNE(count, "");
+    EXPECT_NE(kvtest::ReadFileOr(record).find("[ProductRemove.Main]"), std::string::npos);
 
     const std::string key = kvrun::kUninstallRoot + patchId;
     std::string value;
@@ -252,7 +258,9 @@ TEST_F(RunnerTest, MissingRecordFileStopsTheRemoval)
 }
 
 // /E prints a failed run's code on the console of the process that started
-// the installer; with /E, /G no longer decides the exit code.
+// the installer; with /E, /G no longer decides the exit code. The console of
+// our own is read back from its screen buffer (Wine's console host needs the
+// display the test script provides).
 TEST_F(RunnerTest, PrintsTheFailureCodeOnTheParentsConsole)
 {
     Script(std::string(kSections) + "[ProductInstall.Main]\r\nStep1.Section=ProductInstall.UpdateSymbols.SetA\r\n");
