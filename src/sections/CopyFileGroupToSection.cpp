@@ -409,7 +409,11 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
             }
 
             int r = CopyFileWithFailPolicy(m_pInterpreter, targetFile, backupFile, true, false);
-            if (r == KVCOPY_SOURCE_OPEN_FAILED) {
+            // -100 means "nothing installed to back up" only when the target is
+            // really absent: an installed file that can't even be read (held
+            // without sharing) must not be replaced without a backup, or neither
+            // a rollback nor a later removal could ever put it back.
+            if (r == KVCOPY_SOURCE_OPEN_FAILED && !FileExists(targetFile)) {
                 m_pInterpreter->Log("[%s : %s%s->%s%s %s]", name.c_str(), targetFile.c_str(), targetVT.c_str(),
                                     backupFile.c_str(), backupVT.c_str(), "skip extra files.");
             } else if (r != KVCOPY_OK) {

@@ -404,7 +404,9 @@ TEST(CopyFileGroupTo, ReadOnlyTargetNeedsTheRemoveReadonlyPolicy)
     }
 }
 
-TEST(CopyFileGroupTo, LockedTargetIsStagedForTheNextStart)
+// A target nobody may even read can't be backed up: replacing it at the next
+// start would leave nothing to restore it from, so the group fails instead.
+TEST(CopyFileGroupTo, TargetThatCannotBeBackedUpIsNotReplaced)
 {
     Package p;
     p.Script(std::string("[ProductInstall.CopyFileGroupTo]\r\nFileGroupCount=1\r\n") +
@@ -413,6 +415,29 @@ TEST(CopyFileGroupTo, LockedTargetIsStagedForTheNextStart)
     ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("busy.dll"), "old"));
     {
         kvtest::CLocker lock(p.Prod("busy.dll"));
+        ASSERT_TRUE(lock.Locked());
+        CHFS_CopyFileGroupToSection s(&p.interp);
+        EXPECT_EQ(RunSection(p, s), -1100);
+        EXPECT_EQ(s.GetExitCode(), -2301);
+    }
+    EXPECT_TRUE(p.cb.LogContains(" fail.]")) << p.cb.LogText();
+    EXPECT_FALSE(p.cb.LogContains("skip extra files."));
+    EXPECT_EQ(p.interp.GetSymbol("NEED_REBOOT"), "FALSE");
+    std::vector<std::string> staged;
+    FindFiles(staged, p.prod, "_KV*.tmp", false);
+    EXPECT_TRUE(staged.empty());
+    EXPECT_EQ(kvtest::ReadFileOr(p.Prod("busy.dll")), "old");
+}
+
+TEST(CopyFileGroupTo, LockedTargetIsStagedForTheNextStart)
+{
+    Package p;
+    p.Script(std::string("[ProductInstall.CopyFileGroupTo]\r\nFileGroupCount=1\r\n") +
+             Group(1, "FileCount=1\r\nFile1=busy.dll\r\n", "OnCopyFail=KVHF_CopyFailReboot\r\n"));
+    p.PackageFile("FileGroup1\\busy.dll", "new");
+    ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("busy.dll"), "old"));
+    {
+        kvtest::CLocker lock(p.Prod("busy.dll"), true);
         ASSERT_TRUE(lock.Locked());
         CHFS_CopyFileGroupToSection s(&p.interp);
         EXPECT_EQ(RunSection(p, s), 0);

@@ -14,14 +14,16 @@ namespace kvtest {
 // running product holds its files, until destroyed.
 class CLocker {
 public:
-    explicit CLocker(const std::string& file)
+    // shareRead: others may still read the file (a running program's own
+    // files are held like that); otherwise nobody may even read it.
+    explicit CLocker(const std::string& file, bool shareRead = false)
     {
         char name[96];
         snprintf(name, sizeof name, "kvlock-%lu-%lu", ::GetCurrentProcessId(), ::GetTickCount());
         m_name = name;
         m_stop = ::CreateEventA(nullptr, TRUE, FALSE, (m_name + ".stop").c_str());
         m_ready = ::CreateEventA(nullptr, TRUE, FALSE, (m_name + ".ready").c_str());
-        std::string cmd = "\"" + kvtest::FixtureDir() + "\\kvlock.exe\" \"" + file + "\" " + m_name + " 60";
+        std::string cmd = "\"" + kvtest::FixtureDir() + "\\kvlock.exe\" \"" + file + "\" " + m_name + " 60" + (shareRead ? " read" : "");
         STARTUPINFOA si = {};
         si.cb = sizeof si;
         std::vector<char> line(cmd.begin(), cmd.end());

@@ -173,7 +173,7 @@ TEST(PendrelProcesses, MoreThanSixtyFourProcesses)
     kvtest::TempDir dir("pd70");
     kvsvc::CWaiters w(dir, "kvpd_seventy.exe");
     for (int i = 0; i < 70; ++i)
-        ASSERT_TRUE(w.Start(i < 66 ? 120000 : 2500)) << i;
+        ASSERT_TRUE(w.Start(i < 66 ? 120000 : 2500)) << i << " error " << w.LastStartError();
     kvtest::ProcessResult r;
     DWORD took = Timed([&] { r = Pendrel("/wait kvpd_seventy.exe 4000 /kill", 90000); });
     EXPECT_EQ(0, Code(r));

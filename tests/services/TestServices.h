@@ -230,6 +230,7 @@ public:
     }
     CWaiters(const CWaiters&) = delete;
     CWaiters& operator=(const CWaiters&) = delete;
+    DWORD LastStartError() const { return m_lastError; }
 
     // Starts one copy that runs for at most ms; waits until it is running.
     bool Start(DWORD ms)
@@ -240,7 +241,17 @@ public:
         PROCESS_INFORMATION pi = {};
         std::vector<char> line(cmd.begin(), cmd.end());
         line.push_back(0);
-        if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        // Wine refuses a start now and then while dozens of processes come up
+        // at once; a second try a moment later succeeds.
+        bool started = false;
+        for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+            started = ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi) != 0;
+            if (!started) {
+                m_lastError = ::GetLastError();
+                ::Sleep(300);
+            }
+        }
+        if (!started)
             return false;
         ::CloseHandle(pi.hThread);
         m_processes.push_back(pi.hProcess);
@@ -264,6 +275,7 @@ private:
     std::string m_stopName, m_readyName;
     HANDLE m_stop = nullptr;
     HANDLE m_ready = nullptr;
+    DWORD m_lastError = 0;
     std::vector<HANDLE> m_processes;
 };
 

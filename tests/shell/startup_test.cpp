@@ -168,7 +168,11 @@ TEST_F(Startup, MissingRecordFileIsReportedOnTheLogAndStandardOutput)
     kvtest::ProcessResult r = Run("/S \"/U:C:\\kvtests\\no such\\rec.ini\"");
     const std::string text = "***Error: Can't open Install record file ('C:\\kvtests\\no such\\rec.ini')";
     EXPECT_EQ(r.output, text);
-    EXPECT_NE(Primary().find(Banner() + text + "\r\n"), std::string::npos) << Primary();
+    // The interpreter is built (and logs) before the record file is checked;
+    // the error is a raw line of its own after the banner.
+    std::string log = Primary();
+    EXPECT_EQ(log.substr(0, Banner().size()), Banner()) << log;
+    EXPECT_NE(log.find("\n" + text + "\r\n", Banner().size() - 1), std::string::npos) << log;
 
     // A folder of that name is good enough to go on.
     std::string folder = m_pkg / "record";
@@ -239,9 +243,10 @@ TEST(Zenta, EventNamedByPatchIdIsSetAndKeptOpen)
     EXPECT_EQ(rec->logLines[1].substr(21), std::string("Get Event successfully with PatchID=") + name);
 
     app.m_pInterpreter->SetPatchInfo("PatchID", std::string(name) + "-missing");
+    rec->logLines.clear();
     EXPECT_EQ(app.AnswerZenta(), -1);
-    ASSERT_EQ(rec->logLines.size(), 4u);
-    EXPECT_EQ(rec->logLines[3].substr(21), std::string("Can not Get Event with PatchID=") + name + "-missing");
+    ASSERT_EQ(rec->logLines.size(), 2u);
+    EXPECT_EQ(rec->logLines[1].substr(21), std::string("Can not Get Event with PatchID=") + name + "-missing");
     ::CloseHandle(ev);
 }
 
