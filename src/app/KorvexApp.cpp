@@ -12,6 +12,7 @@
 #include "app/UICallback.h"
 #include "interpreter/Interpreter.h"
 #include "util/SystemLib.h"
+#include "interpreter/StrFormat.h"
 
 static CKorvexApp theApp;
 CKorvexApp* GetKorvexApp() { return &theApp; }
@@ -22,25 +23,6 @@ const char kMutexName[] = "KorvexPreventSecondInstance";
 const char kScriptName[] = "setup.ini";
 const char kPrimaryLogPath[] = "c:\\Korvex.log";
 const char kFallbackLogName[] = "Korvex.log";
-
-std::string FormatV(const char* format, va_list args)
-{
-    char local[1024];
-    va_list copy;
-    va_copy(copy, args);
-    int n = vsnprintf(local, sizeof local, format, copy);
-    va_end(copy);
-    if (n < 0)
-        return format;
-    if (static_cast<size_t>(n) < sizeof local)
-        return std::string(local, static_cast<size_t>(n));
-    std::string big(static_cast<size_t>(n) + 1, '\0');
-    va_copy(copy, args);
-    vsnprintf(&big[0], big.size(), format, copy);
-    va_end(copy);
-    big.resize(static_cast<size_t>(n));
-    return big;
-}
 
 // A standard output the parent already gave us (a pipe, a file) is where the
 // caller reads our output from; it must not be swapped for the console.
@@ -200,7 +182,7 @@ void CKorvexApp::StartupLog(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    std::string text = FormatV(format, args);
+    std::string text = KvFormatV(format, args);
     va_end(args);
     if (m_pInterpreter)
         m_pInterpreter->Log("%s", text.c_str());

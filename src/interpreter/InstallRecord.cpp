@@ -21,6 +21,7 @@
 #include "app/KorvexApp.h"
 #include "interpreter/Interpreter.h"
 #include "interpreter/ItemList.h"
+#include "interpreter/StrFormat.h"
 
 namespace {
 
@@ -147,18 +148,6 @@ bool SectionPresent(const std::string& file, const std::string& section)
     return ::GetPrivateProfileSectionA(section.c_str(), buf, sizeof buf, file.c_str()) > 0;
 }
 
-int ToInt(const std::string& text)
-{
-    // Leading decimal digits like the C library's conversion, clamped so a
-    // corrupt count cannot wrap.
-    long long v = std::strtoll(text.c_str(), nullptr, 10);
-    if (v > INT_MAX)
-        return INT_MAX;
-    if (v < INT_MIN)
-        return INT_MIN;
-    return static_cast<int>(v);
-}
-
 std::string RecSection(size_t i)
 {
     char buf[32];
@@ -219,7 +208,7 @@ int CHFS_ItemList::LoadRecord(const std::string& recordFile)
     if (!p)
         return -1;
     const std::string file = RecordPath(p, recordFile);
-    int total = ToInt(p->ReadItem("TotalCount", "REC_0", true, file));
+    int total = KvParseInt(p->ReadItem("TotalCount", "REC_0", true, file));
     // Items are decoded into a side list first: a record that turns out to be
     // damaged must load nothing rather than undo with half its data.
     std::vector<CHFS_RecordItem> loaded;
@@ -235,8 +224,8 @@ int CHFS_ItemList::LoadRecord(const std::string& recordFile)
             return -2;
         }
         CHFS_RecordItem item;
-        item.nStep = ToInt(p->ReadItem("SectionIndex", sec, true, file));
-        item.nItemIndex = ToInt(p->ReadItem("ItemIndex", sec, true, file));
+        item.nStep = KvParseInt(p->ReadItem("SectionIndex", sec, true, file));
+        item.nItemIndex = KvParseInt(p->ReadItem("ItemIndex", sec, true, file));
         std::string* params[3] = {&item.strParam1, &item.strParam2, &item.strParam3};
         static const char* keys[3] = {"Param1", "Param2", "Param3"};
         for (int k = 0; k < 3; ++k) {

@@ -23,17 +23,6 @@ void Register(std::map<std::string, std::unique_ptr<CHFS_Section>>& map, const c
     map[name].reset(new T(p));
 }
 
-// Decimal value of a count key; text that is no number counts as 0.
-int ParseCount(const std::string& text)
-{
-    long long v = std::strtoll(text.c_str(), nullptr, 10);
-    if (v > INT_MAX)
-        return INT_MAX;
-    if (v < INT_MIN)
-        return INT_MIN;
-    return static_cast<int>(v);
-}
-
 std::string PrefixOf(const std::string& procedure)
 {
     return procedure.substr(0, procedure.find('.') + 1);
@@ -95,7 +84,7 @@ int CHFS_MainSection::Run(const std::string& procedure, CHFS_ItemList& list)
     const bool v2 = m_pInterpreter->m_strVersion == "2.0";
 
     std::string countText = ReadKey("StepCount", true);
-    int count = ParseCount(countText);
+    int count = KvParseInt(countText);
     if (countText == KORVEX_MISSING)
         m_nMainExitCode = -2001;
 

@@ -4,6 +4,8 @@
 // only; script text always goes through "%s".
 #include <cstdarg>
 #include <cstdio>
+#include <climits>
+#include <cstdlib>
 #include <string>
 
 inline std::string KvFormatV(const char* format, va_list ap)
@@ -31,4 +33,17 @@ inline std::string KvFormat(const char* format, ...)
     std::string s = KvFormatV(format, ap);
     va_end(ap);
     return s;
+}
+
+// Decimal value of a count or number key the way the script's counts are
+// read: leading blanks and a sign allowed, "(empty)" and other text give 0,
+// out-of-range values are clamped instead of wrapping.
+inline int KvParseInt(const std::string& text)
+{
+    long long v = std::strtoll(text.c_str(), nullptr, 10);
+    if (v > INT_MAX)
+        return INT_MAX;
+    if (v < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(v);
 }

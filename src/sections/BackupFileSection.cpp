@@ -6,6 +6,7 @@
 #include "interpreter/Interpreter.h"
 #include "sections/CopyFileGroupToSection.h"
 #include "util/FileUtil.h"
+#include "interpreter/StrFormat.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ int CHFS_BackupFileSection::Run(const std::string& sectionName, CHFS_ItemList& l
         m_nExitCode = IsMissing(countText) ? -2100 : -2101;
         return -1;
     }
-    int count = atoi(countText.c_str());
+    int count = KvParseInt(countText);
     int result = 0;
     for (int i = 1; i <= count; ++i) {
         char key[32];

@@ -10,6 +10,7 @@
 #include "util/CopyFailPolicy.h"
 #include "util/FileUtil.h"
 #include "util/WinHandles.h"
+#include "interpreter/StrFormat.h"
 
 // Record items of a group and what they carry.
 //
@@ -47,8 +48,6 @@ const char* const kOptReboot = "KVHF_CopyFailReboot";
 const char* const kOptRemoveReadOnlyAndReboot = "KVHF_CopyFailRemoveReadonlyAndReboot";
 
 bool IsMissing(const std::string& v) { return v == KORVEX_MISSING; }
-
-int ToInt(const std::string& v) { return atoi(v.c_str()); }
 
 std::string GroupName(int n)
 {
@@ -271,11 +270,11 @@ int CHFS_CopyFileGroupToSection::Run(const std::string& sectionName, CHFS_ItemLi
     std::string startText = ReadKey("FileGroupStartCount", true);
     m_pInterpreter->m_bErrorShown = 0;
 
-    m_nGroupCount = ToInt(countText);
+    m_nGroupCount = KvParseInt(countText);
     m_nGroupsProcessed = 0;
     m_nSkippedByTime = 0;
     m_nEntriesProcessed = 0;
-    int start = IsMissing(startText) ? 1 : ToInt(startText);
+    int start = IsMissing(startText) ? 1 : KvParseInt(startText);
 
     int result = 0;
     for (int n = start; n < start + m_nGroupCount; ++n) {
@@ -309,7 +308,7 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
     int result = 0;
     SetSectionName(group);
     ++m_nGroupsProcessed;
-    int fileCount = ToInt(ReadKey("FileCount", true));
+    int fileCount = KvParseInt(ReadKey("FileCount", true));
     std::string description = ReadKey("Description", true);
     std::string target = ReadKey("Target", true);
     std::string backup = ReadKey("Backup", true);
@@ -323,8 +322,8 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
     bool reboot = onCopyFail == kOptReboot || onCopyFail == kOptRemoveReadOnlyAndReboot;
     bool versionCheck = !IsMissing(fileVersion) && !IsMissing(buildNumber);
     double hotfixVersion = atof(fileVersion.c_str());
-    int hotfixBuild = ToInt(buildNumber);
-    int hotfixMaintenance = ToInt(maintenance);
+    int hotfixBuild = KvParseInt(buildNumber);
+    int hotfixMaintenance = KvParseInt(maintenance);
     m_strGroupTarget = target;
 
     AppendDetail(LoadResString(IDS_PATCH) + " " + description + " : " + group + ".");
@@ -498,7 +497,7 @@ int CHFS_CopyFileGroupToSection::RollbackGroup(const std::string& group, std::st
 {
     int result = 0;
     SetSectionName(group);
-    int fileCount = ToInt(ReadKey("FileCount", true));
+    int fileCount = KvParseInt(ReadKey("FileCount", true));
     std::string description = ReadKey("Description", true);
     std::string target = ReadKey("Target", true);
     backup = ReadKey("Backup", true);

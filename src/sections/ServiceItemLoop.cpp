@@ -9,6 +9,7 @@
 #include "interpreter/ItemList.h"
 #include "interpreter/Section.h"
 #include "util/ServiceControl.h"
+#include "interpreter/StrFormat.h"
 
 const CServiceSectionKind kStartServiceKind = {"CHFS_StartServiceSection", true, "1", "0", -2799};
 const CServiceSectionKind kStopServiceKind = {"CHFS_StopServiceSection", false, "0", "1", -2899};
@@ -47,17 +48,6 @@ const CErrorRow kErrorTable[] = {
     {ERROR_NOT_SAFEBOOT_SERVICE, -2715, 0},
 };
 
-// Leading decimal number the way the script's counts are read: "(empty)" and
-// other text give 0, out-of-range values are clamped instead of wrapping.
-int ParseDecimal(const std::string& text)
-{
-    long v = std::strtol(text.c_str(), nullptr, 10);
-    if (v > INT_MAX)
-        return INT_MAX;
-    if (v < INT_MIN)
-        return INT_MIN;
-    return static_cast<int>(v);
-}
 
 std::string ItemKey(int n, const char* suffix)
 {
@@ -103,7 +93,7 @@ int RunServiceItems(CHFS_Section& section, CHFS_Interpreter& interp, const CServ
     if (!kind.bStartsInRun)
         interp.Log("CHFS_StopServiceSection::Run('%s')", sectionName.c_str());
 
-    const int count = ParseDecimal(section.ReadKey("ServiceCount", true));
+    const int count = KvParseInt(section.ReadKey("ServiceCount", true));
     int n = 1;
     while (n <= count) {
         std::string text = section.ReadKey(ItemKey(n, ".Description"), true) + "\r\n";
@@ -121,7 +111,7 @@ int RunServiceItems(CHFS_Section& section, CHFS_Interpreter& interp, const CServ
         int wait = kDefaultWaitSeconds;
         std::string waitText = section.ReadKey(ItemKey(n, ".WaitSeconds"), false);
         if (waitText != KORVEX_MISSING)
-            wait = ParseDecimal(waitText);
+            wait = KvParseInt(waitText);
 
         DWORD ret;
         if (kind.bStartsInRun) {
