@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "app/Dialogs.h"
 #include "app/UICallback.h"
 #include "interpreter/Interpreter.h"
 #include "util/SystemLib.h"
@@ -23,6 +24,7 @@ const char kMutexName[] = "KorvexPreventSecondInstance";
 const char kScriptName[] = "setup.ini";
 const char kPrimaryLogPath[] = "c:\\Korvex.log";
 const char kFallbackLogName[] = "Korvex.log";
+const char kLicenseFile[] = "license.txt";
 
 // A standard output the parent already gave us (a pipe, a file) is where the
 // caller reads our output from; it must not be swapped for the console.
@@ -50,9 +52,14 @@ CKorvexApp::~CKorvexApp() { Cleanup(); }
 void CKorvexApp::Cleanup()
 {
     // Order: progress dialog, welcome dialog, input dialog, callback,
-    // interpreter, agreement dialog. This build creates no dialogs, so their
-    // pointers are still null here.
-    //
+    // interpreter, agreement dialog. The progress dialog goes first: it
+    // joins the worker that still uses everything else.
+    delete m_pRunDlg;
+    m_pRunDlg = nullptr;
+    delete m_pWelcomeDlg;
+    m_pWelcomeDlg = nullptr;
+    delete m_pInputDlg;
+    m_pInputDlg = nullptr;
     // The interpreter outlives the callback it was given; it must not be
     // able to write through it while it is being torn down.
     if (m_pInterpreter)
@@ -61,6 +68,9 @@ void CKorvexApp::Cleanup()
     m_pCallback = nullptr;
     delete m_pInterpreter;
     m_pInterpreter = nullptr;
+    delete m_pAgreementDlg;
+    m_pAgreementDlg = nullptr;
+    m_hMainWnd = nullptr;
 }
 
 BOOL CKorvexApp::InitInstance()
@@ -89,8 +99,22 @@ BOOL CKorvexApp::InitInstance()
     const std::string at(37, '@');
     m_pCallback->WriteLog("\r\n" + at + " Log Start " + at + "\r\n");
 
-    // 7. The agreement, welcome, progress and input dialogs of a
-    // dialog-driven run are not part of this build (see step 12).
+    // 7. Before the interpreter: its construction hands the description,
+    // readme and licence texts to the dialogs through the callback.
+    if (!m_bSilent) {
+        m_pAgreementDlg = new (std::nothrow) CKorvexAgreementDlg;
+        if (!m_pAgreementDlg)
+            return FALSE;
+        m_pWelcomeDlg = new (std::nothrow) CKorvexDlg;
+        if (!m_pWelcomeDlg)
+            return FALSE;
+        m_pRunDlg = new (std::nothrow) CKorvexRunDlg;
+        if (!m_pRunDlg)
+            return FALSE;
+        m_pInputDlg = new (std::nothrow) CKorvexInputDlg(m_pRunDlg);
+        if (!m_pInputDlg)
+            return FALSE;
+    }
 
     // 8. The sections reach the interpreter through the application object,
     // already while the patch information is loaded.
@@ -114,10 +138,13 @@ BOOL CKorvexApp::InitInstance()
         return FALSE;
     }
 
-    // 12. Without its dialogs this build cannot lead a user through an
-    // installation; say so rather than run a procedure nobody agreed to.
-    StartupLog("CKorvexApp::InitInstance(): the dialog-driven run is not available in this build; "
-               "nothing was run. Start with /S for a silent run.");
+    // 12. A removal has nothing to agree to; the modal dialogs lead on to
+    // the progress dialog, whose worker runs the procedure.
+    const DWORD licence = ::GetFileAttributesA(kLicenseFile);
+    if (m_bUninstall || licence == INVALID_FILE_ATTRIBUTES || (licence & FILE_ATTRIBUTE_DIRECTORY))
+        m_pWelcomeDlg->DoModal(true);
+    else
+        m_pAgreementDlg->DoModal(true);
     return FALSE;
 }
 

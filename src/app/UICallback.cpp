@@ -5,6 +5,9 @@
 #include <io.h>
 #include <cstdio>
 
+#include <commctrl.h>
+
+#include "app/Dialogs.h"
 #include "app/KorvexApp.h"
 #include "app/StringTable.h"
 
@@ -89,18 +92,29 @@ std::string CUICallback::WithRollbackPrefix(const std::string& text, int rollbac
     return LoadResString(IDS_RESTORE_PREFIX) + text;
 }
 
-int CUICallback::SetProgress(int, int)
+// A control of the progress dialog while it is up; null before and after,
+// when there is nothing to update.
+static HWND RunDialogItem(int id)
 {
-    // Moves the progress dialog's bar (range taken as a 16-bit value) once
-    // that dialog exists; until then there is no bar to move.
+    CKorvexRunDlg* dlg = GetKorvexApp()->m_pRunDlg;
+    HWND hwnd = dlg ? dlg->GetSafeHwnd() : nullptr;
+    return hwnd ? ::GetDlgItem(hwnd, id) : nullptr;
+}
+
+int CUICallback::SetProgress(int position, int range)
+{
+    if (HWND bar = RunDialogItem(IDC_RUN_PROGRESS)) {
+        ::SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, static_cast<WORD>(range)));
+        ::SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    }
     return 0;
 }
 
 int CUICallback::SetTaskText(const std::string& text, int rollback)
 {
     std::string line = WithRollbackPrefix(text, rollback);
-    // The task line of the progress dialog is updated here once that dialog
-    // exists; the log gets the text either way.
+    if (HWND task = RunDialogItem(IDC_RUN_TASK))
+        ::SendMessageW(task, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(KorvexWide(line).c_str()));
     WriteLog(line);
     return 0;
 }
@@ -110,32 +124,43 @@ int CUICallback::AppendDetail(const std::string& text, int rollback)
     std::string line = WithRollbackPrefix(text, rollback);
     m_strDetail += line;
     WriteLog(line);
-    // Showing the whole detail text in the progress dialog's detail box and
-    // scrolling it to the newest line follows with that dialog.
+    if (HWND box = RunDialogItem(IDC_RUN_DETAIL)) {
+        ::SendMessageW(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(KorvexWide(m_strDetail).c_str()));
+        LRESULT lines = ::SendMessageW(box, EM_GETLINECOUNT, 0, 0);
+        ::SendMessageW(box, EM_LINESCROLL, 0, lines);
+    }
     return 0;
 }
 
 int CUICallback::SetDescription(const std::string& text)
 {
     m_strDescription = text;
+    if (CKorvexDlg* dlg = GetKorvexApp()->m_pWelcomeDlg)
+        dlg->SetDescription(text);
     return 0;
 }
 
 int CUICallback::SetReadme(const std::string& text)
 {
     m_strReadme = text;
+    if (CKorvexDlg* dlg = GetKorvexApp()->m_pWelcomeDlg)
+        dlg->SetReadme(text);
     return 0;
 }
 
 int CUICallback::SetLicense(const std::string& text)
 {
     m_strLicense = text;
+    if (CKorvexAgreementDlg* dlg = GetKorvexApp()->m_pAgreementDlg)
+        dlg->SetLicense(text);
     return 0;
 }
 
 int CUICallback::SetLicenseTitle(const std::string& text)
 {
     m_strLicenseTitle = text;
+    if (CKorvexAgreementDlg* dlg = GetKorvexApp()->m_pAgreementDlg)
+        dlg->SetLicenseTitle(text);
     return 0;
 }
 
@@ -151,12 +176,7 @@ int CUICallback::ShowMessage(const std::string& text, UINT type)
     // The texts are ANSI; the message box is asked for in UTF-16 so that the
     // caption from the resources keeps its Chinese characters whatever the
     // ANSI code page.
-    std::wstring wtext;
-    int n = ::MultiByteToWideChar(CP_ACP, 0, shown.data(), static_cast<int>(shown.size()), nullptr, 0);
-    if (n > 0) {
-        wtext.resize(static_cast<size_t>(n));
-        ::MultiByteToWideChar(CP_ACP, 0, shown.data(), static_cast<int>(shown.size()), &wtext[0], n);
-    }
+    std::wstring wtext = KorvexWide(shown);
     std::wstring caption = LoadResStringW(IDS_CAPTION);
     return ::MessageBoxW(app->m_hMainWnd, wtext.c_str(), caption.c_str(), type);
 }

@@ -192,12 +192,20 @@ TEST_F(Startup, ZentaRunStopsWhenTheEventIsMissing)
     EXPECT_GT(fail, run);
 }
 
-TEST_F(Startup, DialogDrivenRunSaysItIsNotAvailable)
+// Without /S the run waits for the user on its first dialog; a record file
+// that is missing stops it before any dialog.
+TEST_F(Startup, DialogDrivenRunWaitsOnItsFirstDialog)
 {
-    kvtest::ProcessResult r = Run("");
+    kvtest::ProcessResult r = kvtest::RunProcess("\"" + (m_pkg / "Korvex.exe") + "\"", m_pkg.Path(), 1500);
+    EXPECT_TRUE(r.started);
+    EXPECT_TRUE(r.timedOut);
     std::string log = Primary();
     EXPECT_EQ(log.substr(0, Banner().size()), Banner());
-    EXPECT_NE(log.find("dialog-driven run is not available"), std::string::npos) << log;
+    EXPECT_EQ(log.find("@@@ Session name"), std::string::npos) << log;
+
+    const std::string missing = m_pkg / "nowhere.ini";
+    r = Run("/U:" + missing);
+    EXPECT_NE(Primary().find("***Error: Can't open Install record file ('" + missing + "')"), std::string::npos);
 }
 
 TEST_F(Startup, ErrorCodeReachesTheStandardOutputTheParentGaveUs)
