@@ -99,7 +99,9 @@ bool ReadRegString(const std::string& key, const char* name, std::string& value)
 }
 
 // Which of the program's dialogs a window is, told by its controls.
-enum class Page { Agreement, Welcome, Progress };
+enum class Page { Agreement, Welcome, Progress, Message };
+
+std::wstring TextOf(HWND hwnd);
 
 bool IsPage(HWND hwnd, Page page)
 {
@@ -110,6 +112,8 @@ bool IsPage(HWND hwnd, Page page)
         return ::GetDlgItem(hwnd, 1001) && ::GetDlgItem(hwnd, 1000) && !::GetDlgItem(hwnd, 1007);
     case Page::Progress:
         return ::GetDlgItem(hwnd, 1002) != nullptr;
+    case Page::Message:
+        return TextOf(hwnd) == L"Halvern安装软件包";
     }
     return false;
 }
@@ -214,7 +218,7 @@ protected:
     }
 
     // Two steps that change symbols only, and a removal of one step.
-    void Script(const std::string& extraMain = std::string())
+    void Script(const std::string& secondStep = "ProductInstall.UpdateSymbols.SetB")
     {
         record = pkg / "rec\\record.ini";
         std::string text =
@@ -226,9 +230,9 @@ protected:
             "[ProductRemove.UpdateSymbols.Empty]\r\n"
             "[ProductInstall.Main]\r\nMainDescription=Fix 42 for Prod\r\nWelcomeWindowTitle=Welcome to fix 42\r\n"
             "SetupWindowTitle=Installing fix 42\r\nLicenseTitle=Terms & Conditions\r\nInstallRecordFile=" +
-            record + "\r\n" + extraMain +
+            record + "\r\n"
             "StepCount=2\r\nStep1.Section=ProductInstall.UpdateSymbols.SetA\r\n"
-            "Step2.Section=ProductInstall.UpdateSymbols.SetB\r\n"
+            "Step2.Section=" + secondStep + "\r\n"
             "[ProductRemove.Main]\r\nStepCount=1\r\nStep1.Section=ProductRemove.UpdateSymbols.Empty\r\n";
         ASSERT_TRUE(kvtest::WriteFileBytes(pkg / "setup.ini", text));
     }
@@ -301,6 +305,36 @@ TEST_F(DialogRun, WithoutLicenceTheWelcomePageLeadsToTheRun)
     ASSERT_NE(b, std::string::npos) << log;
     EXPECT_LT(a, b);
     EXPECT_TRUE(kvtest::Exists(record));
+}
+
+// The worker asks its question in a message box owned by the progress
+// dialog of the other thread; answering it lets the run roll back and end.
+TEST_F(DialogRun, AFailedStepIsReportedInAMessageBoxOverTheProgressDialog)
+{
+    Script("ProductInstall.NoSuchKind.X");
+    CKorvexProcess p;
+    ASSERT_TRUE(Start(p));
+    HWND welcome = p.WaitFor(Page::Welcome);
+    ASSERT_NE(welcome, nullptr) << LogText();
+    Press(welcome, IDOK);
+    HWND progress = p.WaitFor(Page::Progress);
+    ASSERT_NE(progress, nullptr) << LogText();
+    HWND box = p.WaitFor(Page::Message);
+    ASSERT_NE(box, nullptr) << LogText();
+    EXPECT_EQ(::GetWindow(box, GW_OWNER), progress);
+    EXPECT_FALSE(Finished(progress));
+    // While the procedure runs, no key and no Cancel ends the progress dialog.
+    Key(progress, VK_ESCAPE);
+    Key(progress, VK_RETURN);
+    Press(progress, IDCANCEL);
+    EXPECT_FALSE(p.Exited(500));
+    EXPECT_TRUE(::IsWindow(progress));
+    Press(box, IDOK);
+    ASSERT_TRUE(Poll([&] { return Finished(progress); })) << LogText();
+    EXPECT_NE(ItemText(progress, 1004).find(ThroughAnsi(L"安装失败！")), std::wstring::npos);
+    Press(progress, IDOK);
+    EXPECT_TRUE(p.Exited()) << LogText();
+    EXPECT_FALSE(kvtest::Exists(record));
 }
 
 TEST_F(DialogRun, CancelOnTheWelcomePageRunsNothing)
