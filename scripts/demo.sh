@@ -4,20 +4,7 @@
 # with the command of its uninstall entry and show that the product is back.
 # Exits non-zero when any of that did not happen.
 set -euo pipefail
-HERE="$(cd "$(dirname "$0")/.." && pwd)"
-"$HERE/scripts/bootstrap.sh"
-
-# As root, the test user must be able to reach the build tree (see test.sh).
-if [ "$(id -u)" -eq 0 ] && [ -z "${KORVEX_MIRRORED:-}" ]; then
-  user="${KORVEX_TEST_USER:-kvtest}"
-  if ! setpriv --reuid="$user" --regid="$user" --init-groups test -r "$HERE/CMakeLists.txt"; then
-    mirror=/var/tmp/korvex-src
-    mkdir -p "$mirror"
-    rsync -a --delete --exclude /build "$HERE/" "$mirror/"
-    chmod -R go+rX "$mirror"
-    KORVEX_MIRRORED=1 exec "$mirror/scripts/demo.sh" "$@"
-  fi
-fi
+source "$(dirname "$0")/reachable.sh"
 
 source "$HERE/scripts/env.sh"
 "$KORVEX_ROOT/scripts/build.sh"

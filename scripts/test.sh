@@ -3,21 +3,7 @@
 # prefix, start Xvfb, run every test under Wine as the unprivileged user, and
 # shut the Wine server down again whatever happens.
 set -euo pipefail
-HERE="$(cd "$(dirname "$0")/.." && pwd)"
-"$HERE/scripts/bootstrap.sh"
-
-# As root, the test user must be able to reach the build tree. A checkout
-# below a private folder (such as /root) is mirrored to one it can read.
-if [ "$(id -u)" -eq 0 ] && [ -z "${KORVEX_MIRRORED:-}" ]; then
-  user="${KORVEX_TEST_USER:-kvtest}"
-  if ! setpriv --reuid="$user" --regid="$user" --init-groups test -r "$HERE/CMakeLists.txt"; then
-    mirror=/var/tmp/korvex-src
-    mkdir -p "$mirror"
-    rsync -a --delete --exclude /build "$HERE/" "$mirror/"
-    chmod -R go+rX "$mirror"
-    KORVEX_MIRRORED=1 exec "$mirror/scripts/test.sh" "$@"
-  fi
-fi
+source "$(dirname "$0")/reachable.sh"
 
 source "$HERE/scripts/env.sh"
 "$KORVEX_ROOT/scripts/build.sh"

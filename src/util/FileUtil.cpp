@@ -375,10 +375,10 @@ int FindFiles(std::vector<std::string>& list, const std::string& folder, const s
             }
         }
     }
-    std::string spec = JoinPath(folder, pattern);
-    if (!PathFitsLimit(spec))
+    std::string searchPath = JoinPath(folder, pattern);
+    if (!PathFitsLimit(searchPath))
         return count;
-    CFindHandle h(::FindFirstFileA(spec.c_str(), &fd));
+    CFindHandle h(::FindFirstFileA(searchPath.c_str(), &fd));
     if (!h)
         return count;
     do {
