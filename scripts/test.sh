@@ -24,6 +24,9 @@ if [ -z "${DISPLAY:-}" ]; then
   export DISPLAY=":$n"
   sleep 1
 fi
+if [ "$KORVEX_TEST_ARCH" != i686 ] && ! korvex_can_run_i386; then
+  echo "test: this machine cannot run 32-bit code: the 32-bit tests were built, the 64-bit build of the same sources is what runs"
+fi
 echo "test: running the $KORVEX_TEST_ARCH build under $(basename "$KORVEX_WINE") as ${KORVEX_TEST_USER}"
 cd "$KORVEX_TEST_BUILD"
 ctest --output-on-failure --timeout 900 "$@" </dev/null

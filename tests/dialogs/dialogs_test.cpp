@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Snapshot.h"
 #include "TestSupport.h"
 
 namespace {
@@ -69,33 +70,18 @@ std::wstring ThroughAnsi(const std::wstring& text)
 
 std::wstring ItemText(HWND dlg, int id) { return TextOf(::GetDlgItem(dlg, id)); }
 
+// HKLM in the view the installer of this build uses for its own keys.
 void WriteRegString(const std::string& key, const char* name, const std::string* value)
 {
-    HKEY h = nullptr;
-    if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr) !=
-        ERROR_SUCCESS)
-        return;
     if (value)
-        ::RegSetValueExA(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value->c_str()),
-                         static_cast<DWORD>(value->size() + 1));
+        kvtest::RegWriteString(HKEY_LOCAL_MACHINE, key, name, *value, kvtest::kProgramView);
     else
-        ::RegDeleteValueA(h, name);
-    ::RegCloseKey(h);
+        kvtest::RegDeleteValueOf(HKEY_LOCAL_MACHINE, key, name, kvtest::kProgramView);
 }
 
 bool ReadRegString(const std::string& key, const char* name, std::string& value)
 {
-    HKEY h = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return false;
-    char buf[4096] = {0};
-    DWORD size = sizeof buf - 1;
-    LONG r = ::RegQueryValueExA(h, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size);
-    ::RegCloseKey(h);
-    if (r != ERROR_SUCCESS)
-        return false;
-    value = buf;
-    return true;
+    return kvtest::RegReadString(HKEY_LOCAL_MACHINE, key, name, value, kvtest::kProgramView);
 }
 
 // Which of the program's dialogs a window is, told by its controls.
@@ -157,7 +143,7 @@ public:
             HWND found;
         } s = {m_pi.dwProcessId, page, nullptr};
         ::EnumWindows(
-            [](HWND hwnd, LPARAM arg) -> BOOL {
+            [](HWND hwnd, LPARAM arg) CALLBACK -> BOOL {
                 Search* s = reinterpret_cast<Search*>(arg);
                 DWORD pid = 0;
                 ::GetWindowThreadProcessId(hwnd, &pid);
@@ -211,7 +197,7 @@ protected:
 
     void TearDown() override
     {
-        ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kUninstallRoot + patchId).c_str());
+        kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, kUninstallRoot + patchId, kvtest::kProgramView);
         WriteRegString(kKorvexKey, "KorvexDBPath", m_hadDbPath ? &m_dbPath : nullptr);
         ::DeleteFileA(kLogPath);
         ::DeleteFileA(TempLogPath().c_str());

@@ -65,7 +65,9 @@ static const char* const kSessionManager = "System\\CurrentControlSet\\Control\\
 inline std::string PendingRenames()
 {
     HKEY key;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    // The system keeps the renames in the 64-bit view (the key is shared anyway).
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) !=
+        ERROR_SUCCESS)
         return std::string();
     DWORD type = 0, size = 0;
     std::string data;
@@ -88,7 +90,8 @@ inline std::string PendingRenames()
 inline void ForgetPendingRenamesIn(const std::string& folder)
 {
     HKEY key;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) !=
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY,
+                        &key) !=
         ERROR_SUCCESS)
         return;
     std::string text = PendingRenames();

@@ -2,40 +2,13 @@
 #include <memory>
 #include <string>
 
+#include "Snapshot.h"
 #include "TestSupport.h"
 #include "interpreter/Interpreter.h"
 
 namespace {
 
-const char kKorvexKey[] = "SOFTWARE\\Norlane\\Korvex";
-
-std::string ReadDBPath(bool& had)
-{
-    had = false;
-    HKEY h = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKorvexKey, 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return std::string();
-    char buf[2048] = {0};
-    DWORD size = sizeof buf - 1;
-    had = ::RegQueryValueExA(h, "KorvexDBPath", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size) ==
-          ERROR_SUCCESS;
-    ::RegCloseKey(h);
-    return buf;
-}
-
-void WriteDBPath(const std::string* value)
-{
-    HKEY h = nullptr;
-    if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKorvexKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr) !=
-        ERROR_SUCCESS)
-        return;
-    if (value)
-        ::RegSetValueExA(h, "KorvexDBPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(value->c_str()),
-                         static_cast<DWORD>(value->size() + 1));
-    else
-        ::RegDeleteValueA(h, "KorvexDBPath");
-    ::RegCloseKey(h);
-}
+void WriteDBPath(const std::string* value) { kvtest::SetPatchDBPath(value ? *value : std::string()); }
 
 }  // namespace
 
@@ -43,7 +16,6 @@ class InitPatchInfoTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        saved = ReadDBPath(hadSaved);
         db = dir / "db\\KorvexDB.ini";
         WriteDBPath(&db);
         interp.reset(new CHFS_Interpreter(&cb, "setup.ini"));
@@ -52,7 +24,6 @@ protected:
     void TearDown() override
     {
         interp.reset();
-        WriteDBPath(hadSaved ? &saved : nullptr);
     }
     int Init(const std::string& keys)
     {
@@ -75,8 +46,8 @@ protected:
     kvtest::TempDir dir{"initpi"};
     kvtest::CRecordingCallback cb;
     std::unique_ptr<CHFS_Interpreter> interp;
-    std::string db, saved;
-    bool hadSaved = false;
+    kvtest::CRegValueGuard dbPath{HKEY_LOCAL_MACHINE, kvtest::kKorvexKey, "KorvexDBPath", kvtest::kProgramView};
+    std::string db;
 };
 
 TEST_F(InitPatchInfoTest, EmptyOrMissingSectionIsVersionOne)

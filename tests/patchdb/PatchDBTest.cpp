@@ -2,65 +2,41 @@
 #include <memory>
 #include <string>
 
+#include "Snapshot.h"
 #include "TestSupport.h"
 #include "interpreter/Interpreter.h"
 
 namespace {
 
-const char kKorvexKey[] = "SOFTWARE\\Norlane\\Korvex";
+using kvtest::kKorvexKey;
+using kvtest::kProgramView;
 const char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
+// The installer reads and writes its own keys in the program's view.
 bool ReadString(HKEY root, const std::string& key, const char* name, std::string& value)
 {
-    HKEY h = nullptr;
-    if (::RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return false;
-    char buf[2048] = {0};
-    DWORD size = sizeof buf - 1, type = 0;
-    LONG r = ::RegQueryValueExA(h, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
-    ::RegCloseKey(h);
-    if (r != ERROR_SUCCESS)
-        return false;
-    value = buf;
-    return true;
+    return kvtest::RegReadString(root, key, name, value, kProgramView);
 }
 
-bool KeyExists(const std::string& key)
+bool KeyExists(const std::string& key, REGSAM view = kProgramView)
 {
-    HKEY h = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return false;
-    ::RegCloseKey(h);
-    return true;
+    return kvtest::RegKeyExists(HKEY_LOCAL_MACHINE, key, view);
 }
 
-void SetString(const std::string& key, const char* name, const std::string* value)
+void SetString(const std::string& key, const char* name, const std::string* value, REGSAM view = kProgramView)
 {
-    HKEY h = nullptr;
-    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
-              ERROR_SUCCESS);
     if (value)
-        ::RegSetValueExA(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value->c_str()),
-                         static_cast<DWORD>(value->size() + 1));
+        ASSERT_TRUE(kvtest::RegWriteString(HKEY_LOCAL_MACHINE, key, name, *value, view));
     else
-        ::RegDeleteValueA(h, name);
-    ::RegCloseKey(h);
+        kvtest::RegDeleteValueOf(HKEY_LOCAL_MACHINE, key, name, view);
 }
 
 // Puts a registry value back as the test found it.
-class CValueGuard {
+class CValueGuard : public kvtest::CRegValueGuard {
 public:
-    CValueGuard(const std::string& key, const char* name) : m_key(key), m_name(name)
+    CValueGuard(const std::string& key, const char* name) : CRegValueGuard(HKEY_LOCAL_MACHINE, key, name, kProgramView)
     {
-        m_had = ReadString(HKEY_LOCAL_MACHINE, key, name, m_value);
     }
-    ~CValueGuard() { SetString(m_key, m_name, m_had ? &m_value : nullptr); }
-
-private:
-    std::string m_key;
-    const char* m_name;
-    bool m_had;
-    std::string m_value;
 };
 
 }  // namespace
@@ -77,7 +53,7 @@ protected:
     }
     void TearDown() override
     {
-        ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kUninstallRoot + patchId).c_str());
+        kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, kUninstallRoot + patchId, kProgramView);
         interp.reset();
     }
     std::string DB(const std::string& key)
@@ -203,15 +179,17 @@ TEST_F(PatchDBTest, RemoteProgressValue)
 
 TEST_F(PatchDBTest, DeleteRegKeyRefusesKeysWithSubkeys)
 {
+    // The view that the registry sections give for "x64", in both builds.
     const std::string parent = "SOFTWARE\\KvTestDelete-" + std::to_string(::GetCurrentProcessId());
-    SetString(parent + "\\child", "v", nullptr);
+    const std::string v = "x";
+    SetString(parent + "\\child", "v", &v, KEY_WOW64_64KEY);
     REGSAM view = KEY_ALL_ACCESS | KEY_WOW64_64KEY;
     EXPECT_NE(interp->DeleteRegKey(HKEY_LOCAL_MACHINE, parent, view, "Tag"), ERROR_SUCCESS);
-    EXPECT_TRUE(KeyExists(parent));
+    EXPECT_TRUE(KeyExists(parent, KEY_WOW64_64KEY));
     EXPECT_TRUE(cb.LogContains("Tag => CHFS_Interpreter::DeleteRegKey(): RegDeleteKeyExA Failed! ret="));
     EXPECT_EQ(interp->DeleteRegKey(HKEY_LOCAL_MACHINE, parent + "\\child", view, "Tag"), ERROR_SUCCESS);
     EXPECT_EQ(interp->DeleteRegKey(HKEY_LOCAL_MACHINE, parent, view, "Tag"), ERROR_SUCCESS);
-    EXPECT_FALSE(KeyExists(parent));
+    EXPECT_FALSE(KeyExists(parent, KEY_WOW64_64KEY));
     EXPECT_TRUE(cb.LogContains("Tag => CHFS_Interpreter::DeleteRegKey(): GetProcAddress Successful for "
                                "name='RegDeleteKeyExA'"));
     EXPECT_TRUE(cb.LogContains("Tag => CHFS_Interpreter::DeleteRegKey(): RegDeleteKeyExA Successful."));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "../services/TestServices.h"
+#include "Snapshot.h"
 #include "TestSupport.h"
 
 namespace {
@@ -191,79 +192,38 @@ namespace {
 
 const char kProductKey[] = "SOFTWARE\\Norlane\\Vellmark for Exchange\\CurrentVersion";
 
-// Pendrel and this test are built for the same architecture, so both see
-// the registry through the same view; the key is put back as it was.
+// Pendrel reads the product key without naming a view: the view of its own
+// build. The key, and whichever of its parents the test made, go again.
 class CProductKey {
 public:
     CProductKey()
     {
-        HKEY key = nullptr;
-        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-            m_keyExisted = true;
-            char buf[2048] = {0};
-            DWORD size = sizeof buf - 1, type = 0;
-            if (::RegQueryValueExA(key, "HomeDir", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) ==
-                ERROR_SUCCESS) {
-                m_hadValue = true;
-                m_old = buf;
+        for (const char* k : {"SOFTWARE\\Norlane", "SOFTWARE\\Norlane\\Vellmark for Exchange", kProductKey})
+            if (!kvtest::RegKeyExists(HKEY_LOCAL_MACHINE, k, kvtest::kProgramView)) {
+                m_firstMissing = k;
+                break;
             }
-            ::RegCloseKey(key);
-        }
-        for (const char* k : {"SOFTWARE\\Norlane", "SOFTWARE\\Norlane\\Vellmark for Exchange"}) {
-            HKEY h = nullptr;
-            bool exists = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, k, 0, KEY_READ, &h) == ERROR_SUCCESS;
-            if (h)
-                ::RegCloseKey(h);
-            m_parents.push_back(exists);
-        }
     }
     ~CProductKey()
     {
-        if (m_keyExisted) {
-            if (m_hadValue)
-                Set(m_old);
-            else
-                ClearValue();
-            return;
-        }
-        ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kProductKey);
-        if (!m_parents[1])
-            ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Norlane\\Vellmark for Exchange");
-        if (!m_parents[0])
-            ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Norlane");
+        if (!m_firstMissing.empty())
+            kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, m_firstMissing, kvtest::kProgramView);
     }
     bool Set(const std::string& home)
     {
-        HKEY key = nullptr;
-        if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-            ERROR_SUCCESS)
-            return false;
-        LONG r = ::RegSetValueExA(key, "HomeDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(home.c_str()),
-                                  static_cast<DWORD>(home.size() + 1));
-        ::RegCloseKey(key);
-        return r == ERROR_SUCCESS;
+        return kvtest::RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, "HomeDir", home, kvtest::kProgramView);
     }
     void Remove()
     {
-        if (m_keyExisted)
-            ClearValue();
+        if (m_firstMissing.empty())
+            kvtest::RegDeleteValueOf(HKEY_LOCAL_MACHINE, kProductKey, "HomeDir", kvtest::kProgramView);
         else
-            ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kProductKey);
+            kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, kProductKey, kvtest::kProgramView);
     }
 
 private:
-    void ClearValue()
-    {
-        HKEY key = nullptr;
-        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-            ::RegDeleteValueA(key, "HomeDir");
-            ::RegCloseKey(key);
-        }
-    }
-    bool m_keyExisted = false;
-    bool m_hadValue = false;
-    std::string m_old;
-    std::vector<bool> m_parents;
+    kvtest::CRegValueGuard m_home{HKEY_LOCAL_MACHINE, kProductKey, "HomeDir", kvtest::kProgramView};
+    std::string m_firstMissing;  // the outermost key the test creates
 };
 
 std::vector<std::string> SparesIn(const std::string& debugDir)

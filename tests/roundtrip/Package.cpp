@@ -50,7 +50,7 @@ CWorld::CWorld(const std::string& tag, const Options& opt) : m_dir("rt-" + tag)
     char id[64];
     snprintf(id, sizeof id, "KVRT-%s-%lu", tag.c_str(), ::GetCurrentProcessId());
     m_patchID = id;
-    kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, UninstallKey());
+    kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, UninstallKey(), kvtest::kProgramView);
     m_db = new kvtest::CPatchDBRedirect(DBFile());
     LayOutProduct();
     if (opt.withService) {
@@ -68,14 +68,14 @@ CWorld::CWorld(const std::string& tag, const Options& opt) : m_dir("rt-" + tag)
     m_snap.AddFolder(Product())
         .AddFolder(Backup())
         .AddFolder(Saved())
-        .AddRegKey(HKEY_LOCAL_MACHINE, UninstallKey())
-        .AddRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Norlane\\Korvex")
+        .AddRegKey(HKEY_LOCAL_MACHINE, UninstallKey(), kvtest::kProgramView)
+        .AddRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Norlane\\Korvex", kvtest::kProgramView)
         .AddIni(DBFile());
 }
 
 CWorld::~CWorld()
 {
-    kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, UninstallKey());
+    kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, UninstallKey(), kvtest::kProgramView);
     delete m_db;
 }
 
@@ -263,7 +263,7 @@ kvtest::ProcessResult CWorld::RunCommand(const std::string& commandLine) const
 std::string CWorld::UninstallString() const
 {
     std::string v;
-    kvtest::RegReadString(HKEY_LOCAL_MACHINE, UninstallKey(), "UninstallString", v);
+    kvtest::RegReadString(HKEY_LOCAL_MACHINE, UninstallKey(), "UninstallString", v, kvtest::kProgramView);
     return v;
 }
 

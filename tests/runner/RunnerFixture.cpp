@@ -19,51 +19,18 @@ int g_patchCounter = 0;
 
 bool ReadRegString(const std::string& key, const char* name, std::string& value)
 {
-    HKEY h = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return false;
-    char buf[4096] = {0};
-    DWORD size = sizeof buf - 1, type = 0;
-    LONG r = ::RegQueryValueExA(h, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
-    ::RegCloseKey(h);
-    if (r != ERROR_SUCCESS)
-        return false;
-    value = buf;
-    return true;
+    return kvtest::RegReadString(HKEY_LOCAL_MACHINE, key, name, value, kvtest::kProgramView);
 }
 
 void WriteRegString(const std::string& key, const char* name, const std::string* value)
 {
-    HKEY h = nullptr;
-    if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr) !=
-        ERROR_SUCCESS)
-        return;
     if (value)
-        ::RegSetValueExA(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value->c_str()),
-                         static_cast<DWORD>(value->size() + 1));
+        kvtest::RegWriteString(HKEY_LOCAL_MACHINE, key, name, *value, kvtest::kProgramView);
     else
-        ::RegDeleteValueA(h, name);
-    ::RegCloseKey(h);
+        kvtest::RegDeleteValueOf(HKEY_LOCAL_MACHINE, key, name, kvtest::kProgramView);
 }
 
-bool RegKeyExists(const std::string& key)
-{
-    HKEY h = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return false;
-    ::RegCloseKey(h);
-    return true;
-}
-
-CRegValueGuard::CRegValueGuard(const std::string& key, const char* name) : m_key(key), m_name(name)
-{
-    m_had = ReadRegString(key, name, m_value);
-}
-
-CRegValueGuard::~CRegValueGuard()
-{
-    WriteRegString(m_key, m_name, m_had ? &m_value : nullptr);
-}
+bool RegKeyExists(const std::string& key) { return kvtest::RegKeyExists(HKEY_LOCAL_MACHINE, key, kvtest::kProgramView); }
 
 void RunnerTest::SetUp()
 {
@@ -76,7 +43,7 @@ void RunnerTest::SetUp()
 
 void RunnerTest::TearDown()
 {
-    ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kUninstallRoot + patchId).c_str());
+    kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, kUninstallRoot + patchId, kvtest::kProgramView);
     ::DeleteFileA(kLogPath);
     ::DeleteFileA(TempLogPath().c_str());
 }

@@ -4,29 +4,27 @@
 #include <gtest/gtest.h>
 #include <string>
 
+#include "Snapshot.h"
 #include "TestSupport.h"
 
 namespace kvrun {
 
-const char kKorvexKey[] = "SOFTWARE\\Norlane\\Korvex";
+using kvtest::kKorvexKey;
 const char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const char kRemoteKey[] = "SOFTWARE\\Norlane\\RemoteInstall";
 
+// HKLM in the view the installer of this build uses for its own keys.
 bool ReadRegString(const std::string& key, const char* name, std::string& value);
 void WriteRegString(const std::string& key, const char* name, const std::string* value);  // null deletes
 bool RegKeyExists(const std::string& key);
 
 // Puts a registry value back as the test found it.
-class CRegValueGuard {
+class CRegValueGuard : public kvtest::CRegValueGuard {
 public:
-    CRegValueGuard(const std::string& key, const char* name);
-    ~CRegValueGuard();
-
-private:
-    std::string m_key;
-    const char* m_name;
-    bool m_had;
-    std::string m_value;
+    CRegValueGuard(const std::string& key, const char* name)
+        : kvtest::CRegValueGuard(HKEY_LOCAL_MACHINE, key, name, kvtest::kProgramView)
+    {
+    }
 };
 
 class RunnerTest : public ::testing::Test {

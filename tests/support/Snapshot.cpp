@@ -180,7 +180,8 @@ void CFolderSource::Capture(SnapshotState& out) const
 
 void CRegKeySource::Capture(SnapshotState& out) const
 {
-    CaptureKey(m_root, m_subkey, m_view, std::string(RootName(m_root)) + "\\" + Lower(m_subkey), out);
+    const char* view = m_view == KEY_WOW64_64KEY ? "64:" : "32:";
+    CaptureKey(m_root, m_subkey, m_view, view + std::string(RootName(m_root)) + "\\" + Lower(m_subkey), out);
 }
 
 void CIniSource::Capture(SnapshotState& out) const
@@ -347,48 +348,75 @@ SnapshotTolerance AnyOf(std::vector<SnapshotTolerance> list)
     };
 }
 
-bool RegReadString(HKEY root, const std::string& subkey, const std::string& name, std::string& value)
+bool RegKeyExists(HKEY root, const std::string& subkey, REGSAM view)
 {
     HKEY k = nullptr;
-    if (::RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+    if (::RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ | view, &k) != ERROR_SUCCESS)
         return false;
-    char buf[4096];
-    DWORD len = sizeof buf - 1, type = 0;
-    LONG rc = ::RegQueryValueExA(k, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf), &len);
     ::RegCloseKey(k);
-    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
-        return false;
-    buf[len] = '\0';
-    value = buf;
     return true;
 }
 
-bool RegWriteString(HKEY root, const std::string& subkey, const std::string& name, const std::string& value)
+bool RegReadValue(HKEY root, const std::string& subkey, const std::string& name, DWORD& type, std::string& data,
+                  REGSAM view)
 {
     HKEY k = nullptr;
-    if (::RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr) !=
-        ERROR_SUCCESS)
+    if (::RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ | view, &k) != ERROR_SUCCESS)
         return false;
-    LONG rc = ::RegSetValueExA(k, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                               static_cast<DWORD>(value.size() + 1));
+    DWORD len = 0;
+    LONG rc = ::RegQueryValueExA(k, name.c_str(), nullptr, &type, nullptr, &len);
+    if (rc == ERROR_SUCCESS) {
+        data.assign(len, '\0');
+        rc = ::RegQueryValueExA(k, name.c_str(), nullptr, &type,
+                                reinterpret_cast<BYTE*>(data.empty() ? nullptr : &data[0]), &len);
+        data.resize(len);
+    }
     ::RegCloseKey(k);
     return rc == ERROR_SUCCESS;
 }
 
-bool RegDeleteValueOf(HKEY root, const std::string& subkey, const std::string& name)
+bool RegReadString(HKEY root, const std::string& subkey, const std::string& name, std::string& value, REGSAM view)
+{
+    DWORD type = 0;
+    std::string data;
+    if (!RegReadValue(root, subkey, name, type, data, view) || (type != REG_SZ && type != REG_EXPAND_SZ))
+        return false;
+    value = data.substr(0, data.find('\0'));
+    return true;
+}
+
+bool RegWriteValue(HKEY root, const std::string& subkey, const std::string& name, DWORD type, const void* data,
+                   DWORD size, REGSAM view)
 {
     HKEY k = nullptr;
-    if (::RegOpenKeyExA(root, subkey.c_str(), 0, KEY_ALL_ACCESS, &k) != ERROR_SUCCESS)
+    if (::RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &k, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    LONG rc = ::RegSetValueExA(k, name.c_str(), 0, type, static_cast<const BYTE*>(data), size);
+    ::RegCloseKey(k);
+    return rc == ERROR_SUCCESS;
+}
+
+bool RegWriteString(HKEY root, const std::string& subkey, const std::string& name, const std::string& value,
+                    REGSAM view)
+{
+    return RegWriteValue(root, subkey, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1), view);
+}
+
+bool RegDeleteValueOf(HKEY root, const std::string& subkey, const std::string& name, REGSAM view)
+{
+    HKEY k = nullptr;
+    if (::RegOpenKeyExA(root, subkey.c_str(), 0, KEY_ALL_ACCESS | view, &k) != ERROR_SUCCESS)
         return false;
     LONG rc = ::RegDeleteValueA(k, name.c_str());
     ::RegCloseKey(k);
     return rc == ERROR_SUCCESS;
 }
 
-void RegDeleteTree(HKEY root, const std::string& subkey)
+void RegDeleteTree(HKEY root, const std::string& subkey, REGSAM view)
 {
     HKEY k = nullptr;
-    if (::RegOpenKeyExA(root, subkey.c_str(), 0, KEY_ALL_ACCESS, &k) != ERROR_SUCCESS)
+    if (::RegOpenKeyExA(root, subkey.c_str(), 0, KEY_ALL_ACCESS | view, &k) != ERROR_SUCCESS)
         return;
     std::vector<std::string> subkeys;
     for (DWORD i = 0;; ++i) {
@@ -400,24 +428,39 @@ void RegDeleteTree(HKEY root, const std::string& subkey)
     }
     ::RegCloseKey(k);
     for (const std::string& s : subkeys)
-        RegDeleteTree(root, subkey + "\\" + s);
-    ::RegDeleteKeyA(root, subkey.c_str());
+        RegDeleteTree(root, subkey + "\\" + s, view);
+    // RegDeleteKeyExA exists from Vista on, which every test machine has.
+    ::RegDeleteKeyExA(root, subkey.c_str(), view, 0);
 }
 
-static const char kKorvexKey[] = "SOFTWARE\\Norlane\\Korvex";
-
-CPatchDBRedirect::CPatchDBRedirect(const std::string& dbFile)
+CRegValueGuard::CRegValueGuard(HKEY root, const std::string& subkey, const std::string& name, REGSAM view)
+    : m_root(root), m_subkey(subkey), m_name(name), m_view(view)
 {
-    m_had = RegReadString(HKEY_LOCAL_MACHINE, kKorvexKey, "KorvexDBPath", m_old);
-    RegWriteString(HKEY_LOCAL_MACHINE, kKorvexKey, "KorvexDBPath", dbFile);
+    m_had = RegReadString(root, subkey, name, m_old, view);
 }
 
-CPatchDBRedirect::~CPatchDBRedirect()
+CRegValueGuard::~CRegValueGuard()
 {
     if (m_had)
-        RegWriteString(HKEY_LOCAL_MACHINE, kKorvexKey, "KorvexDBPath", m_old);
+        RegWriteString(m_root, m_subkey, m_name, m_old, m_view);
     else
-        RegDeleteValueOf(HKEY_LOCAL_MACHINE, kKorvexKey, "KorvexDBPath");
+        RegDeleteValueOf(m_root, m_subkey, m_name, m_view);
+}
+
+const char kKorvexKey[] = "SOFTWARE\\Norlane\\Korvex";
+
+void SetPatchDBPath(const std::string& dbFile)
+{
+    if (dbFile.empty())
+        RegDeleteValueOf(HKEY_LOCAL_MACHINE, kKorvexKey, "KorvexDBPath", kProgramView);
+    else
+        RegWriteString(HKEY_LOCAL_MACHINE, kKorvexKey, "KorvexDBPath", dbFile, kProgramView);
+}
+
+CPatchDBRedirect::CPatchDBRedirect(const std::string& dbFile)
+    : m_guard(HKEY_LOCAL_MACHINE, kKorvexKey, "KorvexDBPath", kProgramView)
+{
+    SetPatchDBPath(dbFile);
 }
 
 }  // namespace kvtest

@@ -36,11 +36,23 @@ private:
     std::string m_folder;
 };
 
-// A registry key with its values and all its subkeys. view: 0 or
-// KEY_WOW64_64KEY / KEY_WOW64_32KEY.
+// The registry view that this build's programs use when a script names none:
+// the 32-bit view for the shipped 32-bit build (WOW64), the 64-bit view for
+// the 64-bit build. Tests name a view on every registry access, so a fixture
+// is written where the program under test will look for it.
+#ifdef _WIN64
+constexpr REGSAM kProgramView = KEY_WOW64_64KEY;
+#else
+constexpr REGSAM kProgramView = KEY_WOW64_32KEY;
+#endif
+// The other view: where a 32-bit build does not look without "x64".
+constexpr REGSAM kOtherView = kProgramView == KEY_WOW64_64KEY ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+
+// A registry key with its values and all its subkeys, in one view
+// (KEY_WOW64_64KEY or KEY_WOW64_32KEY).
 class CRegKeySource : public CSnapshotSource {
 public:
-    CRegKeySource(HKEY root, const std::string& subkey, REGSAM view = 0)
+    CRegKeySource(HKEY root, const std::string& subkey, REGSAM view)
         : m_root(root), m_subkey(subkey), m_view(view) {}
     void Capture(SnapshotState& out) const override;
 
@@ -75,7 +87,7 @@ private:
 class CSnapshot {
 public:
     CSnapshot& AddFolder(const std::string& folder);
-    CSnapshot& AddRegKey(HKEY root, const std::string& subkey, REGSAM view = 0);
+    CSnapshot& AddRegKey(HKEY root, const std::string& subkey, REGSAM view);
     CSnapshot& AddIni(const std::string& file);
     CSnapshot& AddService(const std::string& name);
     CSnapshot& Add(std::unique_ptr<CSnapshotSource> source);
@@ -105,24 +117,50 @@ SnapshotTolerance TolerateIniKeys(const std::string& file, const std::string& se
 // Any one of them tolerates.
 SnapshotTolerance AnyOf(std::vector<SnapshotTolerance> list);
 
-// Registry helpers for tests that redirect machine-wide settings.
-bool RegReadString(HKEY root, const std::string& subkey, const std::string& name, std::string& value);
-bool RegWriteString(HKEY root, const std::string& subkey, const std::string& name, const std::string& value);
-bool RegDeleteValueOf(HKEY root, const std::string& subkey, const std::string& name);
-void RegDeleteTree(HKEY root, const std::string& subkey);
+// Registry helpers of the tests; each names its view (KEY_WOW64_64KEY or
+// KEY_WOW64_32KEY, usually kProgramView).
+bool RegKeyExists(HKEY root, const std::string& subkey, REGSAM view);
+bool RegReadString(HKEY root, const std::string& subkey, const std::string& name, std::string& value, REGSAM view);
+bool RegWriteString(HKEY root, const std::string& subkey, const std::string& name, const std::string& value,
+                    REGSAM view);
+// Any type; creates the key when missing.
+bool RegWriteValue(HKEY root, const std::string& subkey, const std::string& name, DWORD type, const void* data,
+                   DWORD size, REGSAM view);
+// Type and bytes of a value; false when it is missing.
+bool RegReadValue(HKEY root, const std::string& subkey, const std::string& name, DWORD& type, std::string& data,
+                  REGSAM view);
+bool RegDeleteValueOf(HKEY root, const std::string& subkey, const std::string& name, REGSAM view);
+// The key and everything below it, in that view only.
+void RegDeleteTree(HKEY root, const std::string& subkey, REGSAM view);
+
+// Puts a string value back as the test found it (or deletes it again).
+class CRegValueGuard {
+public:
+    CRegValueGuard(HKEY root, const std::string& subkey, const std::string& name, REGSAM view);
+    ~CRegValueGuard();
+    CRegValueGuard(const CRegValueGuard&) = delete;
+    CRegValueGuard& operator=(const CRegValueGuard&) = delete;
+
+private:
+    HKEY m_root;
+    std::string m_subkey, m_name;
+    REGSAM m_view;
+    bool m_had = false;
+    std::string m_old;
+};
+
+// The patch database's path setting, in the view the installer reads it.
+extern const char kKorvexKey[];
+void SetPatchDBPath(const std::string& dbFile);  // empty: delete the value
 
 // Points the patch database at a path of the test and puts the machine's
 // setting back when it ends.
 class CPatchDBRedirect {
 public:
     explicit CPatchDBRedirect(const std::string& dbFile);
-    ~CPatchDBRedirect();
-    CPatchDBRedirect(const CPatchDBRedirect&) = delete;
-    CPatchDBRedirect& operator=(const CPatchDBRedirect&) = delete;
 
 private:
-    bool m_had = false;
-    std::string m_old;
+    CRegValueGuard m_guard;
 };
 
 }  // namespace kvtest
