@@ -4,12 +4,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/UICallback.h"
 #include "interpreter/Interpreter.h"
 #include "interpreter/ItemList.h"
 #include "interpreter/Section.h"
 #include "util/ServiceControl.h"
-#include "interpreter/StrFormat.h"
+#include "util/StrFormat.h"
 
 const CServiceSectionKind kStartServiceKind = {"CHFS_StartServiceSection", true, "1", "0", -2799};
 const CServiceSectionKind kStopServiceKind = {"CHFS_StopServiceSection", false, "0", "1", -2899};

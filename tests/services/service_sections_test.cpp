@@ -6,7 +6,6 @@
 #include <memory>
 
 #include "TestServices.h"
-#include "app/KorvexApp.h"
 #include "interpreter/Interpreter.h"
 #include "interpreter/ItemList.h"
 #include "sections/StartServiceSection.h"
@@ -29,16 +28,15 @@ class ServiceSectionTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_oldSilent = GetKorvexApp()->m_bSilent;
-        GetKorvexApp()->m_bSilent = 1;
-        interp.reset(new CHFS_Interpreter(&cb, "setup.ini"));
+        CHFS_RunSettings silent;
+        silent.m_bSilent = 1;
+        interp.reset(new CHFS_Interpreter(&cb, "setup.ini", silent));
         interp->m_strScriptFile = dir / "setup.ini";
         list.SetStep(2);
     }
     void TearDown() override
     {
         interp.reset();
-        GetKorvexApp()->m_bSilent = m_oldSilent;
     }
 
     void Script(const std::string& text) { ASSERT_TRUE(kvtest::WriteFileBytes(dir / "setup.ini", text)); }
@@ -63,7 +61,6 @@ protected:
     kvtest::CRecordingCallback cb;
     std::unique_ptr<CHFS_Interpreter> interp;
     CHFS_ItemList list;
-    int m_oldSilent = 0;
 };
 
 }  // namespace
@@ -293,7 +290,7 @@ TEST_F(ServiceSectionTest, UninstallAnswerLetsLaterItemsRun)
 
 TEST_F(ServiceSectionTest, RetryRepeatsTheItemAndJumpEndsTheSection)
 {
-    GetKorvexApp()->m_bSilent = 0;
+    interp->Settings().m_bSilent = 0;
     cb.answers = {IDRETRY, IDCANCEL};
     Script("[ProductInstall.StopService.Svc]\r\n"
            "ServiceCount=3\r\n"
