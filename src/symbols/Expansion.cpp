@@ -407,15 +407,13 @@ bool FullyQuoted(const std::string& t) { return t.size() > 2 && t.front() == '"'
 // value of N, expanded, holds %N% again: almost always a cycle. Almost: the
 // text around can still end it (a name that the growing text comes to spell,
 // and that comes first, can consume a percent sign of the pattern), so the
-// expansion goes on for kCycleLookahead more replacements. If it ends within
+// expansion goes on for kKvCycleLookahead more replacements. If it ends within
 // them, that is the result, exactly as without the guard; if not, the text
 // as it stood at the suspected replacement is the result and N is named as
 // referring to itself. Chains of any length, a name used any number of
 // times, or a pattern that a value merely completes ("100%" before "NAME%"
 // of the text) never raise the suspicion. The length and replacement limits
 // catch absurd but finite fan-out.
-const unsigned kCycleLookahead = 4096;
-
 std::string KvExpandSymbols(const std::string& input, const CHFS_SymbolTable& global,
                             const CHFS_SymbolTable& script, CKvExpansionStop& stop,
                             const CKvExpansionLimits& limits)
@@ -460,7 +458,7 @@ std::string KvExpandSymbols(const std::string& input, const CHFS_SymbolTable& gl
             suspectedName = name;
         }
         CKvExpansionStop::Kind limit = CKvExpansionStop::kNone;
-        if (suspected && ++sinceSuspicion > kCycleLookahead)
+        if (suspected && ++sinceSuspicion > limits.cycleLookahead)
             limit = CKvExpansionStop::kSelfReference;
         else if (++replacements > limits.maxReplacements)
             limit = CKvExpansionStop::kTooManyReplacements;

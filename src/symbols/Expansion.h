@@ -13,9 +13,14 @@
 const size_t kKvMaxExpandedLength = 16u * 1024u * 1024u;
 const unsigned kKvMaxReplacements = 1000000u;
 
+// How many replacements a suspected self-reference is followed before it is
+// taken for a cycle (see Expansion.cpp).
+const unsigned kKvCycleLookahead = 4096;
+
 struct CKvExpansionLimits {
     size_t maxLength = kKvMaxExpandedLength;
     unsigned maxReplacements = kKvMaxReplacements;
+    unsigned cycleLookahead = kKvCycleLookahead;
 };
 
 // Why an expansion ended before nothing was left to replace.
