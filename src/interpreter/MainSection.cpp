@@ -21,6 +21,8 @@ void Register(std::map<std::string, std::unique_ptr<CHFS_Section>>& map, const c
     map[name].reset(new T(p));
 }
 
+const int kMaxIdleJumpsBack = 1000;
+
 std::string PrefixOf(const std::string& procedure)
 {
     return procedure.substr(0, procedure.find('.') + 1);
@@ -87,7 +89,26 @@ int CHFS_MainSection::Run(const std::string& procedure, CHFS_ItemList& list)
 
     int result = -1;
     int n = 1;
+    // A loop is made of jumps back (a retry is one to the same step). One
+    // whose turns record items ends at the full item list; one whose turns
+    // record nothing would run for ever, so it ends after so many turns.
+    int idleJumpsBack = 0;
+    int previous = 0;
+    size_t itemsAtLastJump = 0;
     while (n <= count) {
+        if (n <= previous) {
+            idleJumpsBack = list.Size() == itemsAtLastJump ? idleJumpsBack + 1 : 0;
+            itemsAtLastJump = list.Size();
+            if (idleJumpsBack > kMaxIdleJumpsBack) {
+                m_pInterpreter->ShowDetail("*** Runtime error: Found dead loop in your script file (step %d run "
+                                           "again %d times without a change to undo) ! ",
+                                           n, kMaxIdleJumpsBack);
+                m_nMainExitCode = -2002;
+                result = -1;
+                break;
+            }
+        }
+        previous = n;
         if (list.SetStep(n) != 0) {
             m_pInterpreter->ShowDetail(
                 "*** Runtime error: Found dead loop in your script file (Need less than %d steps) ! ",

@@ -41,6 +41,21 @@ int Ask(CHFS_Interpreter* interp, const std::string& text, UINT type)
 
 int CHFS_Section::EventHandler(const std::string& prefix, int oldResult)
 {
+    int result = AnswerFor(prefix, oldResult);
+    if (result != KVHF_RETRY) {
+        m_nRetriesInARow = 0;
+        return result;
+    }
+    if (++m_nRetriesInARow <= MAX_RETRIES_IN_A_ROW)
+        return result;
+    m_nRetriesInARow = 0;
+    m_pInterpreter->Log("*** Runtime error: '%s' answered KVHF_RETRY more than %d times in a row, no more retries!",
+                        prefix.c_str(), static_cast<int>(MAX_RETRIES_IN_A_ROW));
+    return oldResult;
+}
+
+int CHFS_Section::AnswerFor(const std::string& prefix, int oldResult)
+{
     m_pInterpreter->Log("EventHandler('%s',OldRet=%d)", prefix.c_str(), oldResult);
     int result = oldResult;
 

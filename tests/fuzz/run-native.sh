@@ -6,13 +6,13 @@
 # sanitizer report, failed property or time-out.
 #
 # Usage: tests/fuzz/run-native.sh <build dir> [seconds per target]
-# KORVEX_FUZZ_SECONDS sets the time per target (default 8).
+# KORVEX_FUZZ_SECONDS sets the time per target (default 5).
 # KORVEX_FUZZ_MERGE=1 adds the new inputs of the run to the kept corpus
 # (minimised), for a developer who wants to grow it.
 set -uo pipefail
 HERE="$(cd "$(dirname "$0")" && pwd)"
 BUILD="${1:?usage: run-native.sh <build dir> [seconds per target]}"
-PER_TARGET="${2:-${KORVEX_FUZZ_SECONDS:-8}}"
+PER_TARGET="${2:-${KORVEX_FUZZ_SECONDS:-5}}"
 
 for tool in clang++ cmake; do
   if ! command -v "$tool" >/dev/null 2>&1; then
