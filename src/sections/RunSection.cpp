@@ -272,8 +272,10 @@ int CHFS_RunSection::ExecuteCommand(const std::string& type, const std::string& 
         return kRunFailed;
     }
 
+    // A command that starts with a blank names no program; the folder
+    // itself would pass the existence test.
     const std::string program = folder.back() == '\\' ? folder + word : folder + "\\" + word;
-    if (!FileExists(program)) {
+    if (word.empty() || !FileExists(program)) {
         m_pInterpreter->Log("external command '%s' not found", program.c_str());
         return kRunFailed;
     }

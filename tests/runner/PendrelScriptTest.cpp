@@ -79,19 +79,3 @@ TEST_F(PendrelScriptTest, WaitWithKillEndsTheProductsProcesses)
     EXPECT_TRUE(Logged("Set Global Symbol 'RETCODE' = 0"));
     EXPECT_FALSE(Logged("not stopped"));
 }
-
-TEST_F(PendrelScriptTest, WaitWithoutKillLeavesThemAndTheCheckStopsTheRun)
-{
-    kvsvc::CWaiters w(pkg, "kvrs_stay.exe");
-    ASSERT_TRUE(w.Start(60000));
-    Package("RunCount=1\r\nRun1.Command=Pendrel.exe /wait kvrs_stay.exe 500\r\n"
-            "Run1.CommandType=KVHF_RunAtBackground\r\n",
-            "CheckCount=1\r\nCheck1.ProcessStopped=kvrs_stay.exe\r\n");
-    kvtest::ProcessResult r = Run("/S /G");
-    EXPECT_EQ(-2204, Signed(r.exitCode)) << LogText();
-    EXPECT_FALSE(w.Ended(0));
-    EXPECT_TRUE(Logged("CheckIfProcessStoppedOrAbsent('kvrs_stay.exe') not stopped"));
-    EXPECT_TRUE(Logged("CHFS_RunSection::Rollback('ProductInstall.Run.Prepare') Ret=0"));
-    EXPECT_EQ("1", DB("ResultCode"));
-    EXPECT_EQ("Product stopped failed", DB("ErrorMSG"));
-}
