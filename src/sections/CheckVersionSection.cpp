@@ -200,7 +200,7 @@ int CHFS_CheckVersionSection::Run(const std::string& sectionName, CHFS_ItemList&
 {
     m_nExitCode = -2000;
     SetSectionName(sectionName);
-    const int count = KvParseInt(ReadKey("CheckCount", true));
+    const int count = ReadCount("CheckCount", true);
     int result = 0;
 
     int i = 1;

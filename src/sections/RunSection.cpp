@@ -145,7 +145,13 @@ int CHFS_RunSection::GetExitCode() { return m_nExitCode; }
 std::string CHFS_RunSection::ItemFolder(int n)
 {
     std::string folder = ReadKey(ItemKey(n, "Path"), true);
-    return folder == KORVEX_MISSING ? m_pInterpreter->GetModuleDir() : folder;
+    if (folder == KORVEX_MISSING)
+        return m_pInterpreter->GetModuleDir();
+    // A relative folder belongs to the package like a missing one; against
+    // the current directory it would depend on the item that ran before.
+    const bool relative = !folder.empty() && folder[0] != '\\' && folder[0] != '/' &&
+                          !(folder.size() >= 2 && folder[1] == ':');
+    return relative ? AbsolutePath(m_pInterpreter->GetModuleDir(), folder) : folder;
 }
 
 int CHFS_RunSection::RunSleepCommand(const std::string& command)
@@ -316,7 +322,7 @@ int CHFS_RunSection::Run(const std::string& sectionName, CHFS_ItemList& list)
     int result = 0;
     SetSectionName(sectionName);
 
-    const int count = KvParseInt(ReadKey("RunCount", true));
+    const int count = ReadCount("RunCount", true);
     {
         CCurrentDirectory savedDirectory;
         int n = 1;

@@ -109,7 +109,7 @@ TEST_F(RunSectionTest, CommandLineLongerThanTheBufferFailsCleanly)
 
 TEST_F(RunSectionTest, ItemsAreRecordedAndRolledBackNewestFirst)
 {
-    Script("[ProductInstall.Run.Cmds]\r\nRunCount=6\r\n"
+    Script("[ProductInstall.Run.Cmds]\r\nRunCount=7\r\n"
            "Run1.Description=Only on rollback\r\nRun1.RollbackCommand=kvexit.exe 11\r\n"
            "Run1.RollbackCommandType=KVHF_RunAtBackground\r\nRun1.Path=" + work + "\r\n"
            "Run2.Command=kvexit.exe 21\r\nRun2.CommandType=KVHF_RunAtBackground\r\n"
@@ -120,7 +120,9 @@ TEST_F(RunSectionTest, ItemsAreRecordedAndRolledBackNewestFirst)
            "Run4.Command=dir\r\nRun4.Path=\r\nRun4.Error.Action=KVHF_CONTINUE\r\n"
            "Run5.Description=Nothing at all\r\n"
            "Run6.Command=<SLEEP>\r\nRun6.RollbackCommand=kvexit.exe 62\r\n"
-           "Run6.RollbackCommandType=KVHF_RunAtBackground\r\nRun6.Path=" + work + "\r\n");
+           "Run6.RollbackCommandType=KVHF_RunAtBackground\r\nRun6.Path=" + work + "\r\n"
+           // Relative: below the installer's folder, whatever folder is current.
+           "Run7.Command=nosuch_tool.exe\r\nRun7.Path=.\r\nRun7.Error.Action=KVHF_CONTINUE\r\n");
     const std::string before = CurrentDir();
     EXPECT_EQ(0, section->Run(kSec, list));
     EXPECT_EQ(before, CurrentDir());
@@ -128,13 +130,15 @@ TEST_F(RunSectionTest, ItemsAreRecordedAndRolledBackNewestFirst)
     std::vector<int> recorded;
     for (const CHFS_RecordItem& i : list.Items())
         recorded.push_back(i.nItemIndex);
-    EXPECT_EQ((std::vector<int>{1, 2, 3, 4, 6}), recorded);
+    EXPECT_EQ((std::vector<int>{1, 2, 3, 4, 6, 7}), recorded);
     EXPECT_EQ(std::vector<std::string>{"21 desk=Default"}, Ran());
     EXPECT_TRUE(Logged("strType(KVHF_RunAtBackground)"));
     EXPECT_TRUE(Logged("Success to run 'kvexit.exe 21' in folder '" + work + "\\'"));
     EXPECT_TRUE(Logged("external command '" + interp->GetModuleDir() + "NOSUCH_TOOL.EXE' not found"));
     EXPECT_TRUE(Logged("Failed to run 'nosuch_tool.exe /x' in folder '" + interp->GetModuleDir() + "'"));
     EXPECT_TRUE(Logged("*** Runtime error: no working folder for 'dir'"));
+    const std::string moduleDir = interp->GetModuleDir();
+    EXPECT_TRUE(Logged("Failed to run 'nosuch_tool.exe' in folder '" + moduleDir.substr(0, moduleDir.size() - 1) + "'"));
     EXPECT_FALSE(Logged("EventHandler('Run1.") || Logged("EventHandler('Run5."));
     EXPECT_TRUE(Logged("CHFS_RunSection::Run('ProductInstall.Run.Cmds') Ret=0"));
     EXPECT_EQ("Only on rollback\r\n", cb.details[0]);
