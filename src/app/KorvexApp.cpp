@@ -2,8 +2,6 @@
 #include "app/KorvexApp.h"
 
 #include <commctrl.h>
-#include <fcntl.h>
-#include <io.h>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -13,7 +11,7 @@
 #include "app/UICallback.h"
 #include "interpreter/Interpreter.h"
 #include "util/SystemLib.h"
-#include "interpreter/StrFormat.h"
+#include "util/StrFormat.h"
 
 static CKorvexApp theApp;
 CKorvexApp* GetKorvexApp() { return &theApp; }
@@ -25,17 +23,6 @@ const char kScriptName[] = "setup.ini";
 const char kPrimaryLogPath[] = "c:\\Korvex.log";
 const char kFallbackLogName[] = "Korvex.log";
 const char kLicenseFile[] = "license.txt";
-
-// A standard output the parent already gave us (a pipe, a file) is where the
-// caller reads our output from; it must not be swapped for the console.
-bool StdoutIsRedirected()
-{
-    intptr_t h = _get_osfhandle(_fileno(stdout));
-    if (h == -1 || h == -2 || h == 0)
-        return false;
-    DWORD type = ::GetFileType(reinterpret_cast<HANDLE>(h));
-    return type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE;
-}
 
 }  // namespace
 
@@ -116,9 +103,8 @@ BOOL CKorvexApp::InitInstance()
             return FALSE;
     }
 
-    // 8. The sections reach the interpreter through the application object,
-    // already while the patch information is loaded.
-    m_pInterpreter = new (std::nothrow) CHFS_Interpreter(m_pCallback, kScriptName);
+    // 8. The interpreter gets what the command line decided once, here.
+    m_pInterpreter = new (std::nothrow) CHFS_Interpreter(m_pCallback, kScriptName, RunSettings(), &m_texts);
     if (!m_pInterpreter)
         return FALSE;
     if (m_pInterpreter->InitPatchInfo("PatchInformation") != 0)
@@ -217,44 +203,16 @@ void CKorvexApp::StartupLog(const char* format, ...)
         m_pCallback->WriteLog(text);
 }
 
-void CKorvexApp::AttachParentConsole()
+CHFS_RunSettings CKorvexApp::RunSettings() const
 {
-    typedef BOOL(WINAPI * AttachConsoleFn)(DWORD);
-    AttachConsoleFn attach = reinterpret_cast<AttachConsoleFn>(
-        reinterpret_cast<void (*)()>(GetSystemProcAddress("kernel32.dll", "AttachConsole")));
-    if (!attach) {
-        StartupLog("GetProcAddress of 'AttachConsole' failed.Requirement platform:(1) Minimum supported "
-                   "client:Windows XP  (2)Minimum supported server: Windows Server 2003");
-        return;
-    }
-    StartupLog("GetProcAddress of 'AttachConsole' successful.");
-
-    bool redirected = StdoutIsRedirected();
-    bool ok = false;
-    if (attach(ATTACH_PARENT_PROCESS)) {
-        bool outOk = redirected || freopen("CONOUT$", "wt", stdout) != nullptr;
-        if (outOk) {
-            _setmode(_fileno(stdout), _O_TEXT);
-            // Unbuffered: the process may end through exit() right after the
-            // code is printed, or the console may go away under us.
-            setvbuf(stdout, nullptr, _IONBF, 0);
-            ok = ::SetConsoleCtrlHandler(KorvexConsoleCtrlHandler, TRUE) != FALSE;
-        }
-    }
-    StartupLog(ok ? "Got Console Attach successful." : "!Error!Got Console Attach failed.");
-}
-
-BOOL WINAPI KorvexConsoleCtrlHandler(DWORD ctrlType)
-{
-    switch (ctrlType) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-        ::FreeConsole();
-        return TRUE;
-    default:
-        return FALSE;
-    }
+    CHFS_RunSettings s;
+    s.m_bSilent = m_bSilent;
+    s.m_bUninstall = m_bUninstall;
+    s.m_strRecordFile = m_strRecordFile;
+    s.m_bKeepRecord = m_bKeepRecord;
+    s.m_bTrace = m_bTrace;
+    s.m_bRemoteProgress = m_bRemoteProgress;
+    s.m_bPrintErrorCode = m_bPrintErrorCode;
+    s.m_bExitCode = m_bExitCode;
+    return s;
 }

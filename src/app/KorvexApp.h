@@ -4,6 +4,9 @@
 #include <windows.h>
 #include <string>
 
+#include "app/StringTable.h"
+#include "interpreter/RunSettings.h"
+
 class CHFS_UICallback;
 class CHFS_Interpreter;
 class CKorvexDlg;
@@ -37,8 +40,8 @@ public:
     // Splits argv the way the framework does (a leading '/' or '-' is removed
     // and marks a switch) and hands every argument to the handler.
     void ParseCommandLine(int argc, char** argv);
-    // Attaches to the parent's console for /E (log lines as in the design).
-    void AttachParentConsole();
+    // What the interpreter is told of the command line.
+    CHFS_RunSettings RunSettings() const;
 
     // ---- start-up steps, one each, so they can be checked on their own.
     // Single-instance guard; FALSE when another copy runs and /I is absent.
@@ -78,11 +81,8 @@ public:
     std::string m_strLogPath;
     HANDLE m_hMutex;
     HANDLE m_hZentaEvent;     // kept open for the life of the process
+    CResourceTexts m_texts;   // what the interpreter shows of the program's own texts
 };
-
-// Handler of console control events while attached for /E: lets go of the
-// console so that closing it does not take the installer down with it.
-BOOL WINAPI KorvexConsoleCtrlHandler(DWORD ctrlType);
 
 // The one application object of the process.
 CKorvexApp* GetKorvexApp();

@@ -1,34 +1,19 @@
 #pragma once
-// The user-interface texts of the string table (ids 1 to 20), as 8-bit text
-// in the ANSI code page like every other text of the installer.
+// The program's texts (ids 1 to 20) from its string-table resource.
 #include <windows.h>
 #include <string>
 
-enum {
-    IDS_INSTALL_FAILED = 1,      // "安装失败！"
-    IDS_INSTALL_SUCCESS = 2,     // "安装成功！"
-    IDS_CAPTION = 3,             // "Halvern安装软件包"
-    IDS_SUCCESS = 4,             // "成功"
-    IDS_FAILURE = 5,             // "失败"
-    IDS_RESTORE_PREFIX = 6,      // "还原:"
-    IDS_USER_BREAK = 7,          // "用户终止安装！"
-    IDS_FOLDER_CREATE_ASK = 8,
-    IDS_FOLDER_INVALID = 9,
-    IDS_FOLDER_CREATE_FAILED = 10,
-    IDS_REMOVE_SUCCESS = 11,     // "移除安装成功！"
-    IDS_INSTALL = 12,            // "安装"
-    IDS_REMOVE = 13,             // "移除"
-    IDS_REMOVE_FAILED = 14,      // "移除安装失败！"
-    IDS_PATCH = 15,              // "Patch"
-    IDS_CREATE_DIR = 16,         // "创建目录"
-    IDS_FILES_UP_TO_DATE = 17,
-    IDS_SOME_NOT_COPIED = 18,
-    IDS_NEWER_TIMESTAMP = 19,
-    IDS_HIGHER_BUILD = 20
-};
+#include "interpreter/ProgramTexts.h"
 
 // Loads string id from the running program's resources (UTF-16) and converts
 // it to the ANSI code page. Empty when the id is missing.
 std::string LoadResString(UINT id);
 // The same text as UTF-16, for display through the W functions.
 std::wstring LoadResStringW(UINT id);
+
+// The texts the interpreter asks for, from the same resources.
+class CResourceTexts : public CHFS_ProgramTexts {
+public:
+    std::string Text(UINT id) const override { return LoadResString(id); }
+    std::wstring TextW(UINT id) const override { return LoadResStringW(id); }
+};

@@ -61,24 +61,22 @@ std::string ReplaceNewlineMarks(const std::string& text)
     }
 }
 
-// ------------------------------------------------------------ CSilentCallback
+// ------------------------------------------------------------ CKorvexCallback
 
-CSilentCallback::CSilentCallback(const std::string& logPath) : m_strLogPath(logPath) {}
-
-int CSilentCallback::SetProgress(int, int) { return 0; }
-int CSilentCallback::SetTaskText(const std::string&, int) { return 0; }
-int CSilentCallback::AppendDetail(const std::string&, int) { return 0; }
-int CSilentCallback::SetDescription(const std::string&) { return 0; }
-int CSilentCallback::SetReadme(const std::string&) { return 0; }
-int CSilentCallback::SetLicense(const std::string&) { return 0; }
-int CSilentCallback::SetLicenseTitle(const std::string&) { return 0; }
-int CSilentCallback::WriteLog(const std::string& text) { return KorvexWriteLogLine(m_strLogPath, text); }
+int CKorvexCallback::SetProgress(int, int) { return 0; }
+int CKorvexCallback::SetTaskText(const std::string&, int) { return 0; }
+int CKorvexCallback::AppendDetail(const std::string&, int) { return 0; }
+int CKorvexCallback::SetDescription(const std::string&) { return 0; }
+int CKorvexCallback::SetReadme(const std::string&) { return 0; }
+int CKorvexCallback::SetLicense(const std::string&) { return 0; }
+int CKorvexCallback::SetLicenseTitle(const std::string&) { return 0; }
+int CKorvexCallback::WriteLog(const std::string& text) { return KorvexWriteLogLine(m_strLogPath, text); }
 // Nobody is there to answer: 0 makes every question count as not answered Yes.
-int CSilentCallback::ShowMessage(const std::string&, UINT) { return 0; }
+int CKorvexCallback::ShowMessage(const std::string&, UINT) { return 0; }
 
 // ---------------------------------------------------------------- CUICallback
 
-CUICallback::CUICallback(const std::string& logPath) : m_strLogPath(logPath)
+CUICallback::CUICallback(const std::string& logPath) : CKorvexCallback(logPath)
 {
     // The detail box collects every step's lines; reserving up front keeps a
     // long run from reallocating the text over and over.
@@ -164,7 +162,7 @@ int CUICallback::SetLicenseTitle(const std::string& text)
     return 0;
 }
 
-int CUICallback::WriteLog(const std::string& text) { return KorvexWriteLogLine(m_strLogPath, text); }
+bool CUICallback::HasMainWindow() { return GetKorvexApp()->m_hMainWnd != nullptr; }
 
 int CUICallback::ShowMessage(const std::string& text, UINT type)
 {

@@ -1,22 +1,10 @@
 #pragma once
-// Everything the interpreter shows, asks or logs goes through one of these.
+// The two callbacks of the application: a silent one and one that drives the
+// dialogs. Both write the log the same way.
 #include <windows.h>
 #include <string>
 
-class CHFS_UICallback {
-public:
-    // Slot order is part of the design: keep it.
-    virtual int SetProgress(int position, int range) = 0;
-    virtual int SetTaskText(const std::string& text, int rollback) = 0;
-    virtual int AppendDetail(const std::string& text, int rollback) = 0;
-    virtual int SetDescription(const std::string& text) = 0;
-    virtual int SetReadme(const std::string& text) = 0;
-    virtual int SetLicense(const std::string& text) = 0;
-    virtual int SetLicenseTitle(const std::string& text) = 0;
-    virtual int WriteLog(const std::string& text) = 0;
-    virtual int ShowMessage(const std::string& text, UINT type) = 0;
-    virtual ~CHFS_UICallback() {}
-};
+#include "interpreter/UICallback.h"
 
 // One log line: open for appending in text mode (shared for reading and
 // writing), write, newline, flush, close. 0, or -1 when the file can't be
@@ -26,10 +14,11 @@ int KorvexWriteLogLine(const std::string& logPath, const std::string& text);
 // Message-box text: every "__NEWLINE__" becomes CR LF.
 std::string ReplaceNewlineMarks(const std::string& text);
 
-// Silent run: only the log is written; every other request answers 0.
-class CSilentCallback : public CHFS_UICallback {
+// What both callbacks share: the log file. Everything that shows or asks
+// does nothing here and answers 0, which is what a silent run needs.
+class CKorvexCallback : public CHFS_UICallback {
 public:
-    explicit CSilentCallback(const std::string& logPath);
+    explicit CKorvexCallback(const std::string& logPath) : m_strLogPath(logPath) {}
     int SetProgress(int position, int range) override;
     int SetTaskText(const std::string& text, int rollback) override;
     int AppendDetail(const std::string& text, int rollback) override;
@@ -43,11 +32,16 @@ public:
 
 protected:
     std::string m_strLogPath;
-    std::string m_strDetail;
+};
+
+// Silent run: only the log is written; every other request answers 0.
+class CSilentCallback : public CKorvexCallback {
+public:
+    using CKorvexCallback::CKorvexCallback;
 };
 
 // Dialog-driven run: drives the progress, welcome and agreement dialogs.
-class CUICallback : public CHFS_UICallback {
+class CUICallback : public CKorvexCallback {
 public:
     explicit CUICallback(const std::string& logPath);
     int SetProgress(int position, int range) override;
@@ -57,9 +51,8 @@ public:
     int SetReadme(const std::string& text) override;
     int SetLicense(const std::string& text) override;
     int SetLicenseTitle(const std::string& text) override;
-    int WriteLog(const std::string& text) override;
     int ShowMessage(const std::string& text, UINT type) override;
-    const std::string& GetLogPath() const { return m_strLogPath; }
+    bool HasMainWindow() override;
     const std::string& GetDetailText() const { return m_strDetail; }
     // The texts handed over before the dialogs open; the welcome and
     // agreement dialogs take them from here when they initialise.
@@ -72,7 +65,6 @@ protected:
     // The rollback prefix in front of a task or detail text when asked for.
     static std::string WithRollbackPrefix(const std::string& text, int rollback);
 
-    std::string m_strLogPath;
     std::string m_strDetail;
     std::string m_strDescription;
     std::string m_strReadme;

@@ -18,21 +18,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/KorvexApp.h"
 #include "interpreter/Interpreter.h"
 #include "interpreter/ItemList.h"
-#include "interpreter/StrFormat.h"
+#include "util/StrFormat.h"
 
 namespace {
 
 const char kMarker[] = "~KVESC~";
 const size_t kMarkerLen = sizeof(kMarker) - 1;
-
-CHFS_Interpreter* Interp()
-{
-    CKorvexApp* app = GetKorvexApp();
-    return app ? app->m_pInterpreter : nullptr;
-}
 
 bool StartsWithMarker(const std::string& v) { return v.compare(0, kMarkerLen, kMarker) == 0; }
 
@@ -165,9 +158,8 @@ static std::string RecordPath(CHFS_Interpreter* p, const std::string& file)
     return file.empty() ? p->GetScriptFile() : file;
 }
 
-int CHFS_ItemList::SaveRecord(const std::string& recordFile)
+int CHFS_ItemList::SaveRecord(CHFS_Interpreter* p, const std::string& recordFile)
 {
-    CHFS_Interpreter* p = Interp();
     if (!p)
         return -1;
     const std::string file = RecordPath(p, recordFile);
@@ -202,9 +194,8 @@ int CHFS_ItemList::SaveRecord(const std::string& recordFile)
     return 0;
 }
 
-int CHFS_ItemList::LoadRecord(const std::string& recordFile)
+int CHFS_ItemList::LoadRecord(CHFS_Interpreter* p, const std::string& recordFile)
 {
-    CHFS_Interpreter* p = Interp();
     if (!p)
         return -1;
     const std::string file = RecordPath(p, recordFile);

@@ -4,13 +4,14 @@
 #include <cstdlib>
 #include <memory>
 
-#include "app/KorvexApp.h"
-#include "app/StringTable.h"
-#include "app/UICallback.h"
+#include <fcntl.h>
+#include <io.h>
+
 #include "interpreter/ItemList.h"
 #include "interpreter/MainSection.h"
 #include "symbols/Builtins.h"
 #include "util/FileUtil.h"
+#include "util/SystemLib.h"
 #include "util/WinHandles.h"
 
 namespace {
@@ -64,13 +65,16 @@ std::string TimeStampText()
 
 }  // namespace
 
-CHFS_Interpreter::CHFS_Interpreter(CHFS_UICallback* pCallback, const std::string& scriptName)
-    : m_pCallback(pCallback), m_bErrorShown(0), m_nExitCode(-2000)
+void CHFS_InterpreterLog::LogText(const std::string& line) { m_pInterpreter->Log("%s", line.c_str()); }
+
+CHFS_Interpreter::CHFS_Interpreter(CHFS_UICallback* pCallback, const std::string& scriptName,
+                                   const CHFS_RunSettings& settings, const CHFS_ProgramTexts* pTexts)
+    : m_pCallback(pCallback), m_bErrorShown(0), m_nExitCode(-2000), m_settings(settings), m_pTexts(pTexts),
+      m_logSink(this)
 {
-    CKorvexApp* app = GetKorvexApp();
     m_strModuleDir = ModuleFolder();
 
-    const std::string commandLineRecord = app ? app->m_strRecordFile : std::string();
+    const std::string commandLineRecord = m_settings.m_strRecordFile;
     if (!commandLineRecord.empty()) {
         // A record file is a complete copy of the script that installed it.
         m_strScriptFile = commandLineRecord;
@@ -88,7 +92,7 @@ CHFS_Interpreter::CHFS_Interpreter(CHFS_UICallback* pCallback, const std::string
     InitBuiltinSymbols();
     InitVariables("ProductInstall.Symbols");
 
-    if (app && app->m_bUninstall) {
+    if (m_settings.m_bUninstall) {
         m_strMainSection = "ProductRemove.Main";
         m_strRecordFile = commandLineRecord;
         if (!m_strRecordFile.empty()) {
@@ -176,7 +180,6 @@ int CHFS_Interpreter::MakeDir(const std::string& folder)
 
 int CHFS_Interpreter::Execute()
 {
-    CKorvexApp* app = GetKorvexApp();
     std::unique_ptr<CHFS_MainSection> main(new CHFS_MainSection(this));
     std::unique_ptr<CHFS_ItemList> list(new CHFS_ItemList);
     m_nExitCode = -2000;
@@ -198,26 +201,25 @@ int CHFS_Interpreter::Execute()
         if (v2)
             UpdatePatchDB(GetPatchInfo("PatchID"), "ResultCode", "1");
         if (m_pCallback && result != KVHF_USERBREAK && result != KVHF_UNINSTALL && m_bErrorShown != 1)
-            m_pCallback->ShowMessage(LoadResString(IDS_INSTALL_FAILED), MB_OK | MB_ICONHAND);
+            m_pCallback->ShowMessage(Text(IDS_INSTALL_FAILED), MB_OK | MB_ICONHAND);
 
         main->Rollback(m_strMainSection, *list);
 
-        const bool removal = app && app->m_bUninstall;
+        const bool removal = m_settings.m_bUninstall != 0;
         if (m_pCallback) {
             std::string text;
             if (removal) {
-                text = LoadResString(IDS_REMOVE_FAILED);
+                text = Text(IDS_REMOVE_FAILED);
                 m_pCallback->SetTaskText(text, 0);
             } else {
-                text = LoadResString(result == KVHF_USERBREAK ? IDS_USER_BREAK : IDS_INSTALL_FAILED);
+                text = Text(result == KVHF_USERBREAK ? IDS_USER_BREAK : IDS_INSTALL_FAILED);
             }
             m_pCallback->AppendDetail(text, 0);
             m_pCallback->SetProgress(0, 0);
         }
 
         if (!removal && result == KVHF_UNINSTALL) {
-            if (app)
-                app->m_bUninstall = 1;
+            m_settings.m_bUninstall = 1;
             m_strMainSection = "ProductRemove.Main";
             if (m_strRecordFile.empty())
                 break;
@@ -229,9 +231,9 @@ int CHFS_Interpreter::Execute()
     }
 
     if (succeeded) {
-        const bool removal = app && app->m_bUninstall;
+        const bool removal = m_settings.m_bUninstall != 0;
         UpdateUninstallReg(removal ? 1 : 0);
-        if (app && app->m_bRemoteProgress)
+        if (m_settings.m_bRemoteProgress)
             UpdateProgressForRemote("100");
         if (v2) {
             const std::string patchId = GetPatchInfo("PatchID");
@@ -248,16 +250,16 @@ int CHFS_Interpreter::Execute()
             if (!m_strRecordFile.empty()) {
                 ClearReadOnly(m_strRecordFile);
                 ::DeleteFileA(m_strRecordFile.c_str());
-                CopyFileKeepTime(m_strScriptFile, m_strRecordFile, this);
+                CopyFileKeepTime(m_strScriptFile, m_strRecordFile, LogSink());
                 // Without this the symbols and items of a read-only script's
                 // record would be refused, and its removal would undo nothing.
                 ClearReadOnly(m_strRecordFile);
                 SaveSymbols(m_strRecordFile);
-                list->SaveRecord(m_strRecordFile);
+                list->SaveRecord(this, m_strRecordFile);
             }
         } else {
             WriteLog("Delete Install record file!");
-            if (!(app && app->m_bKeepRecord) && !m_strRecordFile.empty()) {
+            if (!m_settings.m_bKeepRecord && !m_strRecordFile.empty()) {
                 ClearReadOnly(m_strRecordFile);
                 ::DeleteFileA(m_strRecordFile.c_str());
             }
@@ -265,7 +267,7 @@ int CHFS_Interpreter::Execute()
 
         if (m_pCallback) {
             m_pCallback->SetProgress(100, 100);
-            std::string text = LoadResString(removal ? IDS_REMOVE_SUCCESS : IDS_INSTALL_SUCCESS);
+            std::string text = Text(removal ? IDS_REMOVE_SUCCESS : IDS_INSTALL_SUCCESS);
             m_pCallback->SetTaskText(text, 0);
             m_pCallback->AppendDetail(text, 0);
         }
@@ -277,15 +279,74 @@ int CHFS_Interpreter::Execute()
     list.reset();
     main.reset();
 
-    if (app && app->m_bPrintErrorCode && m_nExitCode != 0) {
-        app->AttachParentConsole();
+    if (m_settings.m_bPrintErrorCode && m_nExitCode != 0) {
+        AttachParentConsole();
         Log("Return error code in silent mode if the installation failed,code=%d\n", m_nExitCode);
         printf("%d\n", m_nExitCode);
         fflush(stdout);
     }
-    if (app && app->m_bExitCode && !app->m_bPrintErrorCode) {
+    if (m_settings.m_bExitCode && !m_settings.m_bPrintErrorCode) {
         Log("Return exit code of Korvex in silent mode,code=%d\n", m_nExitCode);
         exit(m_nExitCode);
     }
     return result;
+}
+
+namespace {
+
+// A standard output the parent already gave us (a pipe, a file) is where the
+// caller reads our output from; it must not be swapped for the console.
+bool StdoutIsRedirected()
+{
+    intptr_t h = _get_osfhandle(_fileno(stdout));
+    if (h == -1 || h == -2 || h == 0)
+        return false;
+    DWORD type = ::GetFileType(reinterpret_cast<HANDLE>(h));
+    return type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE;
+}
+
+// Lets go of the console so that closing it does not take the installer
+// down with it.
+BOOL WINAPI KorvexConsoleCtrlHandler(DWORD ctrlType)
+{
+    switch (ctrlType) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        ::FreeConsole();
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+}  // namespace
+
+void CHFS_Interpreter::AttachParentConsole()
+{
+    typedef BOOL(WINAPI * AttachConsoleFn)(DWORD);
+    AttachConsoleFn attach = reinterpret_cast<AttachConsoleFn>(
+        reinterpret_cast<void (*)()>(GetSystemProcAddress("kernel32.dll", "AttachConsole")));
+    if (!attach) {
+        Log("GetProcAddress of 'AttachConsole' failed.Requirement platform:(1) Minimum supported "
+            "client:Windows XP  (2)Minimum supported server: Windows Server 2003");
+        return;
+    }
+    Log("GetProcAddress of 'AttachConsole' successful.");
+
+    bool redirected = StdoutIsRedirected();
+    bool ok = false;
+    if (attach(ATTACH_PARENT_PROCESS)) {
+        bool outOk = redirected || freopen("CONOUT$", "wt", stdout) != nullptr;
+        if (outOk) {
+            _setmode(_fileno(stdout), _O_TEXT);
+            // Unbuffered: the process may end through exit() right after the
+            // code is printed, or the console may go away under us.
+            setvbuf(stdout, nullptr, _IONBF, 0);
+            ok = ::SetConsoleCtrlHandler(KorvexConsoleCtrlHandler, TRUE) != FALSE;
+        }
+    }
+    Log(ok ? "Got Console Attach successful." : "!Error!Got Console Attach failed.");
 }

@@ -4,15 +4,32 @@
 #include <windows.h>
 #include <string>
 
+#include "interpreter/ProgramTexts.h"
+#include "interpreter/RunSettings.h"
+#include "interpreter/UICallback.h"
 #include "symbols/SymbolTable.h"
-
-class CHFS_UICallback;
+#include "util/LogSink.h"
 
 #define KORVEX_MISSING "(empty)"
 
+class CHFS_Interpreter;
+
+// Hands the utilities' diagnostic lines to the interpreter's time-stamped log.
+class CHFS_InterpreterLog : public CKvLogSink {
+public:
+    explicit CHFS_InterpreterLog(CHFS_Interpreter* pInterpreter) : m_pInterpreter(pInterpreter) {}
+    void LogText(const std::string& line) override;
+
+private:
+    CHFS_Interpreter* m_pInterpreter;
+};
+
 class CHFS_Interpreter {
 public:
-    CHFS_Interpreter(CHFS_UICallback* pCallback, const std::string& scriptName);
+    // The host gives the callback (not owned), the settings of the run (copied)
+    // and its texts (not owned; none means every program text is empty).
+    CHFS_Interpreter(CHFS_UICallback* pCallback, const std::string& scriptName,
+                     const CHFS_RunSettings& settings = CHFS_RunSettings(), const CHFS_ProgramTexts* pTexts = nullptr);
     ~CHFS_Interpreter();
     CHFS_Interpreter(const CHFS_Interpreter&) = delete;
     CHFS_Interpreter& operator=(const CHFS_Interpreter&) = delete;
@@ -24,6 +41,16 @@ public:
     const std::string& GetScriptFile() const { return m_strScriptFile; }
     const std::string& GetModuleDir() const { return m_strModuleDir; }
     CHFS_UICallback* GetCallback() const { return m_pCallback; }
+    // The run's settings; the interpreter's own copy, changed as the run goes.
+    CHFS_RunSettings& Settings() { return m_settings; }
+    const CHFS_RunSettings& Settings() const { return m_settings; }
+    // A program text from the host ("" without one).
+    std::string Text(UINT id) const { return m_pTexts ? m_pTexts->Text(id) : std::string(); }
+    std::wstring TextW(UINT id) const { return m_pTexts ? m_pTexts->TextW(id) : std::wstring(); }
+    // Where utilities write their lines: this interpreter's log.
+    CKvLogSink* LogSink() { return &m_logSink; }
+    // /E: connects standard output to the parent's console (log lines as designed).
+    void AttachParentConsole();
 
     // ---- debug log (interpreter/Log.cpp). Formats are program text only:
     // script text always goes through "%s".
@@ -31,6 +58,8 @@ public:
     void ShowDetail(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // Raw line through the callback, no stamp; nothing without a callback.
     void WriteLog(const std::string& text);
+    // A text for the progress pane, unchanged; nothing without a callback.
+    void AppendDetail(const std::string& text, int rollback = 0);
 
     // ---- INI engine (symbols/IniEngine.cpp)
     std::string ReadItem(const std::string& key, const std::string& section, bool warn,
@@ -100,6 +129,10 @@ public:
     int m_nExitCode;
 
 private:
+    CHFS_RunSettings m_settings;
+    const CHFS_ProgramTexts* m_pTexts;
+    CHFS_InterpreterLog m_logSink;
+
     // Loads name=value lines of a section into a table (InitVariables and the
     // loading half of InitPatchInfo). tableKind: 0 script, 2 patch information.
     // Returns -1 on failure, else the returned section length (>= 0).

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+class CHFS_Interpreter;
+
 struct CHFS_RecordItem {
     int nStep = 0;        // SectionIndex in the record file
     int nItemIndex = 0;   // ItemIndex
@@ -24,9 +26,10 @@ public:
     int PopItem(int& itemIndex, std::string& p1);
     int PopItem(int& itemIndex);
 
-    // Install record (interpreter/InstallRecord.cpp).
-    int SaveRecord(const std::string& file);
-    int LoadRecord(const std::string& file);
+    // Install record (interpreter/InstallRecord.cpp), read and written through
+    // the interpreter's INI engine; -1 without an interpreter.
+    int SaveRecord(CHFS_Interpreter* pInterpreter, const std::string& file);
+    int LoadRecord(CHFS_Interpreter* pInterpreter, const std::string& file);
 
     size_t Size() const { return m_items.size(); }
     int GetStep() const { return m_nStep; }

@@ -4,7 +4,6 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "app/UICallback.h"
 #include "symbols/Builtins.h"
 
 namespace {
@@ -70,6 +69,12 @@ void CHFS_Interpreter::ShowDetail(const char* format, ...)
     line += "\r\n";
     if (m_pCallback)
         m_pCallback->AppendDetail(line, 0);
+}
+
+void CHFS_Interpreter::AppendDetail(const std::string& text, int rollback)
+{
+    if (m_pCallback)
+        m_pCallback->AppendDetail(text, rollback);
 }
 
 void CHFS_Interpreter::WriteLog(const std::string& text)

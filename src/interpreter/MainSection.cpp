@@ -3,10 +3,8 @@
 #include <climits>
 #include <cstdlib>
 
-#include "app/KorvexApp.h"
-#include "app/UICallback.h"
 #include "interpreter/Interpreter.h"
-#include "interpreter/StrFormat.h"
+#include "util/StrFormat.h"
 #include "sections/BackupFileSection.h"
 #include "sections/CopyFileGroupToSection.h"
 #include "sections/ReplaceTextSection.h"
@@ -79,7 +77,6 @@ int CHFS_MainSection::Run(const std::string& procedure, CHFS_ItemList& list)
     }
     SetSectionName(procedure);
     const std::string prefix = PrefixOf(procedure);
-    CKorvexApp* app = GetKorvexApp();
     CHFS_UICallback* cb = m_pInterpreter->GetCallback();
     const bool v2 = m_pInterpreter->m_strVersion == "2.0";
 
@@ -134,7 +131,7 @@ int CHFS_MainSection::Run(const std::string& procedure, CHFS_ItemList& list)
             cb->SetProgress(n, count < INT_MAX ? count + 1 : count);
         }
         std::string percent = std::to_string(static_cast<long long>(n) * 100 / (static_cast<long long>(count) + 1));
-        if (app && app->m_bRemoteProgress)
+        if (m_pInterpreter->Settings().m_bRemoteProgress)
             m_pInterpreter->UpdateProgressForRemote(percent);
         if (v2)
             m_pInterpreter->UpdatePatchDB(m_pInterpreter->GetPatchInfo("PatchID"), "Progress", percent);

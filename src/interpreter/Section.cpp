@@ -2,8 +2,6 @@
 
 #include <climits>
 
-#include "app/KorvexApp.h"
-#include "app/UICallback.h"
 #include "interpreter/Interpreter.h"
 
 CHFS_Section::CHFS_Section(CHFS_Interpreter* pInterpreter) : m_pInterpreter(pInterpreter), m_nExitCode(-2000) {}
@@ -40,12 +38,6 @@ int Ask(CHFS_Interpreter* interp, const std::string& text, UINT type)
     return cb ? cb->ShowMessage(text, type) : 0;
 }
 
-bool IsSilentRun()
-{
-    CKorvexApp* app = GetKorvexApp();
-    return app && app->m_bSilent;
-}
-
 }  // namespace
 
 int CHFS_Section::EventHandler(const std::string& prefix, int oldResult)
@@ -60,7 +52,7 @@ int CHFS_Section::EventHandler(const std::string& prefix, int oldResult)
     }
 
     // Nobody is there to answer, so a question would only block the run.
-    if (IsSilentRun()) {
+    if (m_pInterpreter->Settings().m_bSilent) {
         std::string key = prefix + "Default";
         m_pInterpreter->Log("In the silent mode, use Default action to continue installation.[%s]", key.c_str());
         std::string value = ReadKey(key, false);

@@ -6,7 +6,7 @@
 #include "interpreter/Interpreter.h"
 #include "sections/CopyFileGroupToSection.h"
 #include "util/FileUtil.h"
-#include "interpreter/StrFormat.h"
+#include "util/StrFormat.h"
 
 namespace {
 
@@ -17,14 +17,14 @@ bool IsMissing(const std::string& v) { return v == KORVEX_MISSING; }
 // the copy, which puts the saved attributes back anyway.
 int CopyOverReadOnly(const std::string& source, const std::string& destination, CHFS_Interpreter* p)
 {
-    int r = CopyFileKeepTime(source, destination, p);
+    int r = CopyFileKeepTime(source, destination, p->LogSink());
     if (r != KVCOPY_CREATE_FAILED)
         return r;
     DWORD attrs = ::GetFileAttributesA(destination.c_str());
     if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_READONLY) ||
         !::SetFileAttributesA(destination.c_str(), attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)))
         return r;
-    r = CopyFileKeepTime(source, destination, p);
+    r = CopyFileKeepTime(source, destination, p->LogSink());
     if (r != KVCOPY_OK)
         ::SetFileAttributesA(destination.c_str(), attrs);
     return r;
@@ -64,7 +64,7 @@ int CHFS_BackupFileSection::Run(const std::string& sectionName, CHFS_ItemList& l
         std::string copy;
         if (PathFitsLimit(backup) && ::GetTempFileNameA(backup.c_str(), "BAK", 0, name))
             copy = name;
-        int r = CopyFileKeepTime(file, copy, m_pInterpreter);
+        int r = CopyFileKeepTime(file, copy, m_pInterpreter->LogSink());
         m_pInterpreter->Log("Backup file from '%s' to '%s'. result=%d", file.c_str(), copy.c_str(), r);
         if (r != KVCOPY_OK) {
             if (r == KVCOPY_WRITE_FAILED)

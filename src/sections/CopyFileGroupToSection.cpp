@@ -4,13 +4,11 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "app/StringTable.h"
-#include "app/UICallback.h"
 #include "interpreter/Interpreter.h"
 #include "util/CopyFailPolicy.h"
 #include "util/FileUtil.h"
 #include "util/WinHandles.h"
-#include "interpreter/StrFormat.h"
+#include "util/StrFormat.h"
 
 // Record items of a group and what they carry.
 //
@@ -224,9 +222,7 @@ void CHFS_CopyFileGroupToSection::StoreCreatedTargets(CHFS_ItemList& list, int g
 
 void CHFS_CopyFileGroupToSection::AppendDetail(const std::string& text)
 {
-    CHFS_UICallback* cb = m_pInterpreter->GetCallback();
-    if (cb)
-        cb->AppendDetail(text, 0);
+    m_pInterpreter->AppendDetail(text);
 }
 
 std::string CHFS_CopyFileGroupToSection::VersionText(const std::string& path)
@@ -247,12 +243,11 @@ int CHFS_CopyFileGroupToSection::PrepareFolder(CHFS_Interpreter* p, const std::s
 {
     if (FileExists(folder))
         return 0;
-    std::string createDir = LoadResString(IDS_CREATE_DIR);
+    std::string createDir = p->Text(IDS_CREATE_DIR);
     p->ShowDetail("[%s : %s]", createDir.c_str(), folder.c_str());
     p->Log("[Create dir : %s]", folder.c_str());
     if (!CreateDirectoryTree(folder, false)) {
-        if (p->GetCallback())
-            p->GetCallback()->AppendDetail(createDir + " " + LoadResString(IDS_FAILURE), 0);
+        p->AppendDetail(createDir + " " + p->Text(IDS_FAILURE));
         p->Log("[Create dir fail: %s]", folder.c_str());
         return failResult;
     }
@@ -326,7 +321,7 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
     int hotfixMaintenance = KvParseInt(maintenance);
     m_strGroupTarget = target;
 
-    AppendDetail(LoadResString(IDS_PATCH) + " " + description + " : " + group + ".");
+    AppendDetail(m_pInterpreter->Text(IDS_PATCH) + " " + description + " : " + group + ".");
     m_pInterpreter->Log("Patch [%s : %s]", description.c_str(), group.c_str());
 
     const std::string package = m_pInterpreter->GetModuleDir();
@@ -407,7 +402,7 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
                 m_bNoNewTargetRecorded = false;
             }
 
-            int r = CopyFileWithFailPolicy(m_pInterpreter, targetFile, backupFile, true, false);
+            int r = CopyFileWithFailPolicy(m_pInterpreter->LogSink(), targetFile, backupFile, true, false);
             // -100 means "nothing installed to back up" only when the target is
             // really absent: an installed file that can't even be read (held
             // without sharing) must not be replaced without a backup, or neither
@@ -425,7 +420,13 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
             std::string sourceVT = VersionText(sourceFile);
             m_pInterpreter->Log("[%s : %s%s->%s%s]", name.c_str(), sourceFile.c_str(), sourceVT.c_str(),
                                 targetFile.c_str(), targetVT.c_str());
-            r = CopyFileWithFailPolicy(m_pInterpreter, sourceFile, targetFile, removeReadOnly, reboot);
+            bool rebootScheduled = false;
+            r = CopyFileWithFailPolicy(m_pInterpreter->LogSink(), sourceFile, targetFile, removeReadOnly, reboot,
+                                       &rebootScheduled);
+            if (rebootScheduled) {
+                m_pInterpreter->SetGlobalSymbol("NEED_REBOOT", "TRUE");
+                m_pInterpreter->Log("Set Global Symbol '%s' = TRUE", "NEED_REBOOT");
+            }
             if (r != KVCOPY_OK) {
                 m_pInterpreter->Log("[%s : %s->%s fail]", name.c_str(), sourceFile.c_str(), targetFile.c_str());
                 result = -1140;
@@ -436,20 +437,19 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
 
     if (m_nGroupsProcessed == m_nGroupCount) {
         if (m_nSkippedByTime == m_nEntriesProcessed) {
-            AppendDetail("\r\n\r\n" + LoadResString(IDS_FILES_UP_TO_DATE));
+            AppendDetail("\r\n\r\n" + m_pInterpreter->Text(IDS_FILES_UP_TO_DATE));
         } else if (m_nSkippedByTime > 0 && m_nSkippedByTime < m_nEntriesProcessed) {
-            AppendDetail("\r\n\r\n" + LoadResString(IDS_SOME_NOT_COPIED) + " ");
-            AppendDetail("\r\n " + LoadResString(IDS_NEWER_TIMESTAMP));
-            AppendDetail("\r\n " + LoadResString(IDS_HIGHER_BUILD));
+            AppendDetail("\r\n\r\n" + m_pInterpreter->Text(IDS_SOME_NOT_COPIED) + " ");
+            AppendDetail("\r\n " + m_pInterpreter->Text(IDS_NEWER_TIMESTAMP));
+            AppendDetail("\r\n " + m_pInterpreter->Text(IDS_HIGHER_BUILD));
         }
     }
     if (!IsMissing(m_strCustomError) && (result == -1190 || result == -1140)) {
-        CHFS_UICallback* cb = m_pInterpreter->GetCallback();
-        if (cb)
+        if (CHFS_UICallback* cb = m_pInterpreter->GetCallback())
             cb->ShowMessage(m_strCustomError, MB_ICONERROR);
         m_pInterpreter->m_bErrorShown = 1;
     }
-    AppendDetail("\r\n" + LoadResString(result != 0 ? IDS_FAILURE : IDS_SUCCESS) + ".\r\n");
+    AppendDetail("\r\n" + m_pInterpreter->Text(result != 0 ? IDS_FAILURE : IDS_SUCCESS) + ".\r\n");
     return result;
 }
 
@@ -503,7 +503,7 @@ int CHFS_CopyFileGroupToSection::RollbackGroup(const std::string& group, std::st
     backup = ReadKey("Backup", true);
     bool rollBackExtra = ReadKey("OnRollBackFile", true) == kOptRollBackExtra;
 
-    AppendDetail(LoadResString(IDS_RESTORE_PREFIX) + " " + description + " : " + group + ".");
+    AppendDetail(m_pInterpreter->Text(IDS_RESTORE_PREFIX) + " " + description + " : " + group + ".");
     m_pInterpreter->Log("ROLLBACK [%s : %s]", description.c_str(), group.c_str());
 
     // What this group is known to have created: this object's own record of
@@ -534,7 +534,7 @@ int CHFS_CopyFileGroupToSection::RollbackGroup(const std::string& group, std::st
                 std::string qVT = VersionText(q);
                 std::string tVT = VersionText(t);
                 m_pInterpreter->Log("[%s : %s%s->%s%s]", b.c_str(), q.c_str(), qVT.c_str(), t.c_str(), tVT.c_str());
-                int r = CopyFileKeepTime(q, t, m_pInterpreter);
+                int r = CopyFileKeepTime(q, t, m_pInterpreter->LogSink());
                 if (r == KVCOPY_CREATE_FAILED) {
                     // The patch's own copy can have made the file read-only
                     // (it carries the package file's attributes): that must not
@@ -542,7 +542,7 @@ int CHFS_CopyFileGroupToSection::RollbackGroup(const std::string& group, std::st
                     DWORD attrs = ::GetFileAttributesA(t.c_str());
                     if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY) &&
                         ::SetFileAttributesA(t.c_str(), attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
-                        r = CopyFileKeepTime(q, t, m_pInterpreter);
+                        r = CopyFileKeepTime(q, t, m_pInterpreter->LogSink());
                         if (r != KVCOPY_OK)
                             ::SetFileAttributesA(t.c_str(), attrs);
                     }
@@ -590,7 +590,7 @@ int CHFS_CopyFileGroupToSection::RollbackGroup(const std::string& group, std::st
             m_pInterpreter->Log("[File not existed, skip it: %s]", entry.c_str());
         }
     }
-    m_pInterpreter->ShowDetail(" %s.\r\n", LoadResString(result != 0 ? IDS_FAILURE : IDS_SUCCESS).c_str());
+    m_pInterpreter->ShowDetail(" %s.\r\n", m_pInterpreter->Text(result != 0 ? IDS_FAILURE : IDS_SUCCESS).c_str());
     return result;
 }
 

@@ -5,10 +5,9 @@
 #include <cstring>
 #include <memory>
 
-#include "app/UICallback.h"
 #include "interpreter/Interpreter.h"
 #include "util/FileUtil.h"
-#include "interpreter/StrFormat.h"
+#include "util/StrFormat.h"
 
 namespace {
 
@@ -40,8 +39,7 @@ int CHFS_ReplaceTextSection::Run(const std::string& sectionName, CHFS_ItemList&)
         snprintf(prefix, sizeof prefix, "File%d.", i);
         std::string p(prefix);
         std::string description = ReadKey(p + "Description", true);
-        if (m_pInterpreter->GetCallback())
-            m_pInterpreter->GetCallback()->AppendDetail(description + "\r\n", 0);
+        m_pInterpreter->AppendDetail(description + "\r\n");
         std::string source = ReadKey(p + "Source", true);
         if (IsMissing(source))
             continue;

@@ -2,15 +2,16 @@
 
 #include <memory>
 
-#include "app/KorvexApp.h"
 #include "interpreter/Interpreter.h"
 #include "interpreter/MainSection.h"
 
 int CHFS_RollbackSection::Run(const std::string& sectionName, CHFS_ItemList&)
 {
     m_pInterpreter->Log("CHFS_RollbackSection::Run('%s') ", sectionName.c_str());
-    CKorvexApp* app = GetKorvexApp();
-    if (!app || app->m_strRecordFile.empty())
+    // The record named on the command line (/U:), not the one an install
+    // would write: only a removal started for a record has one to replay.
+    const std::string recordFile = m_pInterpreter->Settings().m_strRecordFile;
+    if (recordFile.empty())
         return -1;
     SetSectionName(sectionName);
 
@@ -18,7 +19,7 @@ int CHFS_RollbackSection::Run(const std::string& sectionName, CHFS_ItemList&)
     // these items, or its own rollback would undo them a second time.
     std::unique_ptr<CHFS_MainSection> main(new CHFS_MainSection(m_pInterpreter));
     std::unique_ptr<CHFS_ItemList> items(new CHFS_ItemList());
-    int result = items->LoadRecord(app->m_strRecordFile);
+    int result = items->LoadRecord(m_pInterpreter, recordFile);
     if (result == 0)
         result = main->Rollback("ProductInstall.Main", *items);
 

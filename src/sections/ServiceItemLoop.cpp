@@ -4,12 +4,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/UICallback.h"
 #include "interpreter/Interpreter.h"
 #include "interpreter/ItemList.h"
 #include "interpreter/Section.h"
 #include "util/ServiceControl.h"
-#include "interpreter/StrFormat.h"
+#include "util/StrFormat.h"
 
 const CServiceSectionKind kStartServiceKind = {"CHFS_StartServiceSection", true, "1", "0", -2799};
 const CServiceSectionKind kStopServiceKind = {"CHFS_StopServiceSection", false, "0", "1", -2899};
@@ -81,7 +80,10 @@ int ServiceErrorToExitCode(const CServiceSectionKind& kind, unsigned long error)
     for (const CErrorRow& row : kErrorTable)
         if (row.error == error)
             return kind.bStartsInRun ? row.startCode : row.stopCode;
-    return 0;
+    // A service that crashed while starting (1067, or a code of its own) did
+    // not reach RUNNING: leaving -2000 would tell a deployment tool that
+    // nothing failed.
+    return kind.bStartsInRun ? -2702 : 0;
 }
 
 int RunServiceItems(CHFS_Section& section, CHFS_Interpreter& interp, const CServiceSectionKind& kind,
@@ -126,6 +128,8 @@ int RunServiceItems(CHFS_Section& section, CHFS_Interpreter& interp, const CServ
         if (!ok) {
             if (int mapped = ServiceErrorToExitCode(kind, ret))
                 exitCode = mapped;
+            else if (exitCode == -2000)
+                exitCode = -2802;  // a stop refused for a reason of its own is a failed stop all the same
             if (buffer[0]) {
                 std::string failure = " - " + std::string(buffer) + "\r\n";
                 Detail(interp, failure, 0);

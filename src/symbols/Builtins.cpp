@@ -17,18 +17,6 @@ F ProcAs(FARPROC p)
     return reinterpret_cast<F>(reinterpret_cast<void (*)()>(p));
 }
 
-bool QueryVersion(OSVERSIONINFOEXA& info)
-{
-    ZeroMemory(&info, sizeof info);
-    info.dwOSVersionInfoSize = sizeof info;
-    if (::GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info)))
-        return true;
-    // Systems that predate the extended structure only fill the plain one.
-    ZeroMemory(&info, sizeof info);
-    info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
-    return ::GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info)) != FALSE;
-}
-
 WORD NativeProcessorArchitecture()
 {
     typedef void(WINAPI * PGetNativeSystemInfo)(LPSYSTEM_INFO);
@@ -219,12 +207,6 @@ int DisableWow64Redirection()
         return 0;
     PVOID previous = nullptr;
     return pDisable(&previous) ? 1 : 0;
-}
-
-DWORD GetPlatformId()
-{
-    OSVERSIONINFOEXA info;
-    return QueryVersion(info) ? info.dwPlatformId : VER_PLATFORM_WIN32_NT;
 }
 
 int CHFS_Interpreter::InitBuiltinSymbols()

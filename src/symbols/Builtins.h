@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <string>
 
+#include "util/SystemLib.h"
+
 // The OS_TYPE decision as a pure function of what the system reports.
 std::string GetOSTypeFor(DWORD platformId, DWORD major, DWORD minor, BYTE productType,
                          WORD processorArchitecture, bool is64Bit);
@@ -16,5 +18,3 @@ std::string GetDateString();   // "%d-%02d-%02d" from a fresh clock reading
 std::string GetTimeString();   // "%02d:%02d:%02d"
 // Turns off file-system redirection for the calling thread; 1 when done.
 int DisableWow64Redirection();
-// GetVersionExA platform id (1 = Windows 9x family).
-DWORD GetPlatformId();

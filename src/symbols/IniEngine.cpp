@@ -1,7 +1,6 @@
 // Reading and writing INI keys through the platform's profile functions, with
 // a temporary copy for keys that stand before the first section header.
 #include "interpreter/Interpreter.h"
-#include "app/KorvexApp.h"
 #include "util/WinHandles.h"
 
 #include <cstdarg>
@@ -70,12 +69,11 @@ std::string CHFS_Interpreter::ReadItem(const std::string& key, const std::string
         Log("*** Warning:  Item '%s' not found in Section '%s' !", key.c_str(), section.c_str());
     std::string result = n > 0 ? ExpandSymbols(text) : std::string();
 
-    CKorvexApp* app = GetKorvexApp();
-    if (app && app->m_bTrace && app->m_hMainWnd && result != KORVEX_MISSING) {
+    if (m_settings.m_bTrace && m_pCallback && m_pCallback->HasMainWindow() && result != KORVEX_MISSING) {
         std::string caption = "Korvex Trace Window - [" + section + "]";
         std::string body = "[" + section + "]\t\t\t\t\t\r\n" + key + "=" + result;
         if (::MessageBoxA(nullptr, body.c_str(), caption.c_str(), MB_ICONERROR | MB_OKCANCEL) == IDCANCEL)
-            app->m_bTrace = 0;
+            m_settings.m_bTrace = 0;
     }
     return result;
 }

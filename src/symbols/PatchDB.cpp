@@ -1,7 +1,6 @@
 #include "interpreter/Interpreter.h"
 
-#include "app/UICallback.h"
-#include "interpreter/StrFormat.h"
+#include "util/StrFormat.h"
 #include "util/FileUtil.h"
 #include "util/SystemLib.h"
 #include "util/WinHandles.h"

@@ -1,16 +1,15 @@
 #include "util/CopyFailPolicy.h"
 
-#include "app/KorvexApp.h"
-#include "interpreter/Interpreter.h"
-#include "symbols/Builtins.h"
 #include "util/FileUtil.h"
+#include "util/StrFormat.h"
+#include "util/SystemLib.h"
 
 namespace {
 
-void LogLine(CHFS_Interpreter* p, const char* text)
+void LogLine(CKvLogSink* p, const std::string& text)
 {
     if (p)
-        p->Log("%s", text);
+        p->LogText(text);
 }
 
 // A file that refuses deletion because it is read-only is ours to delete all
@@ -26,19 +25,9 @@ bool DeleteEvenReadOnly(const std::string& path)
     return ::DeleteFileA(path.c_str()) != FALSE;
 }
 
-void RaiseNeedReboot(CHFS_Interpreter* pLog)
-{
-    CKorvexApp* app = GetKorvexApp();
-    if (!app || !app->m_pInterpreter)
-        return;
-    app->m_pInterpreter->SetGlobalSymbol("NEED_REBOOT", "TRUE");
-    if (pLog)
-        pLog->Log("Set Global Symbol '%s' = TRUE", "NEED_REBOOT");
-}
-
 }  // namespace
 
-int CopyFileSafe(CHFS_Interpreter* pInterpreter, const std::string& source, const std::string& destination)
+int CopyFileSafe(CKvLogSink* pLog, const std::string& source, const std::string& destination)
 {
     std::string safety;
     bool saved = false;
@@ -46,24 +35,26 @@ int CopyFileSafe(CHFS_Interpreter* pInterpreter, const std::string& source, cons
         safety = JoinPath(GetFolderPart(destination), "$B$_" + GetFileNamePart(destination));
         // Only a complete safety copy may be put back: restoring a partial one
         // would replace the file with a truncated copy of itself.
-        saved = CopyFileKeepTime(destination, safety, pInterpreter) == KVCOPY_OK;
+        saved = CopyFileKeepTime(destination, safety, pLog) == KVCOPY_OK;
     }
 
-    int r = CopyFileKeepTime(source, destination, pInterpreter);
+    int r = CopyFileKeepTime(source, destination, pLog);
 
     if (saved && r != KVCOPY_OK) {
-        LogLine(pInterpreter, "Rollback the file because the file copy fail.");
-        CopyFileKeepTime(safety, destination, pInterpreter);
+        LogLine(pLog, "Rollback the file because the file copy fail.");
+        CopyFileKeepTime(safety, destination, pLog);
     }
     if (!safety.empty() && FileExists(safety))
         DeleteEvenReadOnly(safety);
     return r;
 }
 
-int CopyFileWithFailPolicy(CHFS_Interpreter* pInterpreter, const std::string& source,
-                           const std::string& destination, bool removeReadOnly, bool reboot)
+int CopyFileWithFailPolicy(CKvLogSink* pLog, const std::string& source, const std::string& destination,
+                           bool removeReadOnly, bool reboot, bool* pRebootScheduled)
 {
-    CHFS_Interpreter* p = pInterpreter;
+    CKvLogSink* p = pLog;
+    if (pRebootScheduled)
+        *pRebootScheduled = false;
     int r = CopyFileSafe(p, source, destination);
     if (r == KVCOPY_OK || (!removeReadOnly && !reboot))
         return r;
@@ -73,7 +64,7 @@ int CopyFileWithFailPolicy(CHFS_Interpreter* pInterpreter, const std::string& so
         return r;
     }
     if (p)
-        p->Log("[OnCopyFail: (bRemoveReadOnly:%d, bReboot:%d)]", removeReadOnly ? 1 : 0, reboot ? 1 : 0);
+        p->LogText(KvFormat("[OnCopyFail: (bRemoveReadOnly:%d, bReboot:%d)]", removeReadOnly ? 1 : 0, reboot ? 1 : 0));
 
     // Attributes the read-only step took away; put back when the file could
     // not be replaced after all, so that a failed copy leaves it as it was.
@@ -81,21 +72,21 @@ int CopyFileWithFailPolicy(CHFS_Interpreter* pInterpreter, const std::string& so
     if (removeReadOnly) {
         DWORD attrs = ::GetFileAttributesA(destination.c_str());
         if (p)
-            p->Log("[OnCopyFail] FileAttributes : %s(%lx) (%x)", destination.c_str(), attrs,
-                   static_cast<unsigned>(FILE_ATTRIBUTE_READONLY));
+            p->LogText(KvFormat("[OnCopyFail] FileAttributes : %s(%lx) (%x)", destination.c_str(), attrs,
+                   static_cast<unsigned>(FILE_ATTRIBUTE_READONLY)));
         if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY)) {
             DWORD cleared = attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
             if (::SetFileAttributesA(destination.c_str(), cleared)) {
                 clearedFrom = attrs;
                 r = CopyFileSafe(p, source, destination);
                 if (p)
-                    p->Log("[OnCopyFail] RemoveReadOnly on File (%s) and retried Copy returns (%d)",
-                           destination.c_str(), r);
+                    p->LogText(KvFormat("[OnCopyFail] RemoveReadOnly on File (%s) and retried Copy returns (%d)",
+                           destination.c_str(), r));
             } else {
                 DWORD err = ::GetLastError();
                 if (p)
-                    p->Log("[OnCopyFail] SetFileAttributes fail att:(%lx) file:(%s) err:(%lu)", cleared,
-                           destination.c_str(), err);
+                    p->LogText(KvFormat("[OnCopyFail] SetFileAttributes fail att:(%lx) file:(%s) err:(%lu)", cleared,
+                           destination.c_str(), err));
             }
         }
     }
@@ -116,11 +107,11 @@ int CopyFileWithFailPolicy(CHFS_Interpreter* pInterpreter, const std::string& so
     if (PathFitsLimit(folder) && ::GetTempFileNameA(folder.c_str(), "_KVHF_", 0, buffer))
         staged = buffer;
     else if (p)
-        p->Log("[OnCopyFail] GetTempFileName fail in (%s) err:(%lu)", folder.c_str(), ::GetLastError());
+        p->LogText(KvFormat("[OnCopyFail] GetTempFileName fail in (%s) err:(%lu)", folder.c_str(), ::GetLastError()));
     r = staged.empty() ? static_cast<int>(KVCOPY_CREATE_FAILED) : CopyFileSafe(p, source, staged);
     if (r != KVCOPY_OK) {
         if (p)
-            p->Log("[OnCopyFail] Copy File (%s) to temp file(%s) fail (%d)", source.c_str(), staged.c_str(), r);
+            p->LogText(KvFormat("[OnCopyFail] Copy File (%s) to temp file(%s) fail (%d)", source.c_str(), staged.c_str(), r));
         // A half-filled staged file is of no use to anybody; the destination
         // still holds the old file.
         if (!staged.empty())
@@ -138,25 +129,25 @@ int CopyFileWithFailPolicy(CHFS_Interpreter* pInterpreter, const std::string& so
         if (::WritePrivateProfileStringA("rename", shortDest, shortStaged, "wininit.ini")) {
             scheduled = true;
             if (p)
-                p->Log("[OnCopyFail] Copy (%s) to (%s) during next booting via wininit.ini", staged.c_str(),
-                       destination.c_str());
+                p->LogText(KvFormat("[OnCopyFail] Copy (%s) to (%s) during next booting via wininit.ini", staged.c_str(),
+                       destination.c_str()));
         } else if (p) {
-            p->Log("[OnCopyFail] WritePrivateProfileString fail when move (%s) to (%s), err(%lu)", staged.c_str(),
-                   destination.c_str(), ::GetLastError());
+            p->LogText(KvFormat("[OnCopyFail] WritePrivateProfileString fail when move (%s) to (%s), err(%lu)", staged.c_str(),
+                   destination.c_str(), ::GetLastError()));
         }
     } else if (::MoveFileExA(staged.c_str(), destination.c_str(),
                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
         scheduled = true;
         if (p)
-            p->Log("[OnCopyFail] Copy (%s) to (%s) during next booting via MoveFileEx", staged.c_str(),
-                   destination.c_str());
+            p->LogText(KvFormat("[OnCopyFail] Copy (%s) to (%s) during next booting via MoveFileEx", staged.c_str(),
+                   destination.c_str()));
     } else {
         DWORD err = ::GetLastError();
         if (p)
-            p->Log("[OnCopyFail] MoveFileEx fail when move (%s) to (%s), err(%lu)", staged.c_str(),
-                   destination.c_str(), err);
+            p->LogText(KvFormat("[OnCopyFail] MoveFileEx fail when move (%s) to (%s), err(%lu)", staged.c_str(),
+                   destination.c_str(), err));
     }
-    if (scheduled)
-        RaiseNeedReboot(p);
+    if (scheduled && pRebootScheduled)
+        *pRebootScheduled = true;
     return r;
 }

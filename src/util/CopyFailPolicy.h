@@ -3,8 +3,10 @@
 // and the OnCopyFail policy (clear read-only, replace at the next boot).
 #include <string>
 
-class CHFS_Interpreter;
+#include "util/LogSink.h"
 
-int CopyFileSafe(CHFS_Interpreter* pInterpreter, const std::string& source, const std::string& destination);
-int CopyFileWithFailPolicy(CHFS_Interpreter* pInterpreter, const std::string& source,
-                           const std::string& destination, bool removeReadOnly, bool reboot);
+int CopyFileSafe(CKvLogSink* pLog, const std::string& source, const std::string& destination);
+// *pRebootScheduled (when given) tells whether the new file was staged for
+// replacement at the next start; the caller raises NEED_REBOOT then.
+int CopyFileWithFailPolicy(CKvLogSink* pLog, const std::string& source, const std::string& destination,
+                           bool removeReadOnly, bool reboot, bool* pRebootScheduled = nullptr);

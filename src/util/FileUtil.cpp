@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "interpreter/Interpreter.h"
+#include "util/StrFormat.h"
 #include "util/SystemLib.h"
 #include "util/WinHandles.h"
 
@@ -390,7 +390,7 @@ int FindFiles(std::vector<std::string>& list, const std::string& folder, const s
     return count;
 }
 
-int CopyFileKeepTime(const std::string& source, const std::string& destination, CHFS_Interpreter* logSink)
+int CopyFileKeepTime(const std::string& source, const std::string& destination, CKvLogSink* logSink)
 {
     CHandle in;
     if (PathFitsLimit(source))
@@ -399,7 +399,7 @@ int CopyFileKeepTime(const std::string& source, const std::string& destination, 
     if (!in) {
         DWORD err = ::GetLastError();
         if (logSink)
-            logSink->Log("Open existed File Failed and create new File Failed,last error:[%lu]", err);
+            logSink->LogText(KvFormat("Open existed File Failed and create new File Failed,last error:[%lu]", err));
         return KVCOPY_SOURCE_OPEN_FAILED;
     }
 
@@ -418,7 +418,7 @@ int CopyFileKeepTime(const std::string& source, const std::string& destination, 
     if (!out) {
         DWORD err = ::GetLastError();
         if (logSink)
-            logSink->Log("Create new File Failed,last error:[%lu]", err);
+            logSink->LogText(KvFormat("Create new File Failed,last error:[%lu]", err));
         return KVCOPY_CREATE_FAILED;
     }
 
@@ -429,7 +429,7 @@ int CopyFileKeepTime(const std::string& source, const std::string& destination, 
         if (!::ReadFile(in.Get(), block, sizeof block, &got, nullptr)) {
             DWORD err = ::GetLastError();
             if (logSink)
-                logSink->Log("Read source File Failed,last error:[%lu]", err);
+                logSink->LogText(KvFormat("Read source File Failed,last error:[%lu]", err));
             result = KVCOPY_READ_FAILED;
             break;
         }
@@ -461,7 +461,7 @@ int CopyFileKeepTime(const std::string& source, const std::string& destination, 
         if (!times) {
             DWORD err = ::GetLastError();
             if (logSink)
-                logSink->Log("Open file for set date/time Failed,last error:[%lu]", err);
+                logSink->LogText(KvFormat("Open file for set date/time Failed,last error:[%lu]", err));
             return KVCOPY_SET_TIME_FAILED;
         }
         ::SetFileTime(times.Get(), &created, &accessed, &written);

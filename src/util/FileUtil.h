@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-class CHFS_Interpreter;
+#include "util/LogSink.h"
 
 enum {
     KVCOPY_OK = 0,
@@ -36,8 +36,8 @@ std::string GetParentFolder(const std::string& folder);
 bool CreateDirectoryTree(const std::string& path, bool isFilePath);
 int FindFiles(std::vector<std::string>& list, const std::string& folder, const std::string& pattern,
               bool recurse);
-// logSink: the interpreter whose Log receives the copy's lines, or null.
-int CopyFileKeepTime(const std::string& source, const std::string& destination, CHFS_Interpreter* logSink);
+// logSink receives the copy's failure lines; null writes none.
+int CopyFileKeepTime(const std::string& source, const std::string& destination, CKvLogSink* logSink);
 // version[0..3] = major, minor, build, revision; untouched on failure.
 bool GetFileVersionNumbers(const std::string& path, WORD version[4]);
 bool GetFileVersionString(const std::string& path, std::string& buffer);

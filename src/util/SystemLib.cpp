@@ -30,3 +30,21 @@ FARPROC GetSystemProcAddress(const char* module, const char* function)
         h = LoadSystemLibrary(module);
     return h ? ::GetProcAddress(h, function) : nullptr;
 }
+
+bool QueryVersion(OSVERSIONINFOEXA& info)
+{
+    ZeroMemory(&info, sizeof info);
+    info.dwOSVersionInfoSize = sizeof info;
+    if (::GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info)))
+        return true;
+    // Systems that predate the extended structure only fill the plain one.
+    ZeroMemory(&info, sizeof info);
+    info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+    return ::GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info)) != FALSE;
+}
+
+DWORD GetPlatformId()
+{
+    OSVERSIONINFOEXA info;
+    return QueryVersion(info) ? info.dwPlatformId : VER_PLATFORM_WIN32_NT;
+}

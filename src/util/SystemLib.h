@@ -13,3 +13,9 @@ HMODULE LoadSystemLibrary(const char* name, DWORD flags = 0);
 // advapi32), loading it from the system folder when it is not loaded yet.
 // The module stays loaded.
 FARPROC GetSystemProcAddress(const char* module, const char* function);
+
+// GetVersionExA into the extended structure, or the plain one on systems that
+// predate it; false when neither works.
+bool QueryVersion(OSVERSIONINFOEXA& info);
+// GetVersionExA platform id (1 = Windows 9x family).
+DWORD GetPlatformId();

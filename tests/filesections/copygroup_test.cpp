@@ -444,6 +444,7 @@ TEST(CopyFileGroupTo, LockedTargetIsStagedForTheNextStart)
         EXPECT_EQ(s.GetExitCode(), -2000);
     }
     EXPECT_EQ(p.interp.GetSymbol("NEED_REBOOT"), "TRUE");
+    EXPECT_TRUE(p.cb.LogContains("Set Global Symbol 'NEED_REBOOT' = TRUE"));
     std::vector<std::string> staged, safety;
     FindFiles(staged, p.prod, "_KV*.tmp", false);
     FindFiles(safety, p.prod, "$B$_*", false);

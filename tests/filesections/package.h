@@ -6,7 +6,6 @@
 #include <string>
 
 #include "TestSupport.h"
-#include "app/KorvexApp.h"
 #include "interpreter/Interpreter.h"
 #include "interpreter/ItemList.h"
 
@@ -71,7 +70,7 @@ inline bool CopyFixture(const std::string& name, const std::string& to)
 class Package {
 public:
     Package()
-        : dir("pkg"), interp(&cb, "setup.ini")
+        : dir("pkg"), interp(&cb, "setup.ini", CHFS_RunSettings(), kvtest::ProgramTexts())
     {
         pkg = dir / "pkg\\";
         prod = dir / "prod";
@@ -79,10 +78,7 @@ public:
         CreateTree(pkg);
         interp.m_strModuleDir = pkg;
         interp.m_strScriptFile = pkg + "setup.ini";
-        saved = GetKorvexApp()->m_pInterpreter;
-        GetKorvexApp()->m_pInterpreter = &interp;
     }
-    ~Package() { GetKorvexApp()->m_pInterpreter = saved; }
 
     // The script, with "{P}", "{PROD}" and "{BAK}" standing for the folders.
     void Script(std::string text)
@@ -111,7 +107,6 @@ public:
     std::string pkg, prod, bak;
 
 private:
-    CHFS_Interpreter* saved;
 };
 
 }  // namespace kvtest

@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "TestSupport.h"
-#include "app/KorvexApp.h"
 #include "interpreter/Interpreter.h"
 #include "util/CopyFailPolicy.h"
 #include "util/FileUtil.h"
@@ -27,15 +26,12 @@ struct Fixture : ::testing::Test {
     kvtest::CRecordingCallback cb;
     CHFS_Interpreter interp{&cb, "setup.ini"};
     kvtest::TempDir dir{"policy"};
-    CHFS_Interpreter* saved = nullptr;
+    CKvLogSink* log = interp.LogSink();
     void SetUp() override
     {
-        saved = GetKorvexApp()->m_pInterpreter;
-        GetKorvexApp()->m_pInterpreter = &interp;
         ASSERT_TRUE(kvtest::WriteFileBytes(dir / "new.dll", "new bytes"));
         ASSERT_TRUE(kvtest::WriteFileBytes(dir / "dest\\x.dll", "old bytes"));
     }
-    void TearDown() override { GetKorvexApp()->m_pInterpreter = saved; }
     std::string Src() const { return dir / "new.dll"; }
     std::string Dst() const { return dir / "dest\\x.dll"; }
     bool NoSafetyCopyLeft() const { return FilesIn(dir / "dest", "$B$_*").empty(); }
@@ -45,18 +41,18 @@ struct Fixture : ::testing::Test {
 
 TEST_F(Fixture, SafeCopyReplacesAndLeavesNoSafetyCopy)
 {
-    EXPECT_EQ(CopyFileSafe(&interp, Src(), Dst()), KVCOPY_OK);
+    EXPECT_EQ(CopyFileSafe(log, Src(), Dst()), KVCOPY_OK);
     EXPECT_EQ(kvtest::ReadFileOr(Dst()), "new bytes");
     EXPECT_TRUE(NoSafetyCopyLeft());
     // A destination that does not exist yet.
-    EXPECT_EQ(CopyFileSafe(&interp, Src(), dir / "dest\\fresh.dll"), KVCOPY_OK);
+    EXPECT_EQ(CopyFileSafe(log, Src(), dir / "dest\\fresh.dll"), KVCOPY_OK);
     EXPECT_TRUE(NoSafetyCopyLeft());
 }
 
 TEST_F(Fixture, ReadOnlyTargetWithoutPolicyFailsOnce)
 {
     ::SetFileAttributesA(Dst().c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(CopyFileWithFailPolicy(&interp, Src(), Dst(), false, false), KVCOPY_CREATE_FAILED);
+    EXPECT_EQ(CopyFileWithFailPolicy(log, Src(), Dst(), false, false), KVCOPY_CREATE_FAILED);
     EXPECT_EQ(kvtest::ReadFileOr(Dst()), "old bytes");
     EXPECT_NE(::GetFileAttributesA(Dst().c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
     // The read-only safety copy is removed all the same.
@@ -68,7 +64,7 @@ TEST_F(Fixture, ReadOnlyTargetWithoutPolicyFailsOnce)
 TEST_F(Fixture, ReadOnlyTargetIsClearedAndRetried)
 {
     ::SetFileAttributesA(Dst().c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(CopyFileWithFailPolicy(&interp, Src(), Dst(), true, false), KVCOPY_OK);
+    EXPECT_EQ(CopyFileWithFailPolicy(log, Src(), Dst(), true, false), KVCOPY_OK);
     EXPECT_EQ(kvtest::ReadFileOr(Dst()), "new bytes");
     EXPECT_TRUE(cb.LogContains("[OnCopyFail: (bRemoveReadOnly:1, bReboot:0)]")) << cb.LogText();
     char attrs[128];
@@ -80,7 +76,7 @@ TEST_F(Fixture, ReadOnlyTargetIsClearedAndRetried)
 
 TEST_F(Fixture, BackupOfAFileNotInstalledIsSkipped)
 {
-    EXPECT_EQ(CopyFileWithFailPolicy(&interp, dir / "dest\\absent.dll", dir / "bak\\absent.dll", true, false),
+    EXPECT_EQ(CopyFileWithFailPolicy(log, dir / "dest\\absent.dll", dir / "bak\\absent.dll", true, false),
               KVCOPY_SOURCE_OPEN_FAILED);
     EXPECT_TRUE(cb.LogContains("[OnCopyError] Skip"));
     EXPECT_FALSE(cb.LogContains("[OnCopyFail:"));
@@ -93,11 +89,12 @@ TEST_F(Fixture, LockedTargetWithoutRebootStaysOld)
     // Read-only as well: clearing the attribute does not help against the
     // lock, and the failed copy must leave the attribute as it found it.
     ::SetFileAttributesA(Dst().c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
-    EXPECT_EQ(CopyFileWithFailPolicy(&interp, Src(), Dst(), true, false), KVCOPY_CREATE_FAILED);
+    bool scheduled = true;
+    EXPECT_EQ(CopyFileWithFailPolicy(log, Src(), Dst(), true, false, &scheduled), KVCOPY_CREATE_FAILED);
     EXPECT_TRUE(cb.LogContains("retried Copy returns (-140)")) << cb.LogText();
     EXPECT_NE(::GetFileAttributesA(Dst().c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
     EXPECT_TRUE(FilesIn(dir / "dest", "_KV*.tmp").empty());
-    EXPECT_NE(interp.GetSymbol("NEED_REBOOT"), "TRUE");
+    EXPECT_FALSE(scheduled);
     lock.Stop();
     EXPECT_EQ(kvtest::ReadFileOr(Dst()), "old bytes");
     EXPECT_TRUE(NoSafetyCopyLeft());
@@ -108,7 +105,8 @@ TEST_F(Fixture, LockedTargetIsReplacedAtTheNextStart)
     std::string folder = dir / "dest";
     CLocker lock(Dst());
     ASSERT_TRUE(lock.Locked());
-    EXPECT_EQ(CopyFileWithFailPolicy(&interp, Src(), Dst(), false, true), KVCOPY_OK);
+    bool scheduled = false;
+    EXPECT_EQ(CopyFileWithFailPolicy(log, Src(), Dst(), false, true, &scheduled), KVCOPY_OK);
 
     std::vector<std::string> staged = FilesIn(folder, "_KV*.tmp");
     ASSERT_EQ(staged.size(), 1u) << cb.LogText();
@@ -120,9 +118,9 @@ TEST_F(Fixture, LockedTargetIsReplacedAtTheNextStart)
     CharUpperA(&destUpper[0]);
     EXPECT_NE(pending.find(stagedUpper), std::string::npos) << pending;
     EXPECT_NE(pending.find(destUpper), std::string::npos) << pending;
-    EXPECT_EQ(interp.GetSymbol("NEED_REBOOT"), "TRUE");
+    // The caller raises NEED_REBOOT on this answer.
+    EXPECT_TRUE(scheduled);
     EXPECT_TRUE(cb.LogContains("during next booting via MoveFileEx")) << cb.LogText();
-    EXPECT_TRUE(cb.LogContains("Set Global Symbol 'NEED_REBOOT' = TRUE"));
     EXPECT_TRUE(NoSafetyCopyLeft());
     lock.Stop();
     // Until the restart the old file stays.

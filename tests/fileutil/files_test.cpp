@@ -129,7 +129,7 @@ TEST(CopyFileKeepTime, CopiesBytesTimesAndAttributes)
         ASSERT_TRUE(kvtest::WriteFileBytes(src, Pattern(size)));
         SetLastWrite(src, 2001);
         ::SetFileAttributesA(src.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-        ASSERT_EQ(CopyFileKeepTime(src, dst, &sink.interp), KVCOPY_OK) << size;
+        ASSERT_EQ(CopyFileKeepTime(src, dst, sink.interp.LogSink()), KVCOPY_OK) << size;
         EXPECT_EQ(kvtest::ReadFileOr(dst), Pattern(size)) << size;
         FILETIME a = LastWrite(src), b = LastWrite(dst);
         EXPECT_EQ(::CompareFileTime(&a, &b), 0) << size;
@@ -158,14 +158,14 @@ TEST(CopyFileKeepTime, FailuresAreCodedAndLogged)
     LogSink sink;
     ASSERT_TRUE(kvtest::WriteFileBytes(dir / "src", "new"));
 
-    EXPECT_EQ(CopyFileKeepTime(dir / "missing", dir / "dst", &sink.interp), KVCOPY_SOURCE_OPEN_FAILED);
+    EXPECT_EQ(CopyFileKeepTime(dir / "missing", dir / "dst", sink.interp.LogSink()), KVCOPY_SOURCE_OPEN_FAILED);
     EXPECT_TRUE(sink.cb.LogContains("Open existed File Failed and create new File Failed,last error:[2]"))
         << sink.cb.LogText();
     EXPECT_FALSE(kvtest::Exists(dir / "dst"));
 
     ASSERT_TRUE(kvtest::WriteFileBytes(dir / "ro", "old"));
     ::SetFileAttributesA((dir / "ro").c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(CopyFileKeepTime(dir / "src", dir / "ro", &sink.interp), KVCOPY_CREATE_FAILED);
+    EXPECT_EQ(CopyFileKeepTime(dir / "src", dir / "ro", sink.interp.LogSink()), KVCOPY_CREATE_FAILED);
     EXPECT_TRUE(sink.cb.LogContains("Create new File Failed,last error:[5]")) << sink.cb.LogText();
     EXPECT_EQ(kvtest::ReadFileOr(dir / "ro"), "old");
 
@@ -177,8 +177,8 @@ TEST(CopyFileKeepTime, FailuresAreCodedAndLogged)
     // Paths beyond the limit: refused with the failure line, no overrun.
     sink.cb.logLines.clear();
     std::string longName = dir / std::string(300, 'n');
-    EXPECT_EQ(CopyFileKeepTime(longName, dir / "dst", &sink.interp), KVCOPY_SOURCE_OPEN_FAILED);
-    EXPECT_EQ(CopyFileKeepTime(dir / "src", longName, &sink.interp), KVCOPY_CREATE_FAILED);
+    EXPECT_EQ(CopyFileKeepTime(longName, dir / "dst", sink.interp.LogSink()), KVCOPY_SOURCE_OPEN_FAILED);
+    EXPECT_EQ(CopyFileKeepTime(dir / "src", longName, sink.interp.LogSink()), KVCOPY_CREATE_FAILED);
     EXPECT_EQ(kvtest::CountOf(sink.cb.LogText(), "last error:[206]"), 2u) << sink.cb.LogText();
 }
 

@@ -1,5 +1,4 @@
 #include "../symbols/Fixture.h"
-#include "app/KorvexApp.h"
 
 #include <atomic>
 #include <set>
@@ -105,23 +104,16 @@ TEST_F(ReadItemTest, OtherFileIsNamedInTheLog)
     EXPECT_TRUE(cb.LogContains("Read item from file '" + other + "'!"));
 }
 
-class TraceWindow : public ReadItemTest {
-protected:
-    void TearDown() override
-    {
-        GetKorvexApp()->m_bTrace = 0;
-        GetKorvexApp()->m_hMainWnd = nullptr;
-    }
-};
+class TraceWindow : public ReadItemTest {};
 
 TEST_F(TraceWindow, NotShownWithoutMainWindow)
 {
     WriteScript("[Sec]\r\nK=v\r\n");
-    GetKorvexApp()->m_bTrace = 1;
-    GetKorvexApp()->m_hMainWnd = nullptr;
+    interp->Settings().m_bTrace = 1;
+    cb.mainWindow = false;
     // A box here would block the test until it times out.
     EXPECT_EQ(interp->ReadItem("K", "Sec", true), "v");
-    EXPECT_EQ(GetKorvexApp()->m_bTrace, 1);
+    EXPECT_EQ(interp->Settings().m_bTrace, 1);
 }
 
 namespace {
@@ -139,8 +131,8 @@ BOOL CALLBACK CollectText(HWND child, LPARAM param)
 TEST_F(TraceWindow, CancelTurnsTraceOff)
 {
     WriteScript("[Sec]\r\nK=%WINDIR%\r\nMissing2=\r\n");
-    GetKorvexApp()->m_bTrace = 1;
-    GetKorvexApp()->m_hMainWnd = ::GetDesktopWindow();
+    interp->Settings().m_bTrace = 1;
+    cb.mainWindow = true;
 
     std::atomic<bool> found{false};
     std::vector<std::string> texts;
@@ -164,7 +156,7 @@ TEST_F(TraceWindow, CancelTurnsTraceOff)
     for (const std::string& t : texts)
         textSeen = textSeen || t == "[Sec]\t\t\t\t\t\r\nK=C:\\WINDOWS";
     EXPECT_TRUE(textSeen);
-    EXPECT_EQ(GetKorvexApp()->m_bTrace, 0);
+    EXPECT_EQ(interp->Settings().m_bTrace, 0);
     // Off for the rest of the run: the next read shows nothing.
     EXPECT_EQ(interp->ReadItem("K", "Sec", true), "C:\\WINDOWS");
 }

@@ -7,10 +7,10 @@ protected:
     std::unique_ptr<CHFS_Interpreter> Make(const std::string& scriptText)
     {
         EXPECT_TRUE(kvtest::WriteFileBytes(script, scriptText));
-        GetKorvexApp()->m_strRecordFile = script;
-        return std::unique_ptr<CHFS_Interpreter>(new CHFS_Interpreter(&cb, "setup.ini"));
+        settings.m_strRecordFile = script;
+        return std::unique_ptr<CHFS_Interpreter>(new CHFS_Interpreter(&cb, "setup.ini", settings));
     }
-    CAppFlagsGuard flags;
+    CHFS_RunSettings settings;
     kvtest::TempDir dir{"ctor"};
     kvtest::CRecordingCallback cb;
     std::string script = dir / "pkg\\record.ini";
@@ -18,7 +18,6 @@ protected:
 
 TEST_F(ConstructionTest, ScriptBesideTheProgramOrHotFix)
 {
-    GetKorvexApp()->m_strRecordFile.clear();
     CHFS_Interpreter interp(&cb, "no-such-script.ini");
     const std::string& module = interp.GetModuleDir();
     ASSERT_FALSE(module.empty());
@@ -71,7 +70,7 @@ TEST_F(ConstructionTest, InstallRecordFolderIsCreated)
 
 TEST_F(ConstructionTest, RemovalRunUsesTheRemoveProcedure)
 {
-    GetKorvexApp()->m_bUninstall = 1;
+    settings.m_bUninstall = 1;
     auto interp = Make("[ProductInstall.Main]\r\nMainDescription=Install\r\nInstallRecordFile=C:\\x\\y.ini\r\n"
                        "[ProductRemove.Main]\r\nMainDescription=Remove\r\n");
     EXPECT_EQ(interp->m_strMainSection, "ProductRemove.Main");

@@ -57,7 +57,7 @@ TEST_F(EventHandlerTest, NoKeysKeepTheOldResult)
 
 TEST_F(EventHandlerTest, SilentRunUsesDefaultAndNeverAsks)
 {
-    GetKorvexApp()->m_bSilent = 1;
+    Settings().m_bSilent = 1;
     EXPECT_EQ(Handle("S1.AskYesNo=Go on?\r\nS1.Yes=KVHF_CONTINUE\r\nS1.No=KVHF_CONTINUE\r\n", -1), -1);
     EXPECT_TRUE(Logged("In the silent mode, use Default action to continue installation.[S1.Default]"));
     EXPECT_EQ(Handle("S1.AskYesNo=Go on?\r\nS1.Default=KVHF_GOTOSTEP(4)\r\n", -1), 4);

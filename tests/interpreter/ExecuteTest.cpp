@@ -109,7 +109,7 @@ TEST_F(ExecuteTest, UninstallAnswerWithoutRecordEndsAsFailure)
     EXPECT_TRUE(cb.messages.empty());
     EXPECT_EQ(interp->GetSymbol("R"), "r0");
     EXPECT_EQ(interp->m_strMainSection, "ProductRemove.Main");
-    EXPECT_EQ(GetKorvexApp()->m_bUninstall, 1);
+    EXPECT_EQ(Settings().m_bUninstall, 1);
     EXPECT_EQ(interp->m_nExitCode, -2901);
 }
 
@@ -132,8 +132,8 @@ TEST_F(ExecuteTest, UninstallAnswerWithRecordRunsTheRemoval)
 
 TEST_F(ExecuteTest, RemovalKeepsTheRecordWithD)
 {
-    GetKorvexApp()->m_bUninstall = 1;
-    GetKorvexApp()->m_bKeepRecord = 1;
+    Settings().m_bUninstall = 1;
+    Settings().m_bKeepRecord = 1;
     interp->m_strMainSection = "ProductRemove.Main";
     interp->m_strRecordFile = dir / "record.ini";
     ASSERT_TRUE(kvtest::WriteFileBytes(interp->m_strRecordFile, "[Symbols]\r\nTotalCount=0\r\n"));
@@ -144,7 +144,7 @@ TEST_F(ExecuteTest, RemovalKeepsTheRecordWithD)
 
 TEST_F(ExecuteTest, FailedRemovalShowsTheRemovalText)
 {
-    GetKorvexApp()->m_bUninstall = 1;
+    Settings().m_bUninstall = 1;
     interp->m_strMainSection = "ProductRemove.Main";
     EXPECT_EQ(Execute("[ProductRemove.Main]\r\nStepCount=1\r\nStep1.Section=ProductRemove.UpdateSymbols.Bad\r\n"
                       "Step1.Error.Action=KVHF_UNINSTALL\r\n"
@@ -179,7 +179,7 @@ TEST_F(ExecuteTest, RecordOfAReadOnlyScriptStaysWritable)
 
     // A removal deletes the record even when it is read-only.
     ASSERT_TRUE(::SetFileAttributesA(record.c_str(), FILE_ATTRIBUTE_READONLY));
-    GetKorvexApp()->m_bUninstall = 1;
+    Settings().m_bUninstall = 1;
     interp->m_strMainSection = "ProductRemove.Main";
     EXPECT_EQ(interp->Execute(), 0);
     EXPECT_FALSE(kvtest::Exists(record));

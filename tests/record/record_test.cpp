@@ -7,30 +7,20 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "app/KorvexApp.h"
 #include "interpreter/Interpreter.h"
 #include "interpreter/ItemList.h"
 #include "sections/RollbackSection.h"
 
 namespace {
 
-// Binds a fresh interpreter to the application object for one test and
-// leaves the application as it found it.
+// A fresh interpreter for every test; the record is read and written
+// through it.
 class RecordTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_app = GetKorvexApp();
-        m_savedInterp = m_app->m_pInterpreter;
-        m_savedRecord = m_app->m_strRecordFile;
         m_interp.reset(new CHFS_Interpreter(&m_cb, "setup.ini"));
-        m_app->m_pInterpreter = m_interp.get();
         m_file = m_dir / "record.ini";
-    }
-    void TearDown() override
-    {
-        m_app->m_pInterpreter = m_savedInterp;
-        m_app->m_strRecordFile = m_savedRecord;
     }
 
     std::string Raw(const std::string& section, const std::string& key)
@@ -55,9 +45,6 @@ protected:
         return out;
     }
 
-    CKorvexApp* m_app = nullptr;
-    CHFS_Interpreter* m_savedInterp = nullptr;
-    std::string m_savedRecord;
     kvtest::CRecordingCallback m_cb;
     std::unique_ptr<CHFS_Interpreter> m_interp;
     kvtest::TempDir m_dir{"record"};
@@ -108,10 +95,10 @@ TEST_F(RecordTest, EveryParameterComesBackUnchanged)
         const std::string& v = values[i];
         ASSERT_EQ(0, list.AddItem(static_cast<int>(i) * 7 - 3, v, v + "2", "3" + v));
     }
-    ASSERT_EQ(0, list.SaveRecord(m_file));
+    ASSERT_EQ(0, list.SaveRecord(m_interp.get(), m_file));
 
     CHFS_ItemList back;
-    ASSERT_EQ(0, back.LoadRecord(m_file));
+    ASSERT_EQ(0, back.LoadRecord(m_interp.get(), m_file));
     ASSERT_EQ(list.Size(), back.Size());
     for (size_t i = 0; i < values.size(); ++i) {
         const CHFS_RecordItem& a = list.Items()[i];
@@ -130,7 +117,7 @@ TEST_F(RecordTest, PlainValuesAreStoredAsTheyAreAndEmptyOnesAreAbsent)
     CHFS_ItemList list;
     list.SetStep(4);
     list.AddItem(2, "C:\\Program Files\\Demo\\a.txt", "", "Value with = inside");
-    ASSERT_EQ(0, list.SaveRecord(m_file));
+    ASSERT_EQ(0, list.SaveRecord(m_interp.get(), m_file));
     EXPECT_EQ("1", Raw("REC_0", "TotalCount"));
     EXPECT_EQ("4", Raw("REC_1", "SectionIndex"));
     EXPECT_EQ("2", Raw("REC_1", "ItemIndex"));
@@ -143,12 +130,12 @@ TEST_F(RecordTest, EmptyListWritesOnlyTheCount)
 {
     ASSERT_TRUE(kvtest::WriteFileBytes(m_file, "[ProductInstall.Main]\r\nStepCount=0\r\n"));
     CHFS_ItemList list;
-    ASSERT_EQ(0, list.SaveRecord(m_file));
+    ASSERT_EQ(0, list.SaveRecord(m_interp.get(), m_file));
     EXPECT_EQ("0", Raw("REC_0", "TotalCount"));
     for (const std::string& s : SectionNames())
         EXPECT_NE(0, _stricmp(s.c_str(), "REC_1")) << s;
     CHFS_ItemList back;
-    EXPECT_EQ(0, back.LoadRecord(m_file));
+    EXPECT_EQ(0, back.LoadRecord(m_interp.get(), m_file));
     EXPECT_EQ(0u, back.Size());
 }
 
@@ -163,7 +150,7 @@ TEST_F(RecordTest, RecordsWithoutEncodingReadAsBeforeButUnexpanded)
                                        "[REC_2]\r\nItemIndex=9\r\nParam1=%WINDIR%\r\n"));
     m_interp->SetSymbol("TEMP", "C:\\elsewhere");
     CHFS_ItemList back;
-    ASSERT_EQ(0, back.LoadRecord(m_file));
+    ASSERT_EQ(0, back.LoadRecord(m_interp.get(), m_file));
     ASSERT_EQ(2u, back.Size());
     const CHFS_RecordItem& a = back.Items()[0];
     EXPECT_EQ(3, a.nStep);
@@ -184,10 +171,10 @@ TEST_F(RecordTest, MissingCountLoadsNothing)
 {
     ASSERT_TRUE(kvtest::WriteFileBytes(m_file, "[REC_1]\r\nSectionIndex=1\r\nItemIndex=1\r\nParam1=x\r\n"));
     CHFS_ItemList back;
-    EXPECT_EQ(0, back.LoadRecord(m_file));
+    EXPECT_EQ(0, back.LoadRecord(m_interp.get(), m_file));
     EXPECT_EQ(0u, back.Size());
     EXPECT_TRUE(m_cb.LogContains("Item 'TotalCount' not found in Section 'REC_0'"));
-    EXPECT_EQ(0, back.LoadRecord(m_dir / "no-such-record.ini"));
+    EXPECT_EQ(0, back.LoadRecord(m_interp.get(), m_dir / "no-such-record.ini"));
     EXPECT_EQ(0u, back.Size());
 }
 
@@ -200,7 +187,7 @@ TEST_F(RecordTest, DamagedEncodedValueLoadsNoItemAtAll)
                                        "[REC_1]\r\nSectionIndex=1\r\nItemIndex=1\r\nParam1=fine\r\n"
                                        "[REC_2]\r\nSectionIndex=1\r\nItemIndex=2\r\nParam2=~KVESC~bad\\x4\r\n"));
     CHFS_ItemList back;
-    EXPECT_NE(0, back.LoadRecord(m_file));
+    EXPECT_NE(0, back.LoadRecord(m_interp.get(), m_file));
     EXPECT_EQ(0u, back.Size());
 }
 
@@ -210,13 +197,13 @@ TEST_F(RecordTest, LoadingStopsAtTheListLimit)
     list.SetStep(1);
     for (int i = 0; i < 3; ++i)
         list.AddItem(i, "p", "", "");
-    ASSERT_EQ(0, list.SaveRecord(m_file));
+    ASSERT_EQ(0, list.SaveRecord(m_interp.get(), m_file));
 
     CHFS_ItemList full;
     full.SetStep(9);
     for (int i = 0; i < CHFS_ItemList::MAX_ITEMS - 1; ++i)
         full.AddItem(i, "", "", "");
-    EXPECT_EQ(0, full.LoadRecord(m_file));
+    EXPECT_EQ(0, full.LoadRecord(m_interp.get(), m_file));
     EXPECT_EQ(static_cast<size_t>(CHFS_ItemList::MAX_ITEMS), full.Size());
     EXPECT_EQ(0, full.Items().back().nItemIndex);
     EXPECT_EQ(1, full.Items().back().nStep);
@@ -232,25 +219,24 @@ TEST_F(RecordTest, RecordCutShortLoadsNothing)
                                                        "\r\n[REC_1]\r\nSectionIndex=1\r\nItemIndex=1\r\n"
                                                        "[REC_2]\r\nSectionIndex=1\r\nItemIndex=2\r\n"));
         CHFS_ItemList back;
-        EXPECT_NE(0, back.LoadRecord(m_file));
+        EXPECT_NE(0, back.LoadRecord(m_interp.get(), m_file));
         EXPECT_EQ(0u, back.Size());
     }
 }
 
 TEST_F(RecordTest, WithoutInterpreterBothRefuse)
 {
-    m_app->m_pInterpreter = nullptr;
     CHFS_ItemList list;
     list.AddItem(1, "a", "", "");
-    EXPECT_EQ(-1, list.SaveRecord(m_file));
+    EXPECT_EQ(-1, list.SaveRecord(nullptr, m_file));
     EXPECT_FALSE(kvtest::Exists(m_file));
-    EXPECT_EQ(-1, list.LoadRecord(m_file));
+    EXPECT_EQ(-1, list.LoadRecord(nullptr, m_file));
     EXPECT_EQ(1u, list.Size());
 }
 
 TEST_F(RecordTest, RemovalStepWithoutRecordFails)
 {
-    m_app->m_strRecordFile.clear();
+    m_interp->Settings().m_strRecordFile.clear();
     CHFS_RollbackSection section(m_interp.get());
     CHFS_ItemList list;
     size_t before = m_cb.logLines.size();
@@ -268,7 +254,7 @@ TEST_F(RecordTest, RemovalStepHandsTheLoadFailureToItsErrorKeys)
     ASSERT_TRUE(kvtest::WriteFileBytes(m_file,
                                        "[REC_0]\r\nTotalCount=1\r\n"
                                        "[REC_1]\r\nSectionIndex=1\r\nItemIndex=1\r\nParam1=~KVESC~\\z\r\n"));
-    m_app->m_strRecordFile = m_file;
+    m_interp->Settings().m_strRecordFile = m_file;
     CHFS_RollbackSection section(m_interp.get());
     CHFS_ItemList list;
     int r = section.Run("ProductRemove.Rollback", list);
@@ -285,7 +271,7 @@ TEST_F(RecordTest, RemovalStepReportsAnEmptyRecordAsSuccess)
     ASSERT_TRUE(kvtest::WriteFileBytes(m_file, "[ProductInstall.Main]\r\nStepCount=0\r\n[REC_0]\r\nTotalCount=0\r\n"
                                                "[ProductRemove.Rollback]\r\nRollback.Success.Action=KVHF_GOTOSTEP(7)\r\n"));
     m_interp->m_strScriptFile = m_file;
-    m_app->m_strRecordFile = m_file;
+    m_interp->Settings().m_strRecordFile = m_file;
     CHFS_RollbackSection section(m_interp.get());
     CHFS_ItemList list;
     EXPECT_EQ(7, section.Run("ProductRemove.Rollback", list));
@@ -300,7 +286,7 @@ TEST_F(RecordTest, UnwritableRecordIsReportedNotSilentlyIncomplete)
     CHFS_ItemList list;
     list.SetStep(1);
     list.AddItem(1, "C:\\a", "", "");
-    EXPECT_LT(list.SaveRecord(m_file), 0);
+    EXPECT_LT(list.SaveRecord(m_interp.get(), m_file), 0);
     EXPECT_TRUE(m_cb.LogContains("could not write every item"));
     ::SetFileAttributesA(m_file.c_str(), FILE_ATTRIBUTE_NORMAL);
 }

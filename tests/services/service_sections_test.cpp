@@ -6,7 +6,6 @@
 #include <memory>
 
 #include "TestServices.h"
-#include "app/KorvexApp.h"
 #include "interpreter/Interpreter.h"
 #include "interpreter/ItemList.h"
 #include "sections/StartServiceSection.h"
@@ -29,16 +28,15 @@ class ServiceSectionTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_oldSilent = GetKorvexApp()->m_bSilent;
-        GetKorvexApp()->m_bSilent = 1;
-        interp.reset(new CHFS_Interpreter(&cb, "setup.ini"));
+        CHFS_RunSettings silent;
+        silent.m_bSilent = 1;
+        interp.reset(new CHFS_Interpreter(&cb, "setup.ini", silent));
         interp->m_strScriptFile = dir / "setup.ini";
         list.SetStep(2);
     }
     void TearDown() override
     {
         interp.reset();
-        GetKorvexApp()->m_bSilent = m_oldSilent;
     }
 
     void Script(const std::string& text) { ASSERT_TRUE(kvtest::WriteFileBytes(dir / "setup.ini", text)); }
@@ -63,7 +61,6 @@ protected:
     kvtest::CRecordingCallback cb;
     std::unique_ptr<CHFS_Interpreter> interp;
     CHFS_ItemList list;
-    int m_oldSilent = 0;
 };
 
 }  // namespace
@@ -219,6 +216,23 @@ TEST_F(ServiceSectionTest, ServiceSpecificErrorMapsToItsCode)
     EXPECT_TRUE(Logged("SMStartService('kvss_exit42') ret=1066"));
 }
 
+TEST_F(ServiceSectionTest, CrashWhileStartingIsAFailedStart)
+{
+    kvsvc::CTestService svc("kvss_crash", "win32exit=1067");
+    ASSERT_TRUE(svc.Installed());
+    Script("[ProductInstall.StartService.Svc]\r\n"
+           "ServiceCount=1\r\n"
+           "Service1.Description=crashes\r\n"
+           "Service1=kvss_crash\r\n");
+    CHFS_StartServiceSection sec(interp.get());
+    EXPECT_EQ(-1, sec.Run(kStartSec, list));
+    // Not in the table: the start did not reach RUNNING; the log keeps the
+    // service's own code.
+    EXPECT_EQ(-2702, sec.GetExitCode());
+    EXPECT_TRUE(Logged("SMStartService('kvss_crash') ret=1067"));
+    EXPECT_EQ(0u, list.Size());
+}
+
 TEST_F(ServiceSectionTest, MissingServiceOnStop)
 {
     Script("[ProductInstall.StopService.Svc]\r\n"
@@ -259,6 +273,22 @@ TEST_F(ServiceSectionTest, UnmappedErrorKeepsTheEarlierExitCode)
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), svc.State());
 }
 
+TEST_F(ServiceSectionTest, UnmappedErrorAloneIsAFailedStop)
+{
+    kvsvc::CTestService svc("kvss_refuse1", "stop=refuse");
+    ASSERT_TRUE(svc.Installed());
+    ASSERT_TRUE(svc.Start());
+    Script("[ProductInstall.StopService.Svc]\r\n"
+           "ServiceCount=1\r\n"
+           "Service1.Description=stubborn\r\n"
+           "Service1=kvss_refuse1\r\n"
+           "Service1.WaitSeconds=1\r\n");
+    CHFS_StopServiceSection sec(interp.get());
+    EXPECT_EQ(-1, sec.Run(kStopSec, list));
+    // Not -2000, the code that says nothing failed.
+    EXPECT_EQ(-2802, sec.GetExitCode());
+}
+
 TEST_F(ServiceSectionTest, UninstallAnswerLetsLaterItemsRun)
 {
     kvsvc::CTestService svc("kvss_later", "");
@@ -293,7 +323,7 @@ TEST_F(ServiceSectionTest, UninstallAnswerLetsLaterItemsRun)
 
 TEST_F(ServiceSectionTest, RetryRepeatsTheItemAndJumpEndsTheSection)
 {
-    GetKorvexApp()->m_bSilent = 0;
+    interp->Settings().m_bSilent = 0;
     cb.answers = {IDRETRY, IDCANCEL};
     Script("[ProductInstall.StopService.Svc]\r\n"
            "ServiceCount=3\r\n"

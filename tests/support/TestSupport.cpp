@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "app/StringTable.h"
+
 #include <atomic>
 #include <cstdio>
 
@@ -217,6 +219,12 @@ std::string CRecordingCallback::LogText() const
         s += '\n';
     }
     return s;
+}
+
+const CHFS_ProgramTexts* ProgramTexts()
+{
+    static const CResourceTexts texts;
+    return &texts;
 }
 
 }  // namespace kvtest

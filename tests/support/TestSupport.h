@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/UICallback.h"
+#include "interpreter/ProgramTexts.h"
+#include "interpreter/UICallback.h"
 
 namespace kvtest {
 
@@ -52,6 +53,9 @@ ProcessResult RunProcess(const std::string& commandLine, const std::string& cwd 
 // Exit code as the signed value Korvex passes to exit().
 inline int Signed(DWORD code) { return static_cast<int>(code); }
 
+// The program's own texts, from the test program's copy of the string table.
+const CHFS_ProgramTexts* ProgramTexts();
+
 // Count of non-overlapping occurrences of needle in hay.
 size_t CountOf(const std::string& hay, const std::string& needle);
 
@@ -68,6 +72,7 @@ public:
     int SetLicenseTitle(const std::string& text) override;
     int WriteLog(const std::string& text) override;
     int ShowMessage(const std::string& text, UINT type) override;
+    bool HasMainWindow() override { return mainWindow; }
 
     std::string LogText() const;  // all WriteLog lines joined with "\n"
     bool LogContains(const std::string& s) const { return LogText().find(s) != std::string::npos; }
@@ -79,6 +84,7 @@ public:
     std::vector<std::pair<int, int>> progress;
     std::deque<int> answers;
     std::string description, readme, license, licenseTitle;
+    bool mainWindow = false;  // what HasMainWindow answers
 };
 
 }  // namespace kvtest
