@@ -95,7 +95,7 @@ int RunServiceItems(CHFS_Section& section, CHFS_Interpreter& interp, const CServ
     if (!kind.bStartsInRun)
         interp.Log("CHFS_StopServiceSection::Run('%s')", sectionName.c_str());
 
-    const int count = KvParseInt(section.ReadKey("ServiceCount", true));
+    const int count = section.ReadCount("ServiceCount", true);
     int n = 1;
     while (n <= count) {
         std::string text = section.ReadKey(ItemKey(n, ".Description"), true) + "\r\n";
