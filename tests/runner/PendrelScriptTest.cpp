@@ -64,6 +64,15 @@ TEST_F(PendrelScriptTest, WaitWithKillEndsTheProductsProcesses)
     ASSERT_TRUE(w.Start(300));
     ASSERT_TRUE(w.Start(60000));
     ASSERT_TRUE(w.Start(60000));
+    // The product's program of the other bitness, across the WOW64 boundary.
+#ifdef _WIN64
+    const char otherBits[] = "\\kvwaiter32.exe";
+#else
+    const char otherBits[] = "\\kvwaiter64.exe";
+#endif
+    kvtest::TempDir otherDir("rs-other");
+    kvsvc::CWaiters other(otherDir, "kvrs_prod.exe", kvtest::FixtureDir() + otherBits);
+    ASSERT_TRUE(other.Start(60000));
     Package("RunCount=1\r\nRun1.Description=Wait for the product\r\n"
             "Run1.Command=Pendrel.exe /wait kvrs_prod.exe 2000 /kill\r\nRun1.CommandType=KVHF_RunAtHideDialog\r\n",
             "CheckCount=1\r\nCheck1.ProcessStopped=kvrs_prod.exe\r\n");
@@ -76,6 +85,8 @@ TEST_F(PendrelScriptTest, WaitWithKillEndsTheProductsProcesses)
     EXPECT_EQ(7u, w.ExitCode(0));
     EXPECT_EQ(0u, w.ExitCode(1));
     EXPECT_EQ(0u, w.ExitCode(2));
+    ASSERT_TRUE(other.WaitEnded(0, 5000));
+    EXPECT_EQ(0u, other.ExitCode(0));
     EXPECT_TRUE(Logged("Set Global Symbol 'RETCODE' = 0"));
     EXPECT_FALSE(Logged("not stopped"));
 }
