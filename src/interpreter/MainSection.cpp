@@ -12,6 +12,7 @@
 #include "sections/StartServiceSection.h"
 #include "sections/StopServiceSection.h"
 #include "sections/UpdateSymbolsSection.h"
+#include "sections/UserInputSection.h"
 
 namespace {
 
@@ -42,6 +43,7 @@ CHFS_MainSection::CHFS_MainSection(CHFS_Interpreter* pInterpreter)
         Register<CHFS_ReplaceTextSection>(m_handlers, (d + "ReplaceSymbolsInFile").c_str(), pInterpreter);
         Register<CHFS_UpdateSymbolsSection>(m_handlers, (d + "UpdateSymbols").c_str(), pInterpreter);
         Register<CHFS_BackupFileSection>(m_handlers, (d + "BackupFiles").c_str(), pInterpreter);
+        Register<CHFS_UserInputSection>(m_handlers, (d + "GetUserInput").c_str(), pInterpreter);
     }
     Register<CHFS_RollbackSection>(m_handlers, "ProductRemove.Rollback", pInterpreter);
 }
