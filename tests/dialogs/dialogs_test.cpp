@@ -93,6 +93,8 @@ public:
         std::istringstream in(r.output);
         std::string line;
         while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
             std::istringstream f(line);
             std::string hwnd, parent, id;
             Seen w;

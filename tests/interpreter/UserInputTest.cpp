@@ -157,7 +157,7 @@ TEST_F(UserInputTest, OtherTypesAndMissingKeysAskNothing)
                   "Input1.Description=Lower case\r\nInput1.Type=kvhf_input_editbox\r\nInput1.RefSymbol=X\r\n"
                   "Input1.Success.Action=KVHF_GOTOSTEP(0)\r\n"
                   "Input2.Type=KVHF_INPUT_EDITBOX\r\n"
-                  "Input3.Type=KVHF_INPUT_EDITBOX\r\nInput3.RefSymbol=X\r\n"),
+                  "Input3.RefSymbol=X\r\n"),
               0);
     EXPECT_TRUE(cb.asked.empty());
     EXPECT_EQ(interp->GetSymbol("X"), "keep");
