@@ -6,12 +6,15 @@
 #include "interpreter/Interpreter.h"
 #include "util/StrFormat.h"
 #include "sections/BackupFileSection.h"
+#include "sections/CheckVersionSection.h"
 #include "sections/CopyFileGroupToSection.h"
 #include "sections/ReplaceTextSection.h"
 #include "sections/RollbackSection.h"
+#include "sections/RunSection.h"
 #include "sections/StartServiceSection.h"
 #include "sections/StopServiceSection.h"
 #include "sections/UpdateSymbolsSection.h"
+#include "sections/UserInputSection.h"
 
 namespace {
 
@@ -44,6 +47,9 @@ CHFS_MainSection::CHFS_MainSection(CHFS_Interpreter* pInterpreter)
         Register<CHFS_ReplaceTextSection>(m_handlers, (d + "ReplaceSymbolsInFile").c_str(), pInterpreter);
         Register<CHFS_UpdateSymbolsSection>(m_handlers, (d + "UpdateSymbols").c_str(), pInterpreter);
         Register<CHFS_BackupFileSection>(m_handlers, (d + "BackupFiles").c_str(), pInterpreter);
+        Register<CHFS_CheckVersionSection>(m_handlers, (d + "CheckRequirement").c_str(), pInterpreter);
+        Register<CHFS_RunSection>(m_handlers, (d + "Run").c_str(), pInterpreter);
+        Register<CHFS_UserInputSection>(m_handlers, (d + "GetUserInput").c_str(), pInterpreter);
     }
     Register<CHFS_RollbackSection>(m_handlers, "ProductRemove.Rollback", pInterpreter);
 }
@@ -86,6 +92,14 @@ int CHFS_MainSection::Run(const std::string& procedure, CHFS_ItemList& list)
     int count = KvParseInt(countText);
     if (countText == KORVEX_MISSING)
         m_nMainExitCode = -2001;
+    if (count > KV_MAX_STEPS) {
+        // Refused before anything runs: cutting the procedure short would
+        // report a patch that was applied in part as a success.
+        m_pInterpreter->Log("*** Syntax error: StepCount='%s' in section ['%s'] is more than %d steps! ",
+                            countText.c_str(), procedure.c_str(), static_cast<int>(KV_MAX_STEPS));
+        m_nMainExitCode = -2001;
+        return -1;
+    }
 
     int result = -1;
     int n = 1;
@@ -259,6 +273,10 @@ int CHFS_MainSection::Rollback(const std::string& procedure, CHFS_ItemList& list
         }
         size_t before = list.Size();
         result = handler->Rollback(value, list);
+        if (result != 0)
+            m_pInterpreter->Log("*** Runtime error: Session name ['%s'] could not be rolled back, ret=%d; the rollback "
+                                "stops here. ",
+                                value.c_str(), result);
         // A handler that succeeds without taking anything would be handed the
         // same step for ever.
         if (result == 0 && list.Size() == before) {
