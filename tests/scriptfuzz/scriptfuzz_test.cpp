@@ -35,11 +35,9 @@ namespace {
 const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const char kFuzzRegKey[] = "Software\\KorvexFuzz";
 
-// Values a hostile script would try. Counts stay small and INI file names
-// short while the step-counter and profile-path faults of the robustness
-// issue are open elsewhere (a count of 2147483647 walks for hours, a
-// relative INI name of 600 characters overruns the platform's buffer);
-// add "2147483647" and a long [INI: name here once they are mended.
+// Values a hostile script would try. Counts stay small enough that a mutant
+// ends within seconds (counts are bounded, but 65,535 items of reads take
+// long under Wine); "4097" is one step beyond the procedure's bound.
 std::vector<std::string> Dictionary()
 {
     std::vector<std::string> d = {
@@ -59,13 +57,17 @@ std::vector<std::string> Dictionary()
         "ProductInstall.UpdateSymbols.Stamp", "ProductInstall.ReplaceSymbolsInFile.Text",
         "ProductInstall.CopyFileGroupTo.Files", "ProductInstall.BackupFiles.Config", "ProductRemove.Rollback",
         "ProductInstall.NoSuchType.X", "productinstall.UpdateSymbols.Stamp", "ProductRemove.UpdateSymbols.X",
-        "ProductInstall", ".", "2.0", "1.0",
+        "ProductInstall", ".", "2.0", "1.0", "4097",
     };
     d.push_back(std::string(300, 'p'));
     d.push_back("%FUZZROOT%\\" + std::string(250, 'L'));
     d.push_back(std::string(5000, 'V'));
     d.push_back(std::string(70000, 'W'));
     d.push_back(std::string(3, '\0') + "nul");
+    // Relative profile names beyond the path limit.
+    d.push_back("[INI:" + std::string(700, 'K') + ",s,k]");
+    d.push_back("[INI:" + std::string(3000, 'K') + ",,k]");
+    d.push_back(std::string(700, 'R') + ".ini");
     return d;
 }
 
@@ -275,12 +277,6 @@ bool Admissible(CHFS_Interpreter& interp, const std::string& root)
             bool serviceKey = EqualsNoCaseAt(key, 0, "Service") && key.find('.') == std::string::npos &&
                               !EqualsNoCaseAt(key, 0, "ServiceCount");
             if (serviceKey && !value.empty() && value.find("KvFuzz") == std::string::npos)
-                return false;
-            // A relative profile name of 600 characters and more overruns the
-            // platform's buffer (an open item of the robustness issue).
-            size_t ini = value.find("INI:");
-            if (ini != std::string::npos && value.find(',', ini) != std::string::npos &&
-                value.find(',', ini) - ini > 200)
                 return false;
         }
     }
