@@ -62,6 +62,44 @@ bool RegValueRestorable(DWORD storedType, const std::string& bytes, DWORD asType
     return true;
 }
 
+namespace {
+
+bool TextFitsCodePage(HKEY key, const std::string& name)
+{
+    if (::GetACP() == CP_UTF8)
+        return true;
+    int wideLength = ::MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
+    if (wideLength <= 0)
+        return false;
+    std::vector<wchar_t> wideName(static_cast<size_t>(wideLength));
+    ::MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, wideName.data(), wideLength);
+    DWORD size = 0;
+    if (::RegQueryValueExW(key, wideName.data(), nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
+        return false;
+    std::vector<wchar_t> text(size / sizeof(wchar_t) + 1, L'\0');
+    DWORD got = size;
+    if (::RegQueryValueExW(key, wideName.data(), nullptr, nullptr, reinterpret_cast<BYTE*>(text.data()), &got) !=
+        ERROR_SUCCESS)
+        return false;
+    int length = static_cast<int>(wcsnlen(text.data(), got / sizeof(wchar_t)));
+    if (length == 0)
+        return true;
+    BOOL lost = FALSE;
+    if (::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), length, nullptr, 0, nullptr, &lost) <= 0)
+        return false;
+    return !lost;
+}
+
+}  // namespace
+
+bool RegStoredValueRestorable(HKEY key, const std::string& name, DWORD storedType, const std::string& bytes,
+                              DWORD asType)
+{
+    if (!RegValueRestorable(storedType, bytes, asType))
+        return false;
+    return asType != REG_SZ || TextFitsCodePage(key, name);
+}
+
 std::string RegValueText(DWORD type, const std::string& bytes)
 {
     if (type == REG_DWORD) {

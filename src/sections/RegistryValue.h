@@ -5,9 +5,10 @@
 //
 // The install record carries a registry value as text and a type that is
 // either REG_SZ or REG_DWORD. A value outside that (another type, a DWORD of
-// another size, a string with data after its terminating NUL or too long for
-// the reader) would come back as something else, so the sections refuse to
-// change it instead of recording it.
+// another size, a string with data after its terminating NUL, too long for
+// the reader or with characters the system code page lacks) would come back
+// as something else, so the sections refuse to change it instead of
+// recording it.
 #include <windows.h>
 
 #include <string>
@@ -26,6 +27,10 @@ LONG ReadStoredRegValue(HKEY key, const std::string& name, DWORD& type, std::str
 // Whether the value, written back with asType from its text, would be the
 // value that is stored now.
 bool RegValueRestorable(DWORD storedType, const std::string& bytes, DWORD asType);
+// The same for a value of an open key, whose text must also survive the
+// system code page: a character it lacks would come back as another one.
+bool RegStoredValueRestorable(HKEY key, const std::string& name, DWORD storedType, const std::string& bytes,
+                              DWORD asType);
 
 // The text the record keeps for a restorable value: a DWORD as signed
 // decimal, a string up to its NUL.

@@ -94,7 +94,8 @@ int CHFS_RemoveRegistrySection::Run(const std::string& sectionName, CHFS_ItemLis
                 DWORD storedType = 0;
                 std::string bytes;
                 LONG query = ReadStoredRegValue(key.Get(), values[i].name, storedType, bytes);
-                if (query != ERROR_SUCCESS || !RegValueRestorable(storedType, bytes, storedType)) {
+                if (query != ERROR_SUCCESS ||
+                    !RegStoredValueRestorable(key.Get(), values[i].name, storedType, bytes, storedType)) {
                     status = query != ERROR_SUCCESS ? query : kRegNotRestorable;
                     m_pInterpreter->WriteLog(KvFormat("CHFS_RemoveRegistrySection::Run(): name='%s' of subkey='%s' "
                                                       "holds type=%d, len=%d, ret=%d, which can't be written back "
@@ -130,7 +131,8 @@ int CHFS_RemoveRegistrySection::Run(const std::string& sectionName, CHFS_ItemLis
             std::string bytes;
             LONG query = ReadStoredRegValue(key.Get(), name, storedType, bytes);
             const bool absent = query == ERROR_FILE_NOT_FOUND;
-            if (!absent && (query != ERROR_SUCCESS || !RegValueRestorable(storedType, bytes, type))) {
+            if (!absent &&
+                (query != ERROR_SUCCESS || !RegStoredValueRestorable(key.Get(), name, storedType, bytes, type))) {
                 status = query != ERROR_SUCCESS ? query : kRegNotRestorable;
                 m_pInterpreter->WriteLog(KvFormat("CHFS_RemoveRegistrySection::Run(): name='%s' holds type=%d, "
                                                   "len=%d, ret=%d, which can't be written back as type=%d; "

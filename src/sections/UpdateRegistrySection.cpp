@@ -138,7 +138,7 @@ int CHFS_UpdateRegistrySection::Run(const std::string& sectionName, CHFS_ItemLis
             if (query == ERROR_FILE_NOT_FOUND) {
                 previous.clear();
                 flags = "A";
-            } else if (query == ERROR_SUCCESS && RegValueRestorable(storedType, bytes, type)) {
+            } else if (query == ERROR_SUCCESS && RegStoredValueRestorable(key.Get(), name, storedType, bytes, type)) {
                 previous = RegValueText(type, bytes);
                 flags.clear();
             } else {

@@ -21,6 +21,7 @@ struct ViewCase {
 };
 // Without a flag the program's own view; with "x64" the 64-bit view, which
 // in the 64-bit build is the same one.
+void PrintTo(const ViewCase& c, std::ostream* os) { *os << c.name; }
 const ViewCase kViews[] = {{"", kvtest::kProgramView, "ProgramView"}, {",x64", KEY_WOW64_64KEY, "View64"}};
 
 std::string Dword(DWORD v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
@@ -344,6 +345,26 @@ TEST_P(RegSectionTest, TypesTheRecordCannotCarryKeepTheirKey)
         EXPECT_TRUE(RawLine("RegDeleteValue/Key Failed! ret=1630 [" + Desc("REG_SZ", "\\Odd", "") + "]"));
         cb.logLines.clear();
     }
+
+    // A character the system code page lacks would come back as another.
+    if (::GetACP() == CP_UTF8)
+        return;
+    Clean();
+    ASSERT_TRUE(Put("\\Odd", "Plain", REG_SZ, Sz("plain")));
+    HKEY k = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, Path("\\Odd").c_str(), 0, KEY_ALL_ACCESS | View(), &k));
+    const wchar_t gothic[] = L"a\xD800\xDF48";
+    LONG set = ::RegSetValueExW(k, L"Wide", 0, REG_SZ, reinterpret_cast<const BYTE*>(gothic), sizeof gothic);
+    ::RegCloseKey(k);
+    ASSERT_EQ(ERROR_SUCCESS, set);
+    Items(kRemove, {Desc("REG_SZ", "\\Odd", "") + "||Reg1.Error.Action=KVHF_CONTINUE\r\n",
+                    Desc("REG_SZ", "\\Odd", "Wide") + "|"});
+    kvtest::SnapshotState before = Snap();
+    CHFS_RemoveRegistrySection sec(interp.get());
+    EXPECT_EQ(-1, sec.Run(kRemove, list));
+    EXPECT_EQ(0u, list.Size());
+    EXPECT_EQ("", kvtest::DiffSnapshots(before, Snap()));
 }
 
 TEST_P(RegSectionTest, RemoveSyntaxErrorsAndAFullRecord)

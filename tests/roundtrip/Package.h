@@ -31,6 +31,9 @@ struct Options {
     // A running service of the product, stopped before the copy (which
     // replaces its program) and started again after it.
     bool withService = false;
+    // Steps before the copy that set and remove registry values (in the
+    // program's view and with "x64") and set keys of an INI file.
+    bool withSettings = true;
 };
 
 // One test's world below a fresh temporary folder.
@@ -46,6 +49,11 @@ public:
     std::string Saved() const { return m_dir / "saved"; }
     std::string RecordFile() const { return m_dir / "records\\record.ini"; }
     std::string DBFile() const { return m_dir / "db\\KorvexDB.ini"; }
+    // The product's settings (withSettings): a registry key, below it
+    // "Program" (the program's view) and "Native" (the 64-bit view), and an
+    // INI file.
+    const std::string& RegBase() const { return m_regBase; }
+    std::string SettingsIni() const { return m_dir / "settings\\app.ini"; }
     const std::string& PatchID() const { return m_patchID; }
     std::string UninstallKey() const;
 
@@ -73,11 +81,14 @@ public:
 
 private:
     void LayOutProduct();
+    void LayOutSettings();
+    void RemoveSettings();
     void WritePackage(const Options& opt);
 
     kvtest::TempDir m_dir;
     kvtest::CPatchDBRedirect* m_db = nullptr;
     std::string m_patchID;
+    std::string m_regBase;
     std::vector<std::string> m_replaced;
     kvtest::CSnapshot m_snap;
     std::string m_serviceName;
