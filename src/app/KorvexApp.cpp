@@ -30,7 +30,7 @@ CKorvexApp::CKorvexApp()
     : m_bZenta(0), m_bSilent(0), m_bTrace(0), m_bUninstall(0), m_bKeepRecord(0), m_bPrintErrorCode(0),
       m_bExitCode(0), m_bNoLog(0), m_bRemoteProgress(0), m_bAllowSecondInstance(0), m_pCallback(nullptr),
       m_pInterpreter(nullptr), m_pWelcomeDlg(nullptr), m_pRunDlg(nullptr), m_pInputDlg(nullptr),
-      m_pAgreementDlg(nullptr), m_hMainWnd(nullptr), m_hMutex(nullptr), m_hZentaEvent(nullptr)
+      m_pAgreementDlg(nullptr), m_hMainWnd(nullptr), m_hMutex(nullptr), m_hZentaEvent(nullptr), m_bExecuted(0)
 {
 }
 
@@ -120,6 +120,7 @@ BOOL CKorvexApp::InitInstance()
 
     // 11. With /G the process ends inside Execute with the run's code.
     if (m_bSilent) {
+        m_bExecuted = 1;
         m_pInterpreter->Execute();
         return FALSE;
     }

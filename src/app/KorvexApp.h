@@ -82,7 +82,13 @@ public:
     HANDLE m_hMutex;
     HANDLE m_hZentaEvent;     // kept open for the life of the process
     CResourceTexts m_texts;   // what the interpreter shows of the program's own texts
+    int m_bExecuted;          // the silent run reached Execute
 };
+
+// The exit code of a silent /G run whose start-up stopped before any step
+// (a second copy, the patch information or database, the Zenta event, a
+// missing record file): the patch was not applied, so never 0.
+enum { KV_EXIT_NOT_STARTED = -2006 };
 
 // The one application object of the process.
 CKorvexApp* GetKorvexApp();

@@ -5,10 +5,25 @@
 
 #include "app/KorvexApp.h"
 
+namespace {
+
+// A fault the program did not handle must never end it with exit code 0:
+// with /G a deployment tool would take the run for a success.
+LONG WINAPI EndOnFault(EXCEPTION_POINTERS* info)
+{
+    DWORD code = info && info->ExceptionRecord ? info->ExceptionRecord->ExceptionCode : 0;
+    ::TerminateProcess(::GetCurrentProcess(), code ? code : static_cast<DWORD>(-1));
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+}  // namespace
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
+    ::SetUnhandledExceptionFilter(EndOnFault);
     CKorvexApp* app = GetKorvexApp();
     app->InitInstance();
+    const bool notStarted = app->m_bExitCode && !app->m_bPrintErrorCode && !app->m_bExecuted;
     app->Cleanup();
-    return 0;
+    return notStarted ? KV_EXIT_NOT_STARTED : 0;
 }

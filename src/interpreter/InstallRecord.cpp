@@ -7,10 +7,12 @@
 // such as %TEMP%\old must come back as written, not as the current TEMP).
 //
 // Texts the profile format cannot carry unchanged (line breaks and other
-// control bytes, bytes outside plain ASCII, blanks at either end, enclosing
-// quotes, the missing-key marker itself) are stored behind a marker and
-// escaped. Values without the marker read exactly as they always did, so
-// records written before the marker existed load unchanged.
+// control bytes, blanks at either end, enclosing quotes, the missing-key
+// marker itself, byte sequences the ANSI code page cannot convert and back)
+// are stored behind a marker and escaped; everything else, 8-bit text such as
+// Chinese paths included, is stored as it is, so that a person or any INI
+// tool can read the record. Values without the marker read exactly as they
+// always did, and records whose every 8-bit byte was escaped still load.
 #include <windows.h>
 
 #include <climits>
@@ -19,6 +21,7 @@
 #include <string>
 
 #include "interpreter/Interpreter.h"
+#include "util/Profile.h"
 #include "interpreter/ItemList.h"
 #include "util/StrFormat.h"
 
@@ -33,6 +36,26 @@ bool IsQuote(char c) { return c == '"' || c == '\''; }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// The profile functions hand 8-bit text through UTF-16 and back: what the
+// ANSI code page cannot convert both ways (a lone lead byte of a double-byte
+// code page, say) would not come back as it was.
+bool RoundTripsThroughCodePage(const std::string& v)
+{
+    const int n = static_cast<int>(v.size());
+    int wide = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, v.data(), n, nullptr, 0);
+    if (wide <= 0)
+        return false;
+    std::wstring w(static_cast<size_t>(wide), L'\0');
+    ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, v.data(), n, &w[0], wide);
+    BOOL lossy = FALSE;
+    int back = ::WideCharToMultiByte(CP_ACP, 0, w.data(), wide, nullptr, 0, nullptr, &lossy);
+    if (back != n || lossy)
+        return false;
+    std::string again(static_cast<size_t>(back), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, w.data(), wide, &again[0], back, nullptr, nullptr);
+    return again == v;
+}
+
 bool NeedsEscape(const std::string& v)
 {
     if (v.empty())
@@ -44,10 +67,13 @@ bool NeedsEscape(const std::string& v)
     // in how they pair them.
     if (IsBlank(v.front()) || IsBlank(v.back()) || IsQuote(v.front()) || IsQuote(v.back()))
         return true;
-    for (unsigned char c : v)
-        if (c < 0x20 || c >= 0x7F)
+    bool eightBit = false;
+    for (unsigned char c : v) {
+        if (c < 0x20 || c == 0x7F)
             return true;
-    return false;
+        eightBit = eightBit || c >= 0x80;
+    }
+    return eightBit && !RoundTripsThroughCodePage(v);
 }
 
 std::string Escape(const std::string& v)
@@ -121,8 +147,8 @@ bool ReadRaw(const std::string& file, const std::string& section, const std::str
     static const char kAbsent[] = "\x01\x02kv-absent\x02\x01";
     std::string buf(4096, '\0');
     for (;;) {
-        DWORD n = ::GetPrivateProfileStringA(section.c_str(), key.c_str(), kAbsent, &buf[0],
-                                             static_cast<DWORD>(buf.size()), file.c_str());
+        DWORD n = KvGetProfileString(section.c_str(), key.c_str(), kAbsent, &buf[0],
+                                             static_cast<DWORD>(buf.size()), file);
         if (n + 1 < buf.size() || buf.size() >= (1u << 24)) {
             buf.resize(n);
             break;
@@ -138,7 +164,7 @@ bool ReadRaw(const std::string& file, const std::string& section, const std::str
 bool SectionPresent(const std::string& file, const std::string& section)
 {
     char buf[16];
-    return ::GetPrivateProfileSectionA(section.c_str(), buf, sizeof buf, file.c_str()) > 0;
+    return KvGetProfileSection(section.c_str(), buf, sizeof buf, file) > 0;
 }
 
 std::string RecSection(size_t i)
@@ -163,6 +189,33 @@ int CHFS_ItemList::SaveRecord(CHFS_Interpreter* p, const std::string& recordFile
     if (!p)
         return -1;
     const std::string file = RecordPath(p, recordFile);
+    static const char* const keys[3] = {"Param1", "Param2", "Param3"};
+
+    // One write per key rewrites the file every time: thousands of items took
+    // minutes. The sections are appended in one write instead, unless the file
+    // already holds REC_ sections (a script that is itself a record), which
+    // only the per-key writer updates in place.
+    if (!p->FileHasINISection(file, "REC_")) {
+        std::string text = "[REC_0]\r\nTotalCount=" + std::to_string(m_items.size()) + "\r\n";
+        for (size_t i = 0; i < m_items.size(); ++i) {
+            const CHFS_RecordItem& it = m_items[i];
+            text += "[" + RecSection(i + 1) + "]\r\nSectionIndex=" + std::to_string(it.nStep) +
+                    "\r\nItemIndex=" + std::to_string(it.nItemIndex) + "\r\n";
+            const std::string* params[3] = {&it.strParam1, &it.strParam2, &it.strParam3};
+            for (int k = 0; k < 3; ++k) {
+                const std::string& v = *params[k];
+                // An empty value is no key at all, as the per-key writer leaves it.
+                if (!v.empty())
+                    text += std::string(keys[k]) + "=" + (NeedsEscape(v) ? Escape(v) : v) + "\r\n";
+            }
+        }
+        if (p->AppendINISections(file, text) != 0) {
+            p->Log("*** Runtime error: CHFS_ItemList::SaveRecord('%s') could not write every item!", file.c_str());
+            return -2;
+        }
+        return 0;
+    }
+
     int failed = 0;
     char num[32];
     snprintf(num, sizeof num, "%u", static_cast<unsigned>(m_items.size()));
@@ -178,7 +231,6 @@ int CHFS_ItemList::SaveRecord(CHFS_Interpreter* p, const std::string& recordFile
         if (p->SetINIVariable(file, sec, "ItemIndex", num) != 0)
             failed = 1;
         const std::string* params[3] = {&it.strParam1, &it.strParam2, &it.strParam3};
-        static const char* keys[3] = {"Param1", "Param2", "Param3"};
         for (int k = 0; k < 3; ++k) {
             const std::string& v = *params[k];
             if (p->SetINIVariable(file, sec, keys[k], NeedsEscape(v) ? Escape(v) : v) != 0)

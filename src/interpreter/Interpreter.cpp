@@ -103,6 +103,10 @@ CHFS_Interpreter::CHFS_Interpreter(CHFS_UICallback* pCallback, const std::string
         m_strMainSection = "ProductInstall.Main";
         std::string record = ReadItem("InstallRecordFile", m_strMainSection, false);
         if (record != KORVEX_MISSING) {
+            // One full path for every write and for the uninstall entry: a
+            // relative one would be taken against whatever folder is current
+            // by the profile functions (the Windows folder) and by the copy.
+            record = AbsolutePath(m_strModuleDir, record);
             std::string folder = GetFolderPart(record);
             if (!folder.empty())
                 CreateDirectoryTree(folder, false);
@@ -178,6 +182,53 @@ int CHFS_Interpreter::MakeDir(const std::string& folder)
     return 0;
 }
 
+// The failure half of a run (after the procedure or its install record
+// failed): database, box, rollback, texts.
+void CHFS_Interpreter::FailRun(CHFS_MainSection& main, CHFS_ItemList& list, int result)
+{
+    if (m_strVersion == "2.0")
+        UpdatePatchDB(GetPatchInfo("PatchID"), "ResultCode", "1");
+    if (m_pCallback && result != KVHF_USERBREAK && result != KVHF_UNINSTALL && m_bErrorShown != 1)
+        m_pCallback->ShowMessage(Text(IDS_INSTALL_FAILED), MB_OK | MB_ICONHAND);
+
+    main.Rollback(m_strMainSection, list);
+
+    if (m_pCallback) {
+        std::string text;
+        if (m_settings.m_bUninstall) {
+            text = Text(IDS_REMOVE_FAILED);
+            m_pCallback->SetTaskText(text, 0);
+        } else {
+            text = Text(result == KVHF_USERBREAK ? IDS_USER_BREAK : IDS_INSTALL_FAILED);
+        }
+        m_pCallback->AppendDetail(text, 0);
+        m_pCallback->SetProgress(0, 0);
+    }
+}
+
+int CHFS_Interpreter::WriteInstallRecord(CHFS_ItemList& list)
+{
+    ClearReadOnly(m_strRecordFile);
+    ::DeleteFileA(m_strRecordFile.c_str());
+    int copied = CopyFileKeepTime(m_strScriptFile, m_strRecordFile, LogSink());
+    if (copied != KVCOPY_OK) {
+        Log("*** Runtime error: CHFS_Interpreter::Execute(): can't copy the script '%s' to the install record "
+            "'%s', ret=%d",
+            m_strScriptFile.c_str(), m_strRecordFile.c_str(), copied);
+        return -1;
+    }
+    // Without this the symbols and items of a read-only script's record
+    // would be refused, and its removal would undo nothing.
+    ClearReadOnly(m_strRecordFile);
+    if (SaveSymbols(m_strRecordFile) != 0 || list.SaveRecord(this, m_strRecordFile) != 0) {
+        Log("*** Runtime error: CHFS_Interpreter::Execute(): the install record '%s' could not be written "
+            "completely",
+            m_strRecordFile.c_str());
+        return -1;
+    }
+    return 0;
+}
+
 int CHFS_Interpreter::Execute()
 {
     std::unique_ptr<CHFS_MainSection> main(new CHFS_MainSection(this));
@@ -198,27 +249,9 @@ int CHFS_Interpreter::Execute()
             break;
         }
 
-        if (v2)
-            UpdatePatchDB(GetPatchInfo("PatchID"), "ResultCode", "1");
-        if (m_pCallback && result != KVHF_USERBREAK && result != KVHF_UNINSTALL && m_bErrorShown != 1)
-            m_pCallback->ShowMessage(Text(IDS_INSTALL_FAILED), MB_OK | MB_ICONHAND);
+        FailRun(*main, *list, result);
 
-        main->Rollback(m_strMainSection, *list);
-
-        const bool removal = m_settings.m_bUninstall != 0;
-        if (m_pCallback) {
-            std::string text;
-            if (removal) {
-                text = Text(IDS_REMOVE_FAILED);
-                m_pCallback->SetTaskText(text, 0);
-            } else {
-                text = Text(result == KVHF_USERBREAK ? IDS_USER_BREAK : IDS_INSTALL_FAILED);
-            }
-            m_pCallback->AppendDetail(text, 0);
-            m_pCallback->SetProgress(0, 0);
-        }
-
-        if (!removal && result == KVHF_UNINSTALL) {
+        if (!m_settings.m_bUninstall && result == KVHF_UNINSTALL) {
             m_settings.m_bUninstall = 1;
             m_strMainSection = "ProductRemove.Main";
             if (m_strRecordFile.empty())
@@ -228,6 +261,19 @@ int CHFS_Interpreter::Execute()
             continue;
         }
         break;
+    }
+
+    // The record comes before the uninstall entry: an entry must never point
+    // at a record that cannot undo the installation. A record that could not
+    // be written completely fails the run, which is then rolled back.
+    if (succeeded && !m_settings.m_bUninstall && !m_strRecordFile.empty() && WriteInstallRecord(*list) != 0) {
+        succeeded = false;
+        result = -1;
+        m_nExitCode = KV_EXIT_RECORD_NOT_WRITTEN;
+        FailRun(*main, *list, result);
+        // A part-written record would replay only some of the undo items.
+        ClearReadOnly(m_strRecordFile);
+        ::DeleteFileA(m_strRecordFile.c_str());
     }
 
     if (succeeded) {
@@ -246,18 +292,7 @@ int CHFS_Interpreter::Execute()
             UpdatePatchDB(patchId, "ErrorMSG", "success");
         }
 
-        if (!removal) {
-            if (!m_strRecordFile.empty()) {
-                ClearReadOnly(m_strRecordFile);
-                ::DeleteFileA(m_strRecordFile.c_str());
-                CopyFileKeepTime(m_strScriptFile, m_strRecordFile, LogSink());
-                // Without this the symbols and items of a read-only script's
-                // record would be refused, and its removal would undo nothing.
-                ClearReadOnly(m_strRecordFile);
-                SaveSymbols(m_strRecordFile);
-                list->SaveRecord(this, m_strRecordFile);
-            }
-        } else {
+        if (removal) {
             WriteLog("Delete Install record file!");
             if (!m_settings.m_bKeepRecord && !m_strRecordFile.empty()) {
                 ClearReadOnly(m_strRecordFile);

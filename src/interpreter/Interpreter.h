@@ -12,6 +12,14 @@
 
 #define KORVEX_MISSING "(empty)"
 
+// The run's exit code when the install procedure succeeded but its install
+// record could not be written completely (the installation is rolled back):
+// next to the step runner's -2001 to -2004.
+enum { KV_EXIT_RECORD_NOT_WRITTEN = -2005 };
+
+class CHFS_MainSection;
+class CHFS_ItemList;
+
 class CHFS_Interpreter;
 
 // Hands the utilities' diagnostic lines to the interpreter's time-stamped log.
@@ -69,6 +77,12 @@ public:
     std::string ReadINIValue(const std::string& file, const std::string& section, const std::string& key);
     int CreateTempINI(const std::string& file, std::string& tempPath);
     int ApplyTempINI(const std::string& tempPath, const std::string& target);
+    // Whether the file has a section of that name (exact) or beginning with it,
+    // without regard to case.
+    bool FileHasINISection(const std::string& file, const std::string& name, bool exact = false);
+    // Appends whole sections, already in INI form, in one write (the file is
+    // created when missing). 0, or -1 when they could not be written (logged).
+    int AppendINISections(const std::string& file, const std::string& text);
 
     // ---- symbols (symbols/Symbols.cpp)
     int SetGlobalSymbol(const std::string& name, const std::string& value);
@@ -137,4 +151,8 @@ private:
     // loading half of InitPatchInfo). tableKind: 0 script, 2 patch information.
     // Returns -1 on failure, else the returned section length (>= 0).
     int LoadSymbolSection(const std::string& section, int tableKind, const std::string& callerTag);
+    // Execute's halves: what a failed run does; the install record (0, or -1
+    // when it could not be written completely, logged).
+    void FailRun(CHFS_MainSection& main, CHFS_ItemList& list, int result);
+    int WriteInstallRecord(CHFS_ItemList& list);
 };

@@ -90,6 +90,14 @@ int CHFS_MainSection::Run(const std::string& procedure, CHFS_ItemList& list)
     int count = KvParseInt(countText);
     if (countText == KORVEX_MISSING)
         m_nMainExitCode = -2001;
+    if (count > KV_MAX_STEPS) {
+        // Refused before anything runs: cutting the procedure short would
+        // report a patch that was applied in part as a success.
+        m_pInterpreter->Log("*** Syntax error: StepCount='%s' in section ['%s'] is more than %d steps! ",
+                            countText.c_str(), procedure.c_str(), static_cast<int>(KV_MAX_STEPS));
+        m_nMainExitCode = -2001;
+        return -1;
+    }
 
     int result = -1;
     int n = 1;
@@ -244,6 +252,10 @@ int CHFS_MainSection::Rollback(const std::string& procedure, CHFS_ItemList& list
         }
         size_t before = list.Size();
         result = handler->Rollback(value, list);
+        if (result != 0)
+            m_pInterpreter->Log("*** Runtime error: Session name ['%s'] could not be rolled back, ret=%d; the rollback "
+                                "stops here. ",
+                                value.c_str(), result);
         // A handler that succeeds without taking anything would be handed the
         // same step for ever.
         if (result == 0 && list.Size() == before) {

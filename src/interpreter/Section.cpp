@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "interpreter/Interpreter.h"
+#include "util/StrFormat.h"
 
 CHFS_Section::CHFS_Section(CHFS_Interpreter* pInterpreter) : m_pInterpreter(pInterpreter), m_nExitCode(-2000) {}
 
@@ -26,6 +27,18 @@ int CHFS_Section::GetExitCode()
 std::string CHFS_Section::ReadKey(const std::string& key, bool warn)
 {
     return m_pInterpreter->ReadItem(key, m_strSectionName, warn);
+}
+
+int CHFS_Section::BoundedCount(const std::string& key, const std::string& text)
+{
+    int value = KvParseInt(text);
+    if (value > KV_MAX_COUNT || value < -KV_MAX_COUNT) {
+        int bound = value > 0 ? KV_MAX_COUNT : -KV_MAX_COUNT;
+        m_pInterpreter->Log("*** Syntax error: %s='%s' in section ['%s'] is beyond %d, %d is taken! ", key.c_str(),
+                            text.c_str(), m_strSectionName.c_str(), KV_MAX_COUNT, bound);
+        return bound;
+    }
+    return value;
 }
 
 namespace {

@@ -6,6 +6,11 @@
 
 class CHFS_Interpreter;
 
+// Counts and numbers that the script gives are bounded, so that no loop runs
+// for ever and no counter overflows: a procedure has at most this many steps
+// (the item list's limit), a section at most this many items.
+enum { KV_MAX_STEPS = 4096, KV_MAX_COUNT = 65535 };
+
 enum {
     KVHF_CONTINUE = -100,
     KVHF_RETRY = -200,
@@ -27,6 +32,11 @@ public:
     const std::string& GetSectionName() const { return m_strSectionName; }
     // ReadItem of a key of the own section from the script file.
     std::string ReadKey(const std::string& key, bool warn);
+    // A count or number of the own section as a decimal value (0 when it is
+    // missing or no number), kept within -KV_MAX_COUNT..KV_MAX_COUNT; a value
+    // beyond that is logged as a syntax error and cut to the bound.
+    int ReadCount(const std::string& key, bool warn) { return BoundedCount(key, ReadKey(key, warn)); }
+    int BoundedCount(const std::string& key, const std::string& text);
     int EventHandler(const std::string& prefix, int oldResult);
     int ParseAction(const std::string& value);
 

@@ -49,7 +49,7 @@ int CHFS_BackupFileSection::Run(const std::string& sectionName, CHFS_ItemList& l
         m_nExitCode = IsMissing(countText) ? -2100 : -2101;
         return -1;
     }
-    int count = KvParseInt(countText);
+    int count = BoundedCount("FileCount", countText);
     int result = 0;
     for (int i = 1; i <= count; ++i) {
         char key[32];
@@ -73,11 +73,18 @@ int CHFS_BackupFileSection::Run(const std::string& sectionName, CHFS_ItemList& l
                 m_nExitCode = -2103;
             else if (r == KVCOPY_CREATE_FAILED)
                 m_nExitCode = -2104;
+            else if (r == KVCOPY_SOURCE_OPEN_FAILED && FileExists(file))
+                m_nExitCode = KV_EXIT_BACKUP_UNREADABLE;
             // The unique name was a file of its own: without an item nobody
             // would ever remove it.
             if (!copy.empty())
                 DeleteCopy(copy);
-            result = r;
+            // A file that is there but cannot be read must stop the step: a
+            // later step would change it with nothing to put back, and its copy
+            // code -100 would read as KVHF_CONTINUE. -100 stays only for a file
+            // that is absent (nothing to save), where the run goes on as it
+            // always did.
+            result = (r == KVCOPY_SOURCE_OPEN_FAILED && FileExists(file)) ? -1 : r;
             break;
         }
         if (list.AddItem(i, file, copy, "") != 0) {

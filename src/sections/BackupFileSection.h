@@ -1,6 +1,9 @@
 #pragma once
 #include "interpreter/Section.h"
 
+// A file to save that exists but cannot be read (held without sharing).
+enum { KV_EXIT_BACKUP_UNREADABLE = -2105 };
+
 class CHFS_BackupFileSection : public CHFS_Section {
 public:
     explicit CHFS_BackupFileSection(CHFS_Interpreter* pInterpreter) : CHFS_Section(pInterpreter) {}

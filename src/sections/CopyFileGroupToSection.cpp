@@ -265,11 +265,12 @@ int CHFS_CopyFileGroupToSection::Run(const std::string& sectionName, CHFS_ItemLi
     std::string startText = ReadKey("FileGroupStartCount", true);
     m_pInterpreter->m_bErrorShown = 0;
 
-    m_nGroupCount = KvParseInt(countText);
+    m_nGroupCount = BoundedCount("FileGroupCount", countText);
     m_nGroupsProcessed = 0;
     m_nSkippedByTime = 0;
     m_nEntriesProcessed = 0;
-    int start = IsMissing(startText) ? 1 : KvParseInt(startText);
+    // Both bounded, so start + count cannot overflow.
+    int start = IsMissing(startText) ? 1 : BoundedCount("FileGroupStartCount", startText);
 
     int result = 0;
     for (int n = start; n < start + m_nGroupCount; ++n) {
@@ -303,7 +304,7 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
     int result = 0;
     SetSectionName(group);
     ++m_nGroupsProcessed;
-    int fileCount = KvParseInt(ReadKey("FileCount", true));
+    int fileCount = ReadCount("FileCount", true);
     std::string description = ReadKey("Description", true);
     std::string target = ReadKey("Target", true);
     std::string backup = ReadKey("Backup", true);
@@ -497,7 +498,7 @@ int CHFS_CopyFileGroupToSection::RollbackGroup(const std::string& group, std::st
 {
     int result = 0;
     SetSectionName(group);
-    int fileCount = KvParseInt(ReadKey("FileCount", true));
+    int fileCount = ReadCount("FileCount", true);
     std::string description = ReadKey("Description", true);
     std::string target = ReadKey("Target", true);
     backup = ReadKey("Backup", true);

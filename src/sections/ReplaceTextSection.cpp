@@ -32,7 +32,7 @@ int CHFS_ReplaceTextSection::Run(const std::string& sectionName, CHFS_ItemList&)
     m_nExitCode = -2000;
     m_pInterpreter->Log("CHFS_ReplaceTextSection::Run(%s)", sectionName.c_str());
     SetSectionName(sectionName);
-    int count = KvParseInt(ReadKey("FileCount", true));
+    int count = ReadCount("FileCount", true);
     int result = 0;
     for (int i = 1; i <= count; ++i) {
         char prefix[40];

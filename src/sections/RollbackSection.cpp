@@ -23,6 +23,11 @@ int CHFS_RollbackSection::Run(const std::string& sectionName, CHFS_ItemList&)
     if (result == 0)
         result = main->Rollback("ProductInstall.Main", *items);
 
+    // What failed is a restore, not an answer of the script: a walk result of
+    // -100 (a backup gone) must not read as KVHF_CONTINUE, -300 not as a
+    // user's break. The error keys get the plain failure.
+    if (result != 0)
+        result = -1;
     std::string prefix;
     if (result == 0) {
         m_pInterpreter->Log("CHFS_RollbackSection::Run('%s') Ret=KVHF_CMD_ROLLBACK_SUCCESS;", sectionName.c_str());

@@ -80,7 +80,10 @@ int ServiceErrorToExitCode(const CServiceSectionKind& kind, unsigned long error)
     for (const CErrorRow& row : kErrorTable)
         if (row.error == error)
             return kind.bStartsInRun ? row.startCode : row.stopCode;
-    return 0;
+    // A service that crashed while starting (1067, or a code of its own) did
+    // not reach RUNNING: leaving -2000 would tell a deployment tool that
+    // nothing failed.
+    return kind.bStartsInRun ? -2702 : 0;
 }
 
 int RunServiceItems(CHFS_Section& section, CHFS_Interpreter& interp, const CServiceSectionKind& kind,
@@ -92,7 +95,7 @@ int RunServiceItems(CHFS_Section& section, CHFS_Interpreter& interp, const CServ
     if (!kind.bStartsInRun)
         interp.Log("CHFS_StopServiceSection::Run('%s')", sectionName.c_str());
 
-    const int count = KvParseInt(section.ReadKey("ServiceCount", true));
+    const int count = section.ReadCount("ServiceCount", true);
     int n = 1;
     while (n <= count) {
         std::string text = section.ReadKey(ItemKey(n, ".Description"), true) + "\r\n";
@@ -125,6 +128,8 @@ int RunServiceItems(CHFS_Section& section, CHFS_Interpreter& interp, const CServ
         if (!ok) {
             if (int mapped = ServiceErrorToExitCode(kind, ret))
                 exitCode = mapped;
+            else if (exitCode == -2000)
+                exitCode = -2802;  // a stop refused for a reason of its own is a failed stop all the same
             if (buffer[0]) {
                 std::string failure = " - " + std::string(buffer) + "\r\n";
                 Detail(interp, failure, 0);

@@ -1,4 +1,5 @@
 #include "sections/UpdateSymbolsSection.h"
+#include "util/Profile.h"
 
 #include <vector>
 
@@ -13,7 +14,7 @@ const DWORD kSectionBufferSize = 8192;
 std::vector<std::string> ReadSectionLines(const std::string& section, const std::string& file)
 {
     std::vector<char> buffer(kSectionBufferSize, '\0');
-    DWORD n = ::GetPrivateProfileSectionA(section.c_str(), buffer.data(), kSectionBufferSize, file.c_str());
+    DWORD n = KvGetProfileSection(section.c_str(), buffer.data(), kSectionBufferSize, file);
     std::vector<std::string> lines;
     if (n > kSectionBufferSize)
         n = kSectionBufferSize;

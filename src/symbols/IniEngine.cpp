@@ -1,7 +1,10 @@
 // Reading and writing INI keys through the platform's profile functions, with
 // a temporary copy for keys that stand before the first section header.
 #include "interpreter/Interpreter.h"
+#include "util/Profile.h"
+#include "util/StrFormat.h"
 #include "util/WinHandles.h"
+#include <cstring>
 
 #include <cstdarg>
 #include <cstdio>
@@ -11,26 +14,6 @@ namespace {
 
 const char kTempSection[] = "Korvex_TempINI";
 const DWORD kChunk = 4096;
-
-// Raw log lines carry script text; they are built without a fixed buffer.
-std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string FormatText(const char* format, ...)
-{
-    va_list ap;
-    va_start(ap, format);
-    va_list copy;
-    va_copy(copy, ap);
-    int n = vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string out;
-    if (n > 0) {
-        std::vector<char> buf(static_cast<size_t>(n) + 1);
-        vsnprintf(buf.data(), buf.size(), format, ap);
-        out.assign(buf.data(), static_cast<size_t>(n));
-    }
-    va_end(ap);
-    return out;
-}
 
 std::string TempHeader()
 {
@@ -59,10 +42,13 @@ std::string CHFS_Interpreter::ReadItem(const std::string& key, const std::string
         Log("Read item from file '%s'!", file.c_str());
         path = file;
     }
+    if (!ProfileNameFits(path))
+        Log("*** Runtime error: CHFS_Interpreter::ReadItem(): INI file name '%s' is longer than the path limit, "
+            "lasterror=%d",
+            path.c_str(), static_cast<int>(ERROR_FILENAME_EXCED_RANGE));
     char buf[4096];
     buf[0] = '\0';
-    DWORD n = ::GetPrivateProfileStringA(section.c_str(), key.c_str(), KORVEX_MISSING, buf, sizeof buf,
-                                         path.c_str());
+    DWORD n = KvGetProfileString(section.c_str(), key.c_str(), KORVEX_MISSING, buf, sizeof buf, path);
     buf[sizeof buf - 1] = '\0';
     std::string text(buf);
     if (warn && text == KORVEX_MISSING)
@@ -93,7 +79,7 @@ int CHFS_Interpreter::SetINIVariable(const std::string& file, const std::string&
             // file name would reach some other file of the system.
             Log("Update INI: Write %s='%s':len=%d in section [%s]!", key.c_str(), value.c_str(),
                 static_cast<int>(value.size()), targetSection.c_str());
-            WriteLog(FormatText("Write INI '%s', Value %s=%s in section '%s' Failed! "
+            WriteLog(KvFormat("Write INI '%s', Value %s=%s in section '%s' Failed! "
                                 "(no temporary copy, CreateTempINI ret=%d) lasterror=%d",
                                 file.c_str(), key.c_str(), value.c_str(), targetSection.c_str(), r,
                                 static_cast<int>(::GetLastError())));
@@ -104,13 +90,13 @@ int CHFS_Interpreter::SetINIVariable(const std::string& file, const std::string&
 
     Log("Update INI: Write %s='%s':len=%d in section [%s]!", key.c_str(), value.c_str(),
         static_cast<int>(value.size()), targetSection.c_str());
-    BOOL ok = ::WritePrivateProfileStringA(targetSection.c_str(), key.c_str(),
-                                           value.empty() ? nullptr : value.c_str(), target.c_str());
+    BOOL ok = KvWriteProfileString(targetSection.c_str(), key.c_str(),
+                                           value.empty() ? nullptr : value.c_str(), target);
     int result = 0;
     if (ok) {
         Log("Update INI: Write Success! ");
     } else {
-        WriteLog(FormatText("Write INI '%s', Value %s=%s in section '%s' Failed! lasterror=%d", target.c_str(),
+        WriteLog(KvFormat("Write INI '%s', Value %s=%s in section '%s' Failed! lasterror=%d", target.c_str(),
                             key.c_str(), value.c_str(), targetSection.c_str(),
                             static_cast<int>(::GetLastError())));
         result = -1;
@@ -123,7 +109,7 @@ int CHFS_Interpreter::SetINIVariable(const std::string& file, const std::string&
             return result;
         int r = ApplyTempINI(tempPath, file);
         if (r != 0) {
-            WriteLog(FormatText("Can't apply INI change from '%s' to '%s' iRet = %d", tempPath.c_str(),
+            WriteLog(KvFormat("Can't apply INI change from '%s' to '%s' iRet = %d", tempPath.c_str(),
                                 file.c_str(), r));
             return -2;
         }
@@ -266,5 +252,59 @@ int CHFS_Interpreter::ApplyTempINI(const std::string& tempPath, const std::strin
         ::MoveFileA(backup.c_str(), target.c_str());
         return -2;
     }
+    return 0;
+}
+
+bool CHFS_Interpreter::FileHasINISection(const std::string& file, const std::string& name, bool exact)
+{
+    std::vector<char> names(65536);
+    DWORD n = 0;
+    for (;;) {
+        n = KvGetProfileSectionNames(names.data(), static_cast<DWORD>(names.size()), file);
+        if (n + 2 < names.size() || names.size() >= (1u << 24))
+            break;
+        names.resize(names.size() * 4);
+    }
+    for (const char* p = names.data(); p < names.data() + n && *p; p += std::strlen(p) + 1) {
+        const size_t len = std::strlen(p);
+        if (exact ? _stricmp(p, name.c_str()) == 0
+                  : len >= name.size() && _strnicmp(p, name.c_str(), name.size()) == 0)
+            return true;
+    }
+    return false;
+}
+
+int CHFS_Interpreter::AppendINISections(const std::string& file, const std::string& text)
+{
+    Log("Update INI: Write %u bytes of sections in one pass to '%s'!", static_cast<unsigned>(text.size()),
+        file.c_str());
+    CHandle h(::CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    bool ok = static_cast<bool>(h);
+    if (ok) {
+        // A last line without its line end would swallow the first header.
+        LARGE_INTEGER size = {};
+        std::string block = text;
+        if (::GetFileSizeEx(h.Get(), &size) && size.QuadPart > 0) {
+            LARGE_INTEGER back;
+            back.QuadPart = -1;
+            char last = 0;
+            DWORD got = 0;
+            if (::SetFilePointerEx(h.Get(), back, nullptr, FILE_END) && ::ReadFile(h.Get(), &last, 1, &got, nullptr) &&
+                got == 1 && last != '\n')
+                block = "\r\n" + block;
+        }
+        LARGE_INTEGER zero = {};
+        DWORD written = 0;
+        ok = ::SetFilePointerEx(h.Get(), zero, nullptr, FILE_END) &&
+             ::WriteFile(h.Get(), block.data(), static_cast<DWORD>(block.size()), &written, nullptr) &&
+             written == block.size() && ::FlushFileBuffers(h.Get());
+    }
+    if (!ok) {
+        WriteLog(KvFormat("Write INI '%s' sections Failed! lasterror=%d", file.c_str(),
+                          static_cast<int>(::GetLastError())));
+        return -1;
+    }
+    Log("Update INI: Write Success! ");
     return 0;
 }

@@ -1,4 +1,5 @@
 #include "interpreter/Interpreter.h"
+#include "util/Profile.h"
 
 #include "util/StrFormat.h"
 #include "util/FileUtil.h"
@@ -91,8 +92,8 @@ int CHFS_Interpreter::UpdatePatchDB(const std::string& section, const std::strin
     }
     Log("Update Patch DB: Write %s='%s':len=%d in section [%s]!", key.c_str(), value.c_str(),
         static_cast<int>(value.size()), section.c_str());
-    if (::WritePrivateProfileStringA(section.c_str(), key.c_str(), value.empty() ? nullptr : value.c_str(),
-                                     file.c_str())) {
+    if (KvWriteProfileString(section.c_str(), key.c_str(), value.empty() ? nullptr : value.c_str(),
+                                     file)) {
         Log("Update Patch DB: Write Success! ");
         return 0;
     }
@@ -142,7 +143,10 @@ int CHFS_Interpreter::UpdateUninstallReg(int remove)
             exe = candidate;
     }
     if (!exe.empty()) {
-        const std::string commandLine = exe + " /U:\"" + GetSymbol("RecordFile") + "\"";
+        // The record this run wrote, as a full path; a script without one
+        // names it through the RecordFile symbol.
+        const std::string record = m_strRecordFile.empty() ? GetSymbol("RecordFile") : m_strRecordFile;
+        const std::string commandLine = exe + " /U:\"" + record + "\"";
         const std::string displayName = GetPatchInfo("PatchDescription");
         ret = SetString(key.Get(), "DisplayName", displayName);
         if (ret == ERROR_SUCCESS)

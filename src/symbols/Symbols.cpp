@@ -1,6 +1,7 @@
 // The three symbol tables, %NAME% expansion, symbol sections of the script
 // and the Symbols section of the install record.
 #include "interpreter/Interpreter.h"
+#include "util/Profile.h"
 #include "symbols/Builtins.h"
 
 #include <algorithm>
@@ -356,7 +357,7 @@ int CHFS_Interpreter::LoadSymbolSection(const std::string& section, int tableKin
         Log("Memory alloc error! size=%u", static_cast<unsigned>(bufSize));
         return -1;
     }
-    DWORD n = ::GetPrivateProfileSectionA(section.c_str(), buf.get(), bufSize, m_strScriptFile.c_str());
+    DWORD n = KvGetProfileSection(section.c_str(), buf.get(), bufSize, m_strScriptFile);
     Log("GetPrivateProfileSection('%s') size=%d", section.c_str(), static_cast<int>(n));
 
     // The platform never reports more than it copied: a section that did not
@@ -375,7 +376,7 @@ int CHFS_Interpreter::LoadSymbolSection(const std::string& section, int tableKin
                 Log("Memory alloc error! size=%u", static_cast<unsigned>(size));
                 return -1;
             }
-            realSize = ::GetPrivateProfileSectionA(section.c_str(), bigger.get(), size, m_strScriptFile.c_str());
+            realSize = KvGetProfileSection(section.c_str(), bigger.get(), size, m_strScriptFile);
             if (realSize < size - 2)
                 break;
         }
@@ -449,14 +450,28 @@ std::string StoredSymbolText(const std::string& value)
 int CHFS_Interpreter::SaveSymbols(const std::string& recordFile)
 {
     const std::string section = "Symbols";
-    SetINIVariable(recordFile, section, "TotalCount", std::to_string(m_scriptSymbols.Size()));
+    // In one write, like the record's items, unless the file already holds a
+    // Symbols section that only the per-key writer updates in place.
+    if (!FileHasINISection(recordFile, section, true)) {
+        std::string text = "[" + section + "]\r\nTotalCount=" + std::to_string(m_scriptSymbols.Size()) + "\r\n";
+        int n = 0;
+        for (const SymbolEntry& e : m_scriptSymbols) {
+            ++n;
+            text += "Name." + std::to_string(n) + "=" + StoredSymbolText(e.first) + "\r\nValue." +
+                    std::to_string(n) + "=" + StoredSymbolText(e.second) + "\r\n";
+        }
+        return AppendINISections(recordFile, text);
+    }
+    // A write that fails is logged by the writer; the record must not be
+    // called complete then.
+    int failed = SetINIVariable(recordFile, section, "TotalCount", std::to_string(m_scriptSymbols.Size()));
     int n = 0;
     for (const SymbolEntry& e : m_scriptSymbols) {
         ++n;
-        SetINIVariable(recordFile, section, "Name." + std::to_string(n), StoredSymbolText(e.first));
-        SetINIVariable(recordFile, section, "Value." + std::to_string(n), StoredSymbolText(e.second));
+        failed |= SetINIVariable(recordFile, section, "Name." + std::to_string(n), StoredSymbolText(e.first));
+        failed |= SetINIVariable(recordFile, section, "Value." + std::to_string(n), StoredSymbolText(e.second));
     }
-    return 0;
+    return failed ? -1 : 0;
 }
 
 namespace {
@@ -468,8 +483,8 @@ long HighestNameIndex(const std::string& file, const std::string& section)
     std::vector<char> buf(65536);
     DWORD n = 0;
     for (;;) {
-        n = ::GetPrivateProfileStringA(section.c_str(), nullptr, "", buf.data(), static_cast<DWORD>(buf.size()),
-                                       file.c_str());
+        n = KvGetProfileString(section.c_str(), nullptr, "", buf.data(), static_cast<DWORD>(buf.size()),
+                                       file);
         if (n + 2 < buf.size() || buf.size() >= kMaxExpandedLength)
             break;
         buf.resize(buf.size() * 2);

@@ -1,6 +1,7 @@
 // Variable references: symbol values taken from the registry, INI files,
 // file version data and service state.
 #include "interpreter/Interpreter.h"
+#include "util/Profile.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -256,8 +257,8 @@ std::string CHFS_Interpreter::GetINIVariable(const std::string& value)
     int count = 0;
     DWORD err = 0;
     if (canRead) {
-        count = static_cast<int>(::GetPrivateProfileStringA(readSection.c_str(), key.c_str(), KORVEX_MISSING,
-                                                            buffer.data(), kValueBufferSize, readFile.c_str()));
+        count = static_cast<int>(KvGetProfileString(readSection.c_str(), key.c_str(), KORVEX_MISSING,
+                                                            buffer.data(), kValueBufferSize, readFile));
         err = ::GetLastError();
     } else {
         // Without the copy there is no file to read: an empty name would make

@@ -523,3 +523,24 @@ bool GetFileSizeLow(const std::string& path, DWORD& size)
     size = fd.nFileSizeLow;
     return true;
 }
+
+std::string AbsolutePath(const std::string& base, const std::string& path)
+{
+    if (path.empty())
+        return path;
+    std::string full;
+    const bool drive = path.size() >= 2 && path[1] == ':';
+    const bool unc = path.compare(0, 2, "\\\\") == 0;
+    if (drive || unc)
+        full = path;
+    else if (path[0] == '\\' || path[0] == '/')
+        full = (base.size() >= 2 && base[1] == ':' ? base.substr(0, 2) : std::string()) + path;
+    else
+        full = JoinPath(base, path);
+    // GetFullPathNameA only tidies the text here: the path is absolute already.
+    char buffer[MAX_PATH];
+    DWORD n = ::GetFullPathNameA(full.c_str(), sizeof buffer, buffer, nullptr);
+    if (n > 0 && n < sizeof buffer)
+        return std::string(buffer, n);
+    return full;
+}

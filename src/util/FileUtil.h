@@ -34,6 +34,10 @@ std::string GetRelativePath(const std::string& path, const std::string& base);
 std::string RemoveServerPart(const std::string& folder);
 std::string GetParentFolder(const std::string& folder);
 bool CreateDirectoryTree(const std::string& path, bool isFilePath);
+// path as a full path: a drive path or a UNC path as it is, a rooted one
+// ("\x") on base's drive, any other joined to base; "." and ".." resolved.
+// Empty stays empty.
+std::string AbsolutePath(const std::string& base, const std::string& path);
 int FindFiles(std::vector<std::string>& list, const std::string& folder, const std::string& pattern,
               bool recurse);
 // logSink receives the copy's failure lines; null writes none.

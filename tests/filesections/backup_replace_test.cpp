@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "../fileutil/lock_helpers.h"
 #include "TestSupport.h"
 #include "package.h"
 #include "sections/BackupFileSection.h"
@@ -122,6 +123,19 @@ TEST(BackupFiles, MissingKeysAndMissingFiles)
         EXPECT_EQ(s.GetExitCode(), -2000);
         EXPECT_EQ(p.list.Size(), 1u);
         EXPECT_EQ(FilesIn(p.bak).size(), 1u);
+    }
+    {
+        // One that is there but cannot be read stops the step as a failure:
+        // its copy code -100 would read as KVHF_CONTINUE.
+        Package p;
+        p.Script("[ProductInstall.BackupFiles]\r\nFileCount=1\r\nBackup={BAK}\r\nFile1={PROD}\\held.ini\r\n");
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("held.ini"), "h"));
+        kvtest::CLocker lock(p.Prod("held.ini"));
+        ASSERT_TRUE(lock.Locked());
+        CHFS_BackupFileSection s(&p.interp);
+        EXPECT_EQ(s.Run(kBackupStep, p.list), -1);
+        EXPECT_EQ(s.GetExitCode(), KV_EXIT_BACKUP_UNREADABLE);
+        EXPECT_EQ(p.list.Size(), 0u);
     }
 }
 

@@ -100,3 +100,22 @@ TEST(PathLimit, LongPathsAreRefused)
     EXPECT_FALSE(GetFileSizeLow("C:\\" + tooLong, size));
     EXPECT_EQ(size, 7u);
 }
+
+TEST(AbsolutePath, RelativeNamesAreTakenAgainstTheBase)
+{
+    const char* const base = "C:\\pkg\\";
+    const struct {
+        const char* path;
+        const char* full;
+    } cases[] = {
+        {"rec.ini", "C:\\pkg\\rec.ini"},
+        {"sub\\..\\rec.ini", "C:\\pkg\\rec.ini"},
+        {"..\\rec\\r.ini", "C:\\rec\\r.ini"},
+        {"\\rec\\r.ini", "C:\\rec\\r.ini"},
+        {"D:\\r.ini", "D:\\r.ini"},
+        {"\\\\srv\\share\\r.ini", "\\\\srv\\share\\r.ini"},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(AbsolutePath(base, c.path), c.full) << c.path;
+}

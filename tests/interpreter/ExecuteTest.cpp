@@ -55,6 +55,23 @@ TEST_F(ExecuteTest, SuccessfulInstallWritesTheRecord)
     EXPECT_EQ(record.find("[Stale]"), std::string::npos);
 }
 
+TEST_F(ExecuteTest, UnwritableRecordFailsAndRollsBackTheInstall)
+{
+    // A folder of the record's name: the copy of the script cannot be made.
+    interp->m_strRecordFile = dir / "recdir";
+    ASSERT_TRUE(kvtest::CreateTree(interp->m_strRecordFile));
+    EXPECT_LT(Execute(std::string(kSections) +
+                      "[ProductInstall.Main]\r\nStepCount=1\r\nStep1.Section=ProductInstall.UpdateSymbols.SetA\r\n"),
+              0);
+    EXPECT_EQ(interp->m_nExitCode, KV_EXIT_RECORD_NOT_WRITTEN);
+    EXPECT_EQ(interp->GetSymbol("A"), "a0");
+    EXPECT_TRUE(Logged("the install record '" + interp->m_strRecordFile + "' could not be written") ||
+                Logged("can't copy the script"));
+    EXPECT_EQ(MessagesWith(LoadResString(IDS_INSTALL_FAILED)), 1u);
+    EXPECT_EQ(LastDetail(), LoadResString(IDS_INSTALL_FAILED));
+    EXPECT_FALSE(Logged("Return code in silent mode,installation success"));
+}
+
 TEST_F(ExecuteTest, FailureShowsTheBoxAndRollsBack)
 {
     interp->m_strRecordFile = dir / "record.ini";

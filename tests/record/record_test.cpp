@@ -167,6 +167,39 @@ TEST_F(RecordTest, RecordsWithoutEncodingReadAsBeforeButUnexpanded)
     EXPECT_TRUE(m_cb.LogContains("Item 'SectionIndex' not found in Section 'REC_2'"));
 }
 
+TEST_F(RecordTest, ReadableTextIsStoredAsItIsAndOldEscapesStillLoad)
+{
+    const std::string chinese = "C:\\\xb2\xfa\xc6\xb7\\a.dll";  // 8-bit text of the code page
+    CHFS_ItemList list;
+    list.SetStep(1);
+    list.AddItem(1, chinese, "", "");
+    ASSERT_EQ(0, list.SaveRecord(m_interp.get(), m_file));
+    EXPECT_EQ(chinese, Raw("REC_1", "Param1"));
+
+    // Written by the escaping that turned every 8-bit byte into \xHH.
+    ASSERT_TRUE(kvtest::WriteFileBytes(m_file, "[REC_0]\r\nTotalCount=1\r\n[REC_1]\r\nSectionIndex=1\r\n"
+                                               "ItemIndex=2\r\nParam1=~KVESC~C:\\\\\\xB2\\xFA\\xC6\\xB7\\\\a.dll\r\n"));
+    CHFS_ItemList back;
+    ASSERT_EQ(0, back.LoadRecord(m_interp.get(), m_file));
+    ASSERT_EQ(1u, back.Size());
+    EXPECT_EQ(chinese, back.Items()[0].strParam1);
+}
+
+TEST_F(RecordTest, ARecordAlreadyHoldingItemsIsUpdatedInPlace)
+{
+    ASSERT_TRUE(kvtest::WriteFileBytes(m_file, "[REC_0]\r\nTotalCount=7\r\n[REC_1]\r\nSectionIndex=9\r\n"));
+    CHFS_ItemList list;
+    list.SetStep(2);
+    list.AddItem(5, "x", "", "");
+    ASSERT_EQ(0, list.SaveRecord(m_interp.get(), m_file));
+    EXPECT_EQ(1u, kvtest::CountOf(kvtest::ReadFileOr(m_file), "[REC_0]"));
+    CHFS_ItemList back;
+    ASSERT_EQ(0, back.LoadRecord(m_interp.get(), m_file));
+    ASSERT_EQ(1u, back.Size());
+    EXPECT_EQ(2, back.Items()[0].nStep);
+    EXPECT_EQ("x", back.Items()[0].strParam1);
+}
+
 TEST_F(RecordTest, MissingCountLoadsNothing)
 {
     ASSERT_TRUE(kvtest::WriteFileBytes(m_file, "[REC_1]\r\nSectionIndex=1\r\nItemIndex=1\r\nParam1=x\r\n"));

@@ -1,4 +1,6 @@
 #include "RunnerFixture.h"
+#include "app/KorvexApp.h"
+#include "interpreter/Interpreter.h"
 
 using kvrun::RunnerTest;
 using kvtest::Signed;
@@ -240,7 +242,8 @@ TEST_F(RunnerTest, ZentaEventIsSetOrItsAbsenceStopsTheRun)
     EXPECT_TRUE(Logged("Get Event successfully with PatchID=" + patchId));
     ::CloseHandle(ev);
 
-    Run("/S /G /P");
+    // Nothing ran: /G must not report that as a success.
+    EXPECT_EQ(Signed(Run("/S /G /P").exitCode), KV_EXIT_NOT_STARTED);
     EXPECT_TRUE(Logged("Can not Get Event with PatchID=" + patchId)) << LogText();
     EXPECT_FALSE(Logged("@@@ Session name"));
 }
@@ -251,6 +254,7 @@ TEST_F(RunnerTest, MissingRecordFileStopsTheRemoval)
            "[ProductRemove.Main]\r\nStepCount=1\r\nStep1.Section=ProductRemove.UpdateSymbols.Empty\r\n");
     const std::string missing = pkg / "nowhere\\record.ini";
     kvtest::ProcessResult r = Run("/S /G /U:" + missing);
+    EXPECT_EQ(Signed(r.exitCode), KV_EXIT_NOT_STARTED);
     const std::string text = "***Error: Can't open Install record file ('" + missing + "')";
     EXPECT_NE(r.output.find(text), std::string::npos) << r.output;
     EXPECT_TRUE(Logged(text));
@@ -299,4 +303,85 @@ TEST_F(RunnerTest, PrintsTheFailureCodeOnTheParentsConsole)
     EXPECT_NE(Signed(code), -2001);
     EXPECT_TRUE(Logged("Return error code in silent mode if the installation failed,code=-2001")) << LogText();
     EXPECT_FALSE(Logged("Return exit code of Korvex in silent mode"));
+}
+
+TEST_F(RunnerTest, RelativeRecordFileIsOneFullPathBesideThePackage)
+{
+    // Started from another folder, so that nothing lands in the current one.
+    ASSERT_TRUE(kvtest::WriteFileBytes(pkg / "files\\x.dat", "x"));
+    Script(PatchInfo() + "[ProductInstall.Symbols]\r\nA=a0\r\nRecordFile=rec\\r.ini\r\n" +
+           "[ProductInstall.UpdateSymbols.SetA]\r\nA=a1\r\n[ProductRemove.UpdateSymbols.Empty]\r\n"
+           "[ProductInstall.Main]\r\nInstallRecordFile=%RecordFile%"
+           "\r\nStepCount=1\r\nStep1.Section=ProductInstall.UpdateSymbols.SetA\r\n"
+           "[ProductRemove.Main]\r\nStepCount=1\r\nStep1.Section=ProductRemove.Rollback.All\r\n");
+    kvtest::ProcessResult r = kvtest::RunProcess("\"" + exe + "\" /S /G", "C:\\");
+    EXPECT_EQ(Signed(r.exitCode), 0) << LogText();
+    const std::string record = pkg / "rec\\r.ini";
+    const std::string text = kvtest::ReadFileOr(record);
+    EXPECT_NE(text.find("[ProductInstall.Main]"), std::string::npos);
+    EXPECT_NE(text.find("[Symbols]"), std::string::npos);
+    EXPECT_NE(text.find("[REC_0]"), std::string::npos);
+    std::string value;
+    EXPECT_TRUE(kvrun::ReadRegString(kvrun::kUninstallRoot + patchId, "UninstallString", value));
+    EXPECT_EQ(value, exe + " /U:\"" + record + "\"");
+    EXPECT_EQ(Signed(Run("/S /G /U:" + record).exitCode), 0) << LogText();
+    EXPECT_FALSE(kvtest::Exists(record));
+}
+
+TEST_F(RunnerTest, RemovalWhoseRestoreFailsIsAFailureAndKeepsTheRecord)
+{
+    const std::string record = pkg / "rec\\r.ini";
+    const std::string saved = pkg / "saved";
+    ASSERT_TRUE(kvtest::WriteFileBytes(pkg / "prod\\a.ini", "a"));
+    Script(PatchInfo() + "[ProductInstall.BackupFiles.Save]\r\nFileCount=1\r\nBackup=" + saved +
+           "\r\nFile1=" + (pkg / "prod\\a.ini") +
+           "\r\n[ProductInstall.Main]\r\nInstallRecordFile=" + record +
+           "\r\nStepCount=1\r\nStep1.Section=ProductInstall.BackupFiles.Save\r\n"
+           "[ProductRemove.Main]\r\nStepCount=1\r\nStep1.Section=ProductRemove.Rollback.All\r\n");
+    ASSERT_EQ(Signed(Run("/S /G").exitCode), 0) << LogText();
+    // The saved copy goes missing before the removal: the restore fails with
+    // the copy code -100, which must not read as KVHF_CONTINUE.
+    kvtest::RemoveTree(saved);
+    EXPECT_NE(Signed(Run("/S /G /U:" + record).exitCode), 0) << LogText();
+    EXPECT_TRUE(Logged("could not be rolled back, ret=-100"));
+    EXPECT_FALSE(Logged("Delete Install record file!"));
+    EXPECT_TRUE(kvtest::Exists(record));
+    EXPECT_EQ(DB("ResultCode"), "1");
+}
+
+TEST_F(RunnerTest, StepCountBeyondTheBoundRunsNothing)
+{
+    Script(PatchInfo() + "[ProductInstall.Main]\r\nStepCount=2147483647\r\n"
+                         "Step1.Section=ProductInstall.UpdateSymbols.X\r\nStep1.Error.Action=KVHF_GOTOSTEP(2147483647)\r\n"
+                         "[ProductInstall.UpdateSymbols.X]\r\nNOSUCH=1\r\n");
+    EXPECT_EQ(Signed(Run("/S /G").exitCode), -2001) << LogText();
+    EXPECT_TRUE(Logged("*** Syntax error: StepCount='2147483647' in section ['ProductInstall.Main'] is more than 4096 steps! "));
+    EXPECT_FALSE(Logged("Session name ['ProductInstall.UpdateSymbols.X'] return code"));
+}
+
+// Names the profile functions would overrun their buffer with: refused with
+// error 206 and a log line, never a crash, never exit code 0 for a failure.
+TEST_F(RunnerTest, OverlongIniFileNamesAreRefused)
+{
+    const std::string steps = "[ProductInstall.UpdateSymbols.None]\r\n[ProductInstall.Main]\r\nStepCount=1\r\n"
+                              "Step1.Section=ProductInstall.UpdateSymbols.None\r\n";
+    for (size_t n : {600u, 3000u}) {
+        Script(PatchInfo() + "[ProductInstall.Symbols]\r\nX=[INI:" + std::string(n, 'K') + ",s,k]\r\n" + steps);
+        EXPECT_EQ(Signed(Run("/S /G").exitCode), 0) << n;
+        EXPECT_TRUE(Logged("lasterror=206")) << n;
+        EXPECT_TRUE(Logged("@ Update Symbol table: 'X'=''")) << n;
+    }
+    kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, kvrun::kUninstallRoot + patchId, kvtest::kProgramView);
+    Script(PatchInfo() + "[ProductInstall.Main]\r\nInstallRecordFile=" + std::string(700, 'R') +
+           "\r\nStepCount=1\r\nStep1.Section=ProductInstall.UpdateSymbols.None\r\n"
+           "[ProductInstall.UpdateSymbols.None]\r\n");
+    EXPECT_EQ(Signed(Run("/S /G").exitCode), KV_EXIT_RECORD_NOT_WRITTEN) << LogText();
+    EXPECT_FALSE(kvrun::RegKeyExists(kvrun::kUninstallRoot + patchId));
+    EXPECT_EQ(DB("ResultCode"), "1");
+
+    Script(PatchInfo() + steps);
+    const std::string longDb = std::string(700, 'D') + "\\db.ini";
+    kvrun::WriteRegString(kvrun::kKorvexKey, "KorvexDBPath", &longDb);
+    EXPECT_EQ(Signed(Run("/S /G").exitCode), KV_EXIT_NOT_STARTED) << LogText();
+    EXPECT_TRUE(Logged("Update Patch DB: Get DB file error")) << LogText();
 }

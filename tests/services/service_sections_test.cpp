@@ -216,6 +216,23 @@ TEST_F(ServiceSectionTest, ServiceSpecificErrorMapsToItsCode)
     EXPECT_TRUE(Logged("SMStartService('kvss_exit42') ret=1066"));
 }
 
+TEST_F(ServiceSectionTest, CrashWhileStartingIsAFailedStart)
+{
+    kvsvc::CTestService svc("kvss_crash", "win32exit=1067");
+    ASSERT_TRUE(svc.Installed());
+    Script("[ProductInstall.StartService.Svc]\r\n"
+           "ServiceCount=1\r\n"
+           "Service1.Description=crashes\r\n"
+           "Service1=kvss_crash\r\n");
+    CHFS_StartServiceSection sec(interp.get());
+    EXPECT_EQ(-1, sec.Run(kStartSec, list));
+    // Not in the table: the start did not reach RUNNING; the log keeps the
+    // service's own code.
+    EXPECT_EQ(-2702, sec.GetExitCode());
+    EXPECT_TRUE(Logged("SMStartService('kvss_crash') ret=1067"));
+    EXPECT_EQ(0u, list.Size());
+}
+
 TEST_F(ServiceSectionTest, MissingServiceOnStop)
 {
     Script("[ProductInstall.StopService.Svc]\r\n"
@@ -254,6 +271,22 @@ TEST_F(ServiceSectionTest, UnmappedErrorKeepsTheEarlierExitCode)
     EXPECT_EQ(-2800, sec.GetExitCode());
     EXPECT_FALSE(Logged("SMStopService('kvss_refuse') ret=0"));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), svc.State());
+}
+
+TEST_F(ServiceSectionTest, UnmappedErrorAloneIsAFailedStop)
+{
+    kvsvc::CTestService svc("kvss_refuse1", "stop=refuse");
+    ASSERT_TRUE(svc.Installed());
+    ASSERT_TRUE(svc.Start());
+    Script("[ProductInstall.StopService.Svc]\r\n"
+           "ServiceCount=1\r\n"
+           "Service1.Description=stubborn\r\n"
+           "Service1=kvss_refuse1\r\n"
+           "Service1.WaitSeconds=1\r\n");
+    CHFS_StopServiceSection sec(interp.get());
+    EXPECT_EQ(-1, sec.Run(kStopSec, list));
+    // Not -2000, the code that says nothing failed.
+    EXPECT_EQ(-2802, sec.GetExitCode());
 }
 
 TEST_F(ServiceSectionTest, UninstallAnswerLetsLaterItemsRun)
