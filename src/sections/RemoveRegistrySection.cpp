@@ -46,7 +46,7 @@ int CHFS_RemoveRegistrySection::Run(const std::string& sectionName, CHFS_ItemLis
     m_nExitCode = -2000;
     SetSectionName(sectionName);
     int result = 0;
-    const int count = KvParseInt(ReadKey("RegCount", true));
+    const int count = ReadCount("RegCount", true);
 
     CRegKey key;
     int n = 1;

@@ -5,7 +5,7 @@
 
 #include "interpreter/Interpreter.h"
 #include "sections/ItemAnswer.h"
-#include "util/StrFormat.h"
+#include "util/Profile.h"
 
 namespace {
 
@@ -39,8 +39,7 @@ bool ReadStoredValue(CHFS_Interpreter& interp, const std::string& file, const st
     std::vector<char> buffer(kSectionBufferStart);
     DWORD n = 0;
     for (;;) {
-        n = ::GetPrivateProfileSectionA(sourceSection.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()),
-                                        source.c_str());
+        n = KvGetProfileSection(sourceSection.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()), source);
         // A full buffer is reported as its size less two.
         if (n + 2 < buffer.size() || buffer.size() >= kSectionBufferLimit)
             break;
@@ -72,7 +71,7 @@ int CHFS_UpdateINISection::Run(const std::string& sectionName, CHFS_ItemList& li
     SetSectionName(sectionName);
     m_pInterpreter->Log("CHFS_UpdateINISection::Run(%s)", sectionName.c_str());
     int result = 0;
-    const int count = KvParseInt(ReadKey("ItemCount", true));
+    const int count = ReadCount("ItemCount", true);
     m_pInterpreter->Log("iINICount=%d", count);
 
     int n = 1;

@@ -3,7 +3,6 @@
 #include "interpreter/Interpreter.h"
 #include "sections/ItemAnswer.h"
 #include "sections/RegistryValue.h"
-#include "util/StrFormat.h"
 #include "util/WinHandles.h"
 
 namespace {
@@ -59,7 +58,7 @@ int CHFS_UpdateRegistrySection::Run(const std::string& sectionName, CHFS_ItemLis
     SetSectionName(sectionName);
     m_pInterpreter->Log("CHFS_UpdateRegistrySection::Run(%s)", sectionName.c_str());
     int result = 0;
-    const int count = KvParseInt(ReadKey("RegCount", true));
+    const int count = ReadCount("RegCount", true);
 
     CRegKey key;
     int n = 1;

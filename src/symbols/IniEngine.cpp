@@ -209,8 +209,8 @@ int CHFS_Interpreter::ApplyTempINI(const std::string& tempPath, const std::strin
     // Without a fresh backup nothing may be written: a failed write would
     // then put an older file's backup in place of the target.
     if (!::MoveFileA(target.c_str(), backup.c_str())) {
-        WriteLog(FormatText("CHFS_Interpreter::ApplyTempINI(): MoveFile '%s' to '%s' Failed! lasterror=%d",
-                            target.c_str(), backup.c_str(), static_cast<int>(::GetLastError())));
+        WriteLog(KvFormat("CHFS_Interpreter::ApplyTempINI(): MoveFile '%s' to '%s' Failed! lasterror=%d",
+                          target.c_str(), backup.c_str(), static_cast<int>(::GetLastError())));
         return -1;
     }
 
