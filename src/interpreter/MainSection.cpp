@@ -6,10 +6,12 @@
 #include "interpreter/Interpreter.h"
 #include "util/StrFormat.h"
 #include "sections/BackupFileSection.h"
+#include "sections/CheckVersionSection.h"
 #include "sections/CopyFileGroupToSection.h"
 #include "sections/RemoveRegistrySection.h"
 #include "sections/ReplaceTextSection.h"
 #include "sections/RollbackSection.h"
+#include "sections/RunSection.h"
 #include "sections/StartServiceSection.h"
 #include "sections/StopServiceSection.h"
 #include "sections/UpdateINISection.h"
@@ -48,6 +50,8 @@ CHFS_MainSection::CHFS_MainSection(CHFS_Interpreter* pInterpreter)
         Register<CHFS_UpdateRegistrySection>(m_handlers, (d + "UpdateRegistry").c_str(), pInterpreter);
         Register<CHFS_RemoveRegistrySection>(m_handlers, (d + "RemoveRegistry").c_str(), pInterpreter);
         Register<CHFS_UpdateINISection>(m_handlers, (d + "UpdateINI").c_str(), pInterpreter);
+        Register<CHFS_CheckVersionSection>(m_handlers, (d + "CheckRequirement").c_str(), pInterpreter);
+        Register<CHFS_RunSection>(m_handlers, (d + "Run").c_str(), pInterpreter);
     }
     Register<CHFS_RollbackSection>(m_handlers, "ProductRemove.Rollback", pInterpreter);
 }
