@@ -17,6 +17,7 @@
 #include "sections/UpdateINISection.h"
 #include "sections/UpdateRegistrySection.h"
 #include "sections/UpdateSymbolsSection.h"
+#include "sections/UserInputSection.h"
 
 namespace {
 
@@ -52,6 +53,7 @@ CHFS_MainSection::CHFS_MainSection(CHFS_Interpreter* pInterpreter)
         Register<CHFS_UpdateINISection>(m_handlers, (d + "UpdateINI").c_str(), pInterpreter);
         Register<CHFS_CheckVersionSection>(m_handlers, (d + "CheckRequirement").c_str(), pInterpreter);
         Register<CHFS_RunSection>(m_handlers, (d + "Run").c_str(), pInterpreter);
+        Register<CHFS_UserInputSection>(m_handlers, (d + "GetUserInput").c_str(), pInterpreter);
     }
     Register<CHFS_RollbackSection>(m_handlers, "ProductRemove.Rollback", pInterpreter);
 }
