@@ -348,7 +348,7 @@ void CPackageChecker::CheckPatchInformation()
 void CPackageChecker::CheckProcedure(const std::string& procedure, const std::vector<Step>& steps)
 {
     Section s = ReadSection(procedure);
-    CheckSymbolUses(s, procedure, false);
+    CheckSymbolUses(s, procedure, false, false);
     long long count = 0;
     if (CheckCountKey(procedure, "StepCount", KV_MAX_STEPS, true, count))
         CheckItems(s, ProcedureType(), count);
@@ -411,7 +411,7 @@ void CPackageChecker::CheckSectionContent(const std::string& section, const Sect
         return;
     Section s = ReadSection(section);
     const std::string name = type.name;
-    CheckSymbolUses(s, procedure, name == "UpdateSymbols");
+    CheckSymbolUses(s, procedure, name == "UpdateSymbols", name == "Run");
     if (name == "Rollback") {
         CheckEvents(s, "Rollback", false);
         return;
@@ -629,7 +629,7 @@ void CPackageChecker::CheckFileGroup(const std::string& group, const std::string
     if (!m_checked.insert(Lower(procedure + "|" + group)).second)
         return;
     Section s = ReadSection(group);
-    CheckSymbolUses(s, procedure, false);
+    CheckSymbolUses(s, procedure, false, false);
     long long count = 0;
     bool counted = CheckCountKey(group, "FileCount", KV_MAX_COUNT, true, count);
     if (counted)
@@ -655,10 +655,13 @@ void CPackageChecker::CheckFileGroup(const std::string& group, const std::string
             continue;
         const std::string entry = Read(group, l.name);
         std::vector<std::string> found;
-        if (FindFiles(found, JoinPath3(package, group, GetFolderPart(entry)), GetFileNamePart(entry), false) == 0)
+        if (FindFiles(found, JoinPath3(package, group, GetFolderPart(entry)), GetFileNamePart(entry), false) == 0) {
+            std::string folder = JoinPath(group, GetFolderPart(entry));
+            if (folder.size() > group.size() && folder.back() == '\\')
+                folder.pop_back();
             Add(kMissingFile, group, l.name,
-                "'" + entry + "' matches no file in " + JoinPath(group, GetFolderPart(entry)) +
-                    ": the group fails (-2302)");
+                "'" + entry + "' matches no file in " + folder + ": the group fails (-2302)");
+        }
     }
 }
 
@@ -738,9 +741,9 @@ void CPackageChecker::CheckUpdateSymbols(const Section& s, const std::string& pr
         Add(kUndefinedSymbol, s.name, l.name,
             m_interp->m_globalSymbols.Contains(l.name)
                 ? "'" + l.name + "' is a built-in: only symbols of a symbols section or a GetUserInput item "
-                                 "can be changed (the step fails)"
+                                 "can be changed (-2901)"
                 : "'" + l.name + "' is defined in no symbols section and by no GetUserInput item: "
-                                 "it cannot be changed (the step fails)");
+                                 "it cannot be changed (-2901)");
     }
 }
 
@@ -822,26 +825,34 @@ void CPackageChecker::CheckSymbolSection(const std::string& name, const std::str
     Section s = ReadSection(name);
     for (const Line& l : s.lines)
         CheckReference(name, l.name, m_interp->ExpandSymbols(l.value));
-    CheckSymbolUses(s, procedure, true);
+    CheckSymbolUses(s, procedure, true, false);
 }
 
-void CPackageChecker::CheckSymbolUses(const Section& s, const std::string& procedure, bool rawLines)
+void CPackageChecker::CheckSymbolUses(const Section& s, const std::string& procedure, bool rawLines,
+                                      bool commands)
 {
     for (const Line& l : s.lines) {
         // A section read keeps the quotes around a value, a key read takes
         // one pair off; either way a text still quoted is not expanded.
         const std::string text = rawLines ? l.value : RawValue(s.name, l.name);
+        std::string digits, rest;
+        const bool commandLine = commands && SplitNumberedKey(l.name, "Run", digits, rest) &&
+                                 (EqualsNoCase(rest, ".Command") || EqualsNoCase(rest, ".RollbackCommand"));
         if (!IsLiteralText(text))
-            CheckNameUses(s.name, l.name, text, procedure);
+            CheckNameUses(s.name, l.name, text, procedure, commandLine);
     }
 }
 
 void CPackageChecker::CheckNameUses(const std::string& section, const std::string& key, const std::string& text,
-                                    const std::string& procedure)
+                                    const std::string& procedure, bool commandLine)
 {
     const std::set<std::string>& script = Defined(procedure);
     for (const std::string& name : FindSymbolUses(text)) {
         if (m_interp->m_globalSymbols.Contains(name) || script.count(name))
+            continue;
+        // A command line that the installer leaves %PATH% in is handed to
+        // the command interpreter, which expands the environment variable.
+        if (commandLine && ::GetEnvironmentVariableA(name.c_str(), nullptr, 0) > 0)
             continue;
         std::string hint;
         for (const auto& e : m_interp->m_globalSymbols)

@@ -116,10 +116,11 @@ private:
     void CheckRegistryDescription(const std::string& section, const std::string& key, const std::string& description);
     void CheckSymbolSection(const std::string& name, const std::string& procedure);
     // rawLines: the values as a section read gives them (symbol and
-    // UpdateSymbols sections), otherwise as a key read gives them.
-    void CheckSymbolUses(const Section& s, const std::string& procedure, bool rawLines);
+    // UpdateSymbols sections), otherwise as a key read gives them;
+    // commands: the section's Run%d.Command keys are command lines.
+    void CheckSymbolUses(const Section& s, const std::string& procedure, bool rawLines, bool commands);
     void CheckNameUses(const std::string& section, const std::string& key, const std::string& text,
-                       const std::string& procedure);
+                       const std::string& procedure, bool commandLine);
 
     std::set<std::string> SymbolNamesOf(const std::string& section) const;
     std::set<std::string> InputTargetsOf(const std::vector<Step>& steps);

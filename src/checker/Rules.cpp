@@ -109,10 +109,10 @@ bool SplitNumberedKey(const std::string& key, const std::string& stem, std::stri
     if (!StartsWithNoCase(key, stem))
         return false;
     size_t end = key.find_first_not_of("0123456789", stem.size());
-    if (end == stem.size())
-        return false;
     if (end == std::string::npos)
         end = key.size();
+    if (end == stem.size())
+        return false;
     if (end < key.size() && key[end] != '.')
         return false;
     digits = key.substr(stem.size(), end - stem.size());
