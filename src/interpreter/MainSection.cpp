@@ -6,9 +6,11 @@
 #include "interpreter/Interpreter.h"
 #include "util/StrFormat.h"
 #include "sections/BackupFileSection.h"
+#include "sections/CheckVersionSection.h"
 #include "sections/CopyFileGroupToSection.h"
 #include "sections/ReplaceTextSection.h"
 #include "sections/RollbackSection.h"
+#include "sections/RunSection.h"
 #include "sections/StartServiceSection.h"
 #include "sections/StopServiceSection.h"
 #include "sections/UpdateSymbolsSection.h"
@@ -42,6 +44,8 @@ CHFS_MainSection::CHFS_MainSection(CHFS_Interpreter* pInterpreter)
         Register<CHFS_ReplaceTextSection>(m_handlers, (d + "ReplaceSymbolsInFile").c_str(), pInterpreter);
         Register<CHFS_UpdateSymbolsSection>(m_handlers, (d + "UpdateSymbols").c_str(), pInterpreter);
         Register<CHFS_BackupFileSection>(m_handlers, (d + "BackupFiles").c_str(), pInterpreter);
+        Register<CHFS_CheckVersionSection>(m_handlers, (d + "CheckRequirement").c_str(), pInterpreter);
+        Register<CHFS_RunSection>(m_handlers, (d + "Run").c_str(), pInterpreter);
     }
     Register<CHFS_RollbackSection>(m_handlers, "ProductRemove.Rollback", pInterpreter);
 }

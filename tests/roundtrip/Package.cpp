@@ -131,10 +131,14 @@ void CWorld::WritePackage(const Options& opt)
     kvtest::WriteFileBytes(pkg + "\\templates\\report.tpl", "stamp=%STAMP% by=%REMOVED_BY%\r\n");
 
     std::vector<std::string> steps;
+    if (opt.withCommands)
+        steps.push_back("ProductInstall.CheckRequirement.Pre|Check the product");
     if (opt.updateSymbols)
         steps.push_back("ProductInstall.UpdateSymbols.Stamp|Stamp the symbols");
     if (opt.backupFiles)
         steps.push_back("ProductInstall.BackupFiles.Config|Save the configuration");
+    if (opt.withCommands)
+        steps.push_back("ProductInstall.Run.Before|Prepare the product");
     if (opt.withService) {
         steps.push_back("ProductInstall.StopService.Product|Stop the product service");
         steps.push_back("ProductInstall.CopyFileGroupTo.Service|Replace the service program");
@@ -142,6 +146,8 @@ void CWorld::WritePackage(const Options& opt)
     steps.push_back("ProductInstall.CopyFileGroupTo.Files|Copy files");
     if (!opt.failingStepAction.empty())
         steps.push_back("ProductInstall.CopyFileGroupTo.Missing|Copy missing files");
+    if (opt.withCommands)
+        steps.push_back("ProductInstall.Run.Verify|Verify the product");
     if (opt.withService)
         steps.push_back("ProductInstall.StartService.Product|Start the product service");
     if (opt.replaceText)
@@ -202,6 +208,23 @@ void CWorld::WritePackage(const Options& opt)
         s += "[ProductInstall.CopyFileGroupTo.Service]\r\nFileGroupCount=1\r\nFileGroupStartCount=5\r\n\r\n";
         s += "[FileGroup5]\r\nDescription=Service program\r\nTarget=%PRODUCT%\r\nBackup=%BACKUP%\r\n"
              "FileCount=1\r\nFile1=svc\\kvrtsvc.exe\r\nOnRollBackFile=KVHF_RollBackExtraAndExistenFile\r\n\r\n";
+    }
+    if (opt.withCommands) {
+        s += "[ProductInstall.CheckRequirement.Pre]\r\nCheckCount=4\r\n"
+             "Check1.Description=Product version\r\nCheck1.Number=7.1.1234\r\n"
+             "Check1.Number.Min=7.1.1000\r\nCheck1.Number.Max=7.2\r\n"
+             "Check2.Description=Language\r\nCheck2.String=ENU\r\nCheck2.String.List=CHS,ENU\r\n"
+             "Check3.Description=Free space\r\nCheck3.DiskSpace=%PRODUCT%\r\nCheck3.DiskSpace.SizeMB=1\r\n"
+             "Check4.Description=Product closed\r\nCheck4.ProcessStopped=" + std::string(kBlockerName) +
+             "\r\n\r\n";
+        s += "[ProductInstall.Run.Before]\r\nRunCount=3\r\n"
+             "Run1.Description=Mark the product\r\nRun1.Command=echo ran> ran.txt\r\n"
+             "Run1.RollbackCommand=del ran.txt\r\nRun1.Path=%PRODUCT%\r\n"
+             "Run2.Description=Remove the second mark\r\nRun2.RollbackCommand=del ran2.txt\r\n"
+             "Run2.Path=%PRODUCT%\r\n"
+             "Run3.Description=Second mark\r\nRun3.Command=echo two> ran2.txt\r\nRun3.Path=%PRODUCT%\r\n\r\n";
+        s += "[ProductInstall.Run.Verify]\r\nRunCount=1\r\nRun1.Description=Verify\r\n"
+             "Run1.Command=if exist \"%PKG%\\fail.flag\" exit 1\r\nRun1.Path=%PKG%\r\n\r\n";
     }
     s += "[FileGroup4]\r\nDescription=Not shipped\r\nTarget=%PRODUCT%\r\nBackup=%BACKUP%\r\nFileCount=1\r\n"
          "File1=absent\\*.txt\r\n\r\n";

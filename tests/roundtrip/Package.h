@@ -31,7 +31,15 @@ struct Options {
     // A running service of the product, stopped before the copy (which
     // replaces its program) and started again after it.
     bool withService = false;
+    // A CheckRequirement step first, a Run step before the copy whose
+    // rollback commands (one of them on an item of its own) undo what it
+    // did, and a Run step after the copy. That step fails while the package
+    // folder holds FailFlag(); the check fails while a program named
+    // kBlockerName runs.
+    bool withCommands = false;
 };
+
+const char kBlockerName[] = "kvrt_block.exe";
 
 // One test's world below a fresh temporary folder.
 class CWorld {
@@ -45,6 +53,7 @@ public:
     std::string Backup() const { return m_dir / "backup"; }
     std::string Saved() const { return m_dir / "saved"; }
     std::string RecordFile() const { return m_dir / "records\\record.ini"; }
+    std::string FailFlag() const { return m_dir / "pkg\\fail.flag"; }
     std::string DBFile() const { return m_dir / "db\\KorvexDB.ini"; }
     const std::string& PatchID() const { return m_patchID; }
     std::string UninstallKey() const;

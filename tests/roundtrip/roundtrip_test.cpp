@@ -52,7 +52,9 @@ kvtest::SnapshotTolerance OtherFiles(const CWorld& w)
 
 TEST(RoundTrip, UninstallEntryRestoresTheMachine)
 {
-    CWorld w("full");
+    Options opt;
+    opt.withCommands = true;
+    CWorld w("full", opt);
     kvtest::SnapshotState before = w.Capture();
 
     kvtest::ProcessResult inst = w.Install();
@@ -68,6 +70,8 @@ TEST(RoundTrip, UninstallEntryRestoresTheMachine)
     // The 8-bit name stands in the record as it is, readable.
     EXPECT_NE(std::string::npos, kvtest::ReadFileOr(w.RecordFile()).find("caf\xe9.cfg"));
     EXPECT_TRUE(kvtest::Exists(w.Product() + "\\tools\\deep\\t2.bin"));
+    EXPECT_EQ("ran\r\n", kvtest::ReadFileOr(w.Product() + "\\ran.txt"));
+    EXPECT_EQ("two\r\n", kvtest::ReadFileOr(w.Product() + "\\ran2.txt"));
     ASSERT_TRUE(kvtest::Exists(w.RecordFile()));
     std::string command = w.UninstallString();
     ASSERT_EQ(Expected(w), command);
@@ -148,6 +152,7 @@ TEST(RoundTrip, FailureAtEveryFileRollsBackExactly)
 {
     Options opt;
     opt.withNewFiles = false;
+    opt.withCommands = true;
     CWorld w("sweep", opt);
     const std::vector<std::string>& files = w.ReplacedFiles();
     for (size_t k = 0; k < files.size(); ++k) {
@@ -174,6 +179,54 @@ TEST(RoundTrip, FailureAtEveryFileRollsBackExactly)
         EXPECT_STREQ("1", buf);
         ::GetPrivateProfileStringA(w.PatchID().c_str(), "ErrorMSG", "", buf, sizeof buf, w.DBFile().c_str());
         EXPECT_STREQ("Copy files failed", buf);
+    }
+}
+
+// The same for the commands' failure points: a command that fails after the
+// copy undoes the copy and runs the rollback commands; a failed check stops
+// the run before anything changed.
+TEST(RoundTrip, FailureOfACommandOrACheckRollsBackExactly)
+{
+    Options opt;
+    opt.withNewFiles = false;
+    opt.withCommands = true;
+    CWorld w("cmdsweep", opt);
+    struct Point {
+        const char* name;
+        int code;
+        const char* errorMsg;
+    } points[] = {{"failing command", -2600, "Verify the product failed"},
+                  {"running program", -2204, "Check the product failed"}};
+    for (const Point& p : points) {
+        SCOPED_TRACE(p.name);
+        w.ResetProduct();
+        kvtest::SnapshotState before = w.Capture();
+        rt::CLogTail log;
+        kvtest::ProcessResult r;
+        if (p.code == -2600) {
+            ASSERT_TRUE(kvtest::WriteFileBytes(w.FailFlag(), "fail"));
+            r = w.Install();
+            ::DeleteFileA(w.FailFlag().c_str());
+        } else {
+            kvtest::TempDir blockerDir("rt-block");
+            kvsvc::CWaiters blocker(blockerDir, rt::kBlockerName);
+            ASSERT_TRUE(blocker.Start(60000));
+            r = w.Install();
+        }
+        ASSERT_TRUE(r.started);
+        std::string text = log.Text();
+        EXPECT_EQ(p.code, kvtest::Signed(r.exitCode)) << Describe(r) << "\n" << text;
+        EXPECT_EQ("", kvtest::DiffSnapshots(before, w.Capture(), w.Traces())) << text;
+        EXPECT_FALSE(kvtest::Exists(w.RecordFile()));
+        EXPECT_EQ("", w.UninstallString());
+        char buf[256];
+        ::GetPrivateProfileStringA(w.PatchID().c_str(), "ErrorMSG", "", buf, sizeof buf, w.DBFile().c_str());
+        EXPECT_STREQ(p.errorMsg, buf);
+        const bool ran = text.find("CHFS_RunSection::Run('ProductInstall.Run.Before')") != std::string::npos;
+        EXPECT_EQ(p.code == -2600, ran) << text;
+        if (ran) {
+            EXPECT_NE(std::string::npos, text.find("CHFS_RunSection::Rollback('ProductInstall.Run.Before') Ret=0"));
+        }
     }
 }
 
