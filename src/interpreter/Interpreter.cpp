@@ -196,19 +196,19 @@ void CHFS_Interpreter::FailRun(CHFS_MainSection& main, CHFS_ItemList& list, int 
     if (m_strVersion == "2.0")
         UpdatePatchDB(GetPatchInfo("PatchID"), "ResultCode", "1");
     if (m_pCallback && result != KVHF_USERBREAK && result != KVHF_UNINSTALL && m_bErrorShown != 1)
-        m_pCallback->ShowMessage(Text(IDS_INSTALL_FAILED), MB_OK | MB_ICONHAND);
+        m_pCallback->ShowMessageW(UIText(IDS_INSTALL_FAILED), MB_OK | MB_ICONHAND);
 
     main.Rollback(m_strMainSection, list);
 
     if (m_pCallback) {
-        std::string text;
+        CHFS_UIText text;
         if (m_settings.m_bUninstall) {
-            text = Text(IDS_REMOVE_FAILED);
-            m_pCallback->SetTaskText(text, 0);
+            text = UIText(IDS_REMOVE_FAILED);
+            m_pCallback->SetTaskTextW(text, 0);
         } else {
-            text = Text(result == KVHF_USERBREAK ? IDS_USER_BREAK : IDS_INSTALL_FAILED);
+            text = UIText(result == KVHF_USERBREAK ? IDS_USER_BREAK : IDS_INSTALL_FAILED);
         }
-        m_pCallback->AppendDetail(text, 0);
+        m_pCallback->AppendDetailW(text, 0);
         m_pCallback->SetProgress(0, 0);
     }
 }
@@ -313,9 +313,9 @@ int CHFS_Interpreter::Execute()
 
         if (m_pCallback) {
             m_pCallback->SetProgress(100, 100);
-            std::string text = Text(removal ? IDS_REMOVE_SUCCESS : IDS_INSTALL_SUCCESS);
-            m_pCallback->SetTaskText(text, 0);
-            m_pCallback->AppendDetail(text, 0);
+            CHFS_UIText text = UIText(removal ? IDS_REMOVE_SUCCESS : IDS_INSTALL_SUCCESS);
+            m_pCallback->SetTaskTextW(text, 0);
+            m_pCallback->AppendDetailW(text, 0);
         }
         m_nExitCode = 0;
         Log("Return code in silent mode,installation success,code=%d\n", m_nExitCode);

@@ -55,6 +55,8 @@ public:
     // A program text from the host ("" without one).
     std::string Text(UINT id) const { return m_pTexts ? m_pTexts->Text(id) : std::string(); }
     std::wstring TextW(UINT id) const { return m_pTexts ? m_pTexts->TextW(id) : std::wstring(); }
+    // A program text for a window: UTF-16 to be shown, 8-bit for the log.
+    CHFS_UIText UIText(UINT id) const { return CHFS_UIText::Program(TextW(id)); }
     // Where utilities write their lines: this interpreter's log.
     CKvLogSink* LogSink() { return &m_logSink; }
     // /E: connects standard output to the parent's console (log lines as designed).
@@ -68,6 +70,8 @@ public:
     void WriteLog(const std::string& text);
     // A text for the progress pane, unchanged; nothing without a callback.
     void AppendDetail(const std::string& text, int rollback = 0);
+    // The same for a text that holds program texts.
+    void AppendDetail(const CHFS_UIText& text, int rollback = 0);
 
     // ---- INI engine (symbols/IniEngine.cpp)
     std::string ReadItem(const std::string& key, const std::string& section, bool warn,

@@ -14,6 +14,7 @@
 #include "sections/StartServiceSection.h"
 #include "sections/StopServiceSection.h"
 #include "sections/UpdateSymbolsSection.h"
+#include "sections/UserInputSection.h"
 
 namespace {
 
@@ -46,6 +47,7 @@ CHFS_MainSection::CHFS_MainSection(CHFS_Interpreter* pInterpreter)
         Register<CHFS_BackupFileSection>(m_handlers, (d + "BackupFiles").c_str(), pInterpreter);
         Register<CHFS_CheckVersionSection>(m_handlers, (d + "CheckRequirement").c_str(), pInterpreter);
         Register<CHFS_RunSection>(m_handlers, (d + "Run").c_str(), pInterpreter);
+        Register<CHFS_UserInputSection>(m_handlers, (d + "GetUserInput").c_str(), pInterpreter);
     }
     Register<CHFS_RollbackSection>(m_handlers, "ProductRemove.Rollback", pInterpreter);
 }

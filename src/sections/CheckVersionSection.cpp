@@ -220,13 +220,15 @@ int CHFS_CheckVersionSection::Run(const std::string& sectionName, CHFS_ItemList&
         } else {
             m_nExitCode = code;
             std::string message = ReadKey(CheckKey(i, "CustomizedFailureMsg"), true);
-            std::string line;
+            // The word for failure is a program text: it reaches the window as
+            // UTF-16 whatever the code page.
+            CHFS_UIText line;
             if (message == KORVEX_MISSING)
-                line = KvFormat(" - %s (%s)\r\n", value.c_str(), m_pInterpreter->Text(IDS_FAILURE).c_str());
+                line = " - " + value + " (" + m_pInterpreter->UIText(IDS_FAILURE) + ")\r\n";
             else if (message.empty())
-                line = KvFormat(" - %s\r\n", value.c_str());
+                line = CHFS_UIText(" - " + value + "\r\n");
             else
-                line = KvFormat(" - %s (%s)\r\n", value.c_str(), message.c_str());
+                line = CHFS_UIText(" - " + value + " (" + message + ")\r\n");
             m_pInterpreter->AppendDetail(line, 0);
             result = EventHandler(CheckKey(i, "Error."), -1);
         }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "interpreter/Section.h"
+#include "interpreter/UICallback.h"
 
 class CHFS_CopyFileGroupToSection : public CHFS_Section {
 public:
@@ -37,7 +38,7 @@ private:
     int CopyGroup(const std::string& group);
     int RollbackGroup(const std::string& group, std::string& backup, const CCreatedTargets& recorded);
     int PrepareFolder(const std::string& folder, int failResult) { return PrepareFolder(m_pInterpreter, folder, failResult); }
-    void AppendDetail(const std::string& text);
+    void AppendDetail(const CHFS_UIText& text);
     std::string VersionText(const std::string& path);
     void RecordNewTarget(const std::string& path, bool isFolder);
     // Replaces the group's item (the last one of the list) by items that
