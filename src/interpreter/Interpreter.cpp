@@ -73,6 +73,11 @@ CHFS_Interpreter::CHFS_Interpreter(CHFS_UICallback* pCallback, const std::string
       m_logSink(this)
 {
     m_strModuleDir = ModuleFolder();
+    if (!m_settings.m_strPackageDir.empty()) {
+        m_strModuleDir = m_settings.m_strPackageDir;
+        if (m_strModuleDir.back() != '\\' && m_strModuleDir.back() != '/')
+            m_strModuleDir += '\\';
+    }
 
     const std::string commandLineRecord = m_settings.m_strRecordFile;
     if (!commandLineRecord.empty()) {
@@ -108,7 +113,7 @@ CHFS_Interpreter::CHFS_Interpreter(CHFS_UICallback* pCallback, const std::string
             // by the profile functions (the Windows folder) and by the copy.
             record = AbsolutePath(m_strModuleDir, record);
             std::string folder = GetFolderPart(record);
-            if (!folder.empty())
+            if (!folder.empty() && !m_settings.m_bCheckOnly)
                 CreateDirectoryTree(folder, false);
             m_strRecordFile = record;
         }
@@ -152,6 +157,8 @@ int CHFS_Interpreter::InitPatchInfo(const std::string& section)
             return -1;
         }
     }
+    if (m_settings.m_bCheckOnly)
+        return 0;
 
     // Only the last write decides: a database that can't be written at all
     // fails there too, while one slip before it is merely logged.
@@ -231,6 +238,10 @@ int CHFS_Interpreter::WriteInstallRecord(CHFS_ItemList& list)
 
 int CHFS_Interpreter::Execute()
 {
+    if (m_settings.m_bCheckOnly) {
+        Log("*** Runtime error: CHFS_Interpreter::Execute(): the script is only being checked, no step runs");
+        return -1;
+    }
     std::unique_ptr<CHFS_MainSection> main(new CHFS_MainSection(this));
     std::unique_ptr<CHFS_ItemList> list(new CHFS_ItemList);
     m_nExitCode = -2000;

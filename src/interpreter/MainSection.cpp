@@ -8,11 +8,14 @@
 #include "sections/BackupFileSection.h"
 #include "sections/CheckVersionSection.h"
 #include "sections/CopyFileGroupToSection.h"
+#include "sections/RemoveRegistrySection.h"
 #include "sections/ReplaceTextSection.h"
 #include "sections/RollbackSection.h"
 #include "sections/RunSection.h"
 #include "sections/StartServiceSection.h"
 #include "sections/StopServiceSection.h"
+#include "sections/UpdateINISection.h"
+#include "sections/UpdateRegistrySection.h"
 #include "sections/UpdateSymbolsSection.h"
 #include "sections/UserInputSection.h"
 
@@ -47,6 +50,9 @@ CHFS_MainSection::CHFS_MainSection(CHFS_Interpreter* pInterpreter)
         Register<CHFS_ReplaceTextSection>(m_handlers, (d + "ReplaceSymbolsInFile").c_str(), pInterpreter);
         Register<CHFS_UpdateSymbolsSection>(m_handlers, (d + "UpdateSymbols").c_str(), pInterpreter);
         Register<CHFS_BackupFileSection>(m_handlers, (d + "BackupFiles").c_str(), pInterpreter);
+        Register<CHFS_UpdateRegistrySection>(m_handlers, (d + "UpdateRegistry").c_str(), pInterpreter);
+        Register<CHFS_RemoveRegistrySection>(m_handlers, (d + "RemoveRegistry").c_str(), pInterpreter);
+        Register<CHFS_UpdateINISection>(m_handlers, (d + "UpdateINI").c_str(), pInterpreter);
         Register<CHFS_CheckVersionSection>(m_handlers, (d + "CheckRequirement").c_str(), pInterpreter);
         Register<CHFS_RunSection>(m_handlers, (d + "Run").c_str(), pInterpreter);
         Register<CHFS_UserInputSection>(m_handlers, (d + "GetUserInput").c_str(), pInterpreter);

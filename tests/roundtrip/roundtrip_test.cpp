@@ -73,6 +73,22 @@ TEST(RoundTrip, UninstallEntryRestoresTheMachine)
     EXPECT_EQ("ran\r\n", kvtest::ReadFileOr(w.Product() + "\\ran.txt"));
     EXPECT_EQ("two\r\n", kvtest::ReadFileOr(w.Product() + "\\ran2.txt"));
     ASSERT_TRUE(kvtest::Exists(w.RecordFile()));
+    // The settings changed in both registry views and in the INI file; the
+    // record keeps the old texts as they were stored, %NAME% unexpanded.
+    std::string v;
+    EXPECT_TRUE(kvtest::RegReadString(HKEY_LOCAL_MACHINE, w.RegBase() + "\\Program", "Path", v, kvtest::kProgramView));
+    EXPECT_EQ(w.Product() + "\\bin", v);
+    EXPECT_FALSE(kvtest::RegKeyExists(HKEY_LOCAL_MACHINE, w.RegBase() + "\\Program\\Old", kvtest::kProgramView));
+    DWORD type = 0;
+    std::string data;
+    EXPECT_TRUE(kvtest::RegReadValue(HKEY_LOCAL_MACHINE, w.RegBase() + "\\Native\\New", "Added", type, data,
+                                     KEY_WOW64_64KEY));
+    char port[32] = {0};
+    ::GetPrivateProfileStringA("Main", "Port", "", port, sizeof port, w.SettingsIni().c_str());
+    EXPECT_STREQ("8080", port);
+    const std::string record = kvtest::ReadFileOr(w.RecordFile());
+    EXPECT_NE(std::string::npos, record.find("Param1=%PRODUCT%\\old\r\n"));
+    EXPECT_NE(std::string::npos, record.find("Param1=%PRODUCT%\\keep\r\n"));
     std::string command = w.UninstallString();
     ASSERT_EQ(Expected(w), command);
 
