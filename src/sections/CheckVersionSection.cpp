@@ -7,7 +7,7 @@
 #include <tlhelp32.h>
 
 #include "interpreter/ProgramTexts.h"
-#include "sections/CheckNumber.h"
+#include "sections/ScriptNumbers.h"
 #include "util/StrFormat.h"
 #include "util/SystemLib.h"
 #include "util/WinHandles.h"

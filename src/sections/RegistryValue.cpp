@@ -1,4 +1,5 @@
 #include "sections/RegistryValue.h"
+#include "sections/ScriptNumbers.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -110,12 +111,4 @@ std::string RegValueText(DWORD type, const std::string& bytes)
     return bytes.substr(0, bytes.find('\0'));
 }
 
-DWORD RegDecimalDword(const std::string& text)
-{
-    long long v = std::strtoll(text.c_str(), nullptr, 10);
-    if (v < -2147483648LL)
-        v = -2147483648LL;
-    if (v > 4294967295LL)
-        v = 4294967295LL;
-    return static_cast<DWORD>(v);
-}
+DWORD RegDecimalDword(const std::string& text) { return KvDecimalDword(text); }

@@ -3,6 +3,7 @@
 #include "interpreter/Interpreter.h"
 #include "sections/ItemAnswer.h"
 #include "sections/RegistryValue.h"
+#include "sections/ScriptNumbers.h"
 #include "util/WinHandles.h"
 
 namespace {
@@ -11,33 +12,6 @@ const char kRunTag[] = "CHFS_UpdateRegistrySection::Run()";
 const char kRollbackTag[] = "CHFS_UpdateRegistrySection::Rollback()";
 
 int LastError() { return static_cast<int>(::GetLastError()); }
-
-// "0x" (lower-case x, at the very start) introduces hexadecimal digits; any
-// other text is a signed decimal number. Missing digits give 0.
-DWORD ScriptDword(const std::string& data)
-{
-    if (data.compare(0, 2, "0x") != 0)
-        return RegDecimalDword(data);
-    unsigned long long v = 0;
-    for (size_t i = 2; i < data.size(); ++i) {
-        char c = data[i];
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
-            break;
-        v = v * 16 + static_cast<unsigned>(digit);
-        if (v > 0xFFFFFFFFull) {
-            v = 0xFFFFFFFFull;
-            break;
-        }
-    }
-    return static_cast<DWORD>(v);
-}
 
 LONG WriteValue(HKEY key, const std::string& name, DWORD type, DWORD number, const std::string& text)
 {
@@ -170,7 +144,7 @@ int CHFS_UpdateRegistrySection::Run(const std::string& sectionName, CHFS_ItemLis
             break;
         }
 
-        ret = WriteValue(key.Get(), name, type, ScriptDword(data), data);
+        ret = WriteValue(key.Get(), name, type, KvScriptDword(data), data);
         if (ret == ERROR_SUCCESS)
             m_pInterpreter->Log("CHFS_UpdateRegistrySection::Run(): RegSetValueEx Successful for name='%s', "
                                 "type=%d, value='%s'",

@@ -1,4 +1,4 @@
-#include "sections/CheckNumber.h"
+#include "sections/ScriptNumbers.h"
 
 #include <cstdlib>
 
@@ -56,4 +56,39 @@ int KvCompareCheckNumbers(const std::string& a, const std::string& b)
     if (subA != subB)
         return subA < subB ? -1 : 1;
     return 0;
+}
+
+uint32_t KvDecimalDword(const std::string& text)
+{
+    long long v = std::strtoll(text.c_str(), nullptr, 10);
+    if (v < -2147483648LL)
+        v = -2147483648LL;
+    if (v > 4294967295LL)
+        v = 4294967295LL;
+    return static_cast<uint32_t>(v);
+}
+
+uint32_t KvScriptDword(const std::string& data)
+{
+    if (data.compare(0, 2, "0x") != 0)
+        return KvDecimalDword(data);
+    unsigned long long v = 0;
+    for (size_t i = 2; i < data.size(); ++i) {
+        char c = data[i];
+        int digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            break;
+        v = v * 16 + static_cast<unsigned>(digit);
+        if (v > 0xFFFFFFFFull) {
+            v = 0xFFFFFFFFull;
+            break;
+        }
+    }
+    return static_cast<uint32_t>(v);
 }
