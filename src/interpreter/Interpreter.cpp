@@ -215,6 +215,11 @@ void CHFS_Interpreter::FailRun(CHFS_MainSection& main, CHFS_ItemList& list, int 
 
 int CHFS_Interpreter::WriteInstallRecord(CHFS_ItemList& list)
 {
+    if (IsDevicePath(m_strRecordFile)) {
+        Log("*** Runtime error: CHFS_Interpreter::Execute(): the install record '%s' names a device, not a file",
+            m_strRecordFile.c_str());
+        return -1;
+    }
     ClearReadOnly(m_strRecordFile);
     ::DeleteFileA(m_strRecordFile.c_str());
     int copied = CopyFileKeepTime(m_strScriptFile, m_strRecordFile, LogSink());

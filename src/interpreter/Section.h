@@ -8,8 +8,8 @@ class CHFS_Interpreter;
 
 // Counts and numbers that the script gives are bounded, so that no loop runs
 // for ever and no counter overflows: a procedure has at most this many steps
-// (the item list's limit), a section at most this many items.
-enum { KV_MAX_STEPS = 4096, KV_MAX_COUNT = 65535 };
+// (the item list's limit), a section at most as many items (each may record one).
+enum { KV_MAX_STEPS = 4096, KV_MAX_COUNT = 4096 };
 
 enum {
     KVHF_CONTINUE = -100,

@@ -345,3 +345,13 @@ std::string AbsolutePath(const std::string& base, const std::string& path)
         return std::string(buffer, n);
     return full;
 }
+
+bool IsDevicePath(const std::string& path)
+{
+    if (path.compare(0, 4, "\\\\.\\") == 0 || path.compare(0, 4, "\\\\?\\") == 0)
+        return true;
+    char buffer[MAX_PATH];
+    DWORD n = ::GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+    // The system turns a reserved name, wherever it stands, into "\\.\NAME".
+    return n > 0 && n < sizeof buffer && std::strncmp(buffer, "\\\\.\\", 4) == 0;
+}

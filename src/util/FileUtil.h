@@ -32,6 +32,8 @@ bool CreateDirectoryTree(const std::string& path, bool isFilePath);
 // ("\x") on base's drive, any other joined to base; "." and ".." resolved.
 // Empty stays empty.
 std::string AbsolutePath(const std::string& base, const std::string& path);
+// Whether the name reaches a device (CON, NUL, COM1, "\\.\x") rather than a file.
+bool IsDevicePath(const std::string& path);
 int FindFiles(std::vector<std::string>& list, const std::string& folder, const std::string& pattern,
               bool recurse);
 // logSink receives the copy's failure lines; null writes none.

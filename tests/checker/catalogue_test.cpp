@@ -164,7 +164,7 @@ File01=C:\kvchk\y
       {kBadCount, "ProductInstall.UpdateRegistry.R", "RegCount", "negative"},
       {kBadCount, "ProductInstall.UpdateINI.I", "ItemCount", "reads 3"},
       {kBadCount, "ProductInstall.CheckRequirement.C", "CheckCount", "missing"},
-      {kBadCount, "ProductInstall.GetUserInput.U", "InputCount", "65535"},
+      {kBadCount, "ProductInstall.GetUserInput.U", "InputCount", "4096"},
       {kMissingItem, "ProductInstall.ReplaceSymbolsInFile.F", "File1.Output", ""},
       {kAny, "ProductInstall.ReplaceSymbolsInFile.F", "File2.Output", ""},
       {kBadCount, "ProductInstall.CopyFileGroupTo.G", "FileGroupStartCount", ""},
