@@ -360,3 +360,62 @@ TEST(RemovalRoad, UninstallAnswerWithRecordRunsTheRemoval)
     EXPECT_FALSE(kvtest::Exists(w.RecordFile()));
     EXPECT_EQ("", w.UninstallString());
 }
+
+// The installer ended at points spread over a whole install (TerminateProcess,
+// as a power cut or a deployment tool's time-out would): the same package run
+// again must install, and its removal must bring the machine back; no crash,
+// no backup lost. The figures are printed for each point.
+TEST(RoundTrip, InstallEndedAtAnyPointCanBeRunAgainAndRemoved)
+{
+    DWORD full = 0;
+    {
+        CWorld w("killtime");
+        DWORD t0 = ::GetTickCount();
+        ASSERT_EQ(0, kvtest::Signed(w.Install().exitCode));
+        full = ::GetTickCount() - t0;
+    }
+    int restored = 0;
+    const int points = 6;
+    for (int k = 1; k <= points; ++k) {
+        CWorld w("kill" + std::to_string(k));
+        const kvtest::SnapshotState before = w.Capture();
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        std::string cmd = "\"" + w.Pkg() + "\\Korvex.exe\" /S /G";
+        std::vector<char> line(cmd.begin(), cmd.end());
+        line.push_back('\0');
+        ASSERT_TRUE(::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, w.Pkg().c_str(), &si,
+                                     &pi));
+        const DWORD at = full * static_cast<DWORD>(k) / (points + 1);
+        bool ended = ::WaitForSingleObject(pi.hProcess, at) == WAIT_OBJECT_0;
+        if (!ended)
+            ::TerminateProcess(pi.hProcess, 99);
+        ::WaitForSingleObject(pi.hProcess, 30000);
+        ::CloseHandle(pi.hThread);
+        ::CloseHandle(pi.hProcess);
+        SCOPED_TRACE("ended after " + std::to_string(at) + " ms of " + std::to_string(full));
+        // An install that finished before the point is a complete one: running
+        // it again is a reinstallation, not what this test is about.
+        if (ended) {
+            std::printf("kill: ended at %5lu of %lu ms: the install had finished\n", static_cast<unsigned long>(at),
+                        static_cast<unsigned long>(full));
+            ++restored;
+            continue;
+        }
+
+        rt::CLogTail log;
+        kvtest::ProcessResult again = w.Install();
+        EXPECT_EQ(0, kvtest::Signed(again.exitCode)) << Describe(again) << "\n" << log.Text();
+        const std::string command = w.UninstallString();
+        ASSERT_FALSE(command.empty());
+        kvtest::ProcessResult rem = w.RunCommand(command + " /S /G");
+        EXPECT_EQ(0, kvtest::Signed(rem.exitCode)) << Describe(rem);
+        const std::string diff = kvtest::DiffSnapshots(before, w.Capture(), w.Traces());
+        EXPECT_EQ("", diff);
+        restored += diff.empty() ? 1 : 0;
+        std::printf("kill: ended at %5lu of %lu ms, run again and removed: %s\n", static_cast<unsigned long>(at),
+                    static_cast<unsigned long>(full), diff.empty() ? "machine as before" : "differences left");
+    }
+    std::printf("kill: %d of %d points restored the machine\n", restored, points);
+}
