@@ -265,6 +265,7 @@ int CHFS_CopyFileGroupToSection::Run(const std::string& sectionName, CHFS_ItemLi
     m_nSkippedByTime = 0;
     m_nEntriesProcessed = 0;
     m_knownFolders.clear();
+    m_madeFolders.clear();
     // Both bounded, so start + count cannot overflow.
     int start = IsMissing(startText) ? 1 : BoundedCount("FileGroupStartCount", startText);
 
@@ -340,8 +341,44 @@ void CHFS_CopyFileGroupToSection::EnsureFolder(const std::string& folder)
 {
     if (m_knownFolders.count(folder))
         return;
-    if (PrepareFolder(folder, -1130) == 0)
-        m_knownFolders.insert(folder);
+    bool existed = FileExists(folder);
+    if (PrepareFolder(folder, -1130) != 0)
+        return;
+    m_knownFolders.insert(folder);
+    if (!existed)
+        m_madeFolders[folder];
+}
+
+namespace {
+
+// File names compare without regard to case, as the file system does.
+std::string NameKey(const std::string& name)
+{
+    std::string key = name;
+    if (!key.empty())
+        ::CharUpperBuffA(&key[0], static_cast<DWORD>(key.size()));
+    return key;
+}
+
+}  // namespace
+
+bool CHFS_CopyFileGroupToSection::KnownAbsent(const std::string& folder, const std::string& name) const
+{
+    auto it = m_madeFolders.find(folder);
+    return it != m_madeFolders.end() && !it->second.count(NameKey(name));
+}
+
+void CHFS_CopyFileGroupToSection::NoteCopied(const std::string& folder, const std::string& name, bool plain)
+{
+    auto it = m_madeFolders.find(folder);
+    if (it == m_madeFolders.end())
+        return;
+    // Anything but a plain copy may have left other files there (a file
+    // staged for the next start): the folder is asked again from then on.
+    if (plain)
+        it->second.insert(NameKey(name));
+    else
+        m_madeFolders.erase(it);
 }
 
 int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
@@ -429,7 +466,12 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
             // and its backup. Only an open that fails because the file is
             // not there says that it is not there.
             CKvCopySource installed;
-            const bool targetOpen = OpenCopySource(targetFile, installed);
+            // In a folder this run made, only what the run put there exists.
+            bool targetOpen = false;
+            if (KnownAbsent(targetFolder, name))
+                installed.openError = ERROR_FILE_NOT_FOUND;
+            else
+                targetOpen = OpenCopySource(targetFile, installed);
             const bool targetExists = targetOpen || (installed.openError != ERROR_FILE_NOT_FOUND &&
                                                      installed.openError != ERROR_PATH_NOT_FOUND &&
                                                      FileExists(targetFile));
@@ -438,8 +480,9 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
             if (!targetOpen || !ReadCopySourceHead(installed, m_buffer) ||
                 HeadMayHoldVersion(m_buffer.data(), installed.headSize))
                 hasTargetV = targetExists && GetFileVersionNumbers(targetFile, targetV);
-            DWORD backupAttrs = PathFitsLimit(backupFile) ? ::GetFileAttributesA(backupFile.c_str())
-                                                          : INVALID_FILE_ATTRIBUTES;
+            DWORD backupAttrs = INVALID_FILE_ATTRIBUTES;
+            if (!KnownAbsent(backupFolder, name) && PathFitsLimit(backupFile))
+                backupAttrs = ::GetFileAttributesA(backupFile.c_str());
             bool hasBackupV = backupAttrs != INVALID_FILE_ATTRIBUTES && FileMayHoldVersion(backupFile) &&
                               GetFileVersionNumbers(backupFile, backupV);
             if (hasBackupV)
@@ -493,6 +536,8 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
             backupPlan.destinationAttributes = &backupAttrs;
             int r = CopyFileWithFailPolicy(log, targetFile, backupFile, true, false, nullptr, &backupPlan);
             installed.handle.Close();
+            if (r != KVCOPY_SOURCE_OPEN_FAILED || targetExists)
+                NoteCopied(backupFolder, name, r == KVCOPY_OK);
             // -100 means "nothing installed to back up" only when the target is
             // really absent: an installed file that can't even be read (held
             // without sharing) must not be replaced without a backup, or neither
@@ -533,6 +578,7 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
             bool rebootScheduled = false;
             r = CopyFileWithFailPolicy(log, sourceFile, targetFile, removeReadOnly, reboot, &rebootScheduled,
                                        &copyPlan);
+            NoteCopied(targetFolder, name, r == KVCOPY_OK && !rebootScheduled);
             if (rebootScheduled) {
                 m_pInterpreter->SetGlobalSymbol("NEED_REBOOT", "TRUE");
                 m_pInterpreter->Log("Set Global Symbol '%s' = TRUE", "NEED_REBOOT");

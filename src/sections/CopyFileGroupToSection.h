@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -46,6 +47,11 @@ private:
     int PrepareFolder(const std::string& folder, int failResult) { return PrepareFolder(m_pInterpreter, folder, failResult); }
     // PrepareFolder once per folder and run: a folder made or found stays.
     void EnsureFolder(const std::string& folder);
+    // The file is known not to be there: its folder was made by this run,
+    // which has not put a file of that name into it.
+    bool KnownAbsent(const std::string& folder, const std::string& name) const;
+    // Notes what a copy into folder left there.
+    void NoteCopied(const std::string& folder, const std::string& name, bool plain);
     // False, with the syntax-error line, when Target or Backup is missing or empty.
     bool GroupFoldersGiven(const std::string& target, const std::string& backup);
     // False, with the syntax-error line, for an entry whose files would be
@@ -72,6 +78,8 @@ private:
     std::string m_strCustomError;
     // Folders made or found by this run.
     std::set<std::string> m_knownFolders;
+    // Folders made by this run, with the names of the files it put there.
+    std::map<std::string, std::set<std::string>> m_madeFolders;
     // The copies' block buffer, kept for the whole run.
     std::vector<BYTE> m_buffer;
     // Never set: a rollback deletes only files it knows it created (see the
