@@ -17,11 +17,13 @@ std::string Describe(const kvtest::ProcessResult& r)
            " exit=" + std::to_string(kvtest::Signed(r.exitCode)) + " output=" + r.output;
 }
 
-// Opens a file without sharing, as a running program holding it would.
+// Opens a file without sharing, or shared for reading only, as a running
+// program holding it would.
 class CLocker {
 public:
-    explicit CLocker(const std::string& path)
-        : m_h(::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+    explicit CLocker(const std::string& path, bool shareRead = false)
+        : m_h(::CreateFileA(path.c_str(), GENERIC_READ, shareRead ? FILE_SHARE_READ : 0, nullptr, OPEN_EXISTING, 0,
+                            nullptr)) {}
     ~CLocker()
     {
         if (m_h != INVALID_HANDLE_VALUE)
@@ -174,6 +176,39 @@ TEST(RoundTrip, FailureAtEveryFileRollsBackExactly)
         EXPECT_STREQ("1", buf);
         ::GetPrivateProfileStringA(w.PatchID().c_str(), "ErrorMSG", "", buf, sizeof buf, w.DBFile().c_str());
         EXPECT_STREQ("Copy files failed", buf);
+    }
+}
+
+TEST(RoundTrip, FailedCopyIntoTheProductAtEveryFileRollsBackExactly)
+{
+    // Held readable: each file is backed up, and its own copy is the one
+    // that fails, after the files before it have been replaced.
+    Options opt;
+    opt.withNewFiles = false;
+    CWorld w("sweep-copy", opt);
+    const std::vector<std::string>& files = w.ReplacedFiles();
+    for (size_t k = 0; k < files.size(); ++k) {
+        SCOPED_TRACE("held file " + files[k]);
+        w.ResetProduct();
+        kvtest::SnapshotState before = w.Capture();
+        rt::CLogTail log;
+        kvtest::ProcessResult r;
+        {
+            CLocker lock(files[k], true);
+            ASSERT_TRUE(lock.Held());
+            r = w.Install();
+        }
+        ASSERT_TRUE(r.started);
+        EXPECT_EQ(-2300, kvtest::Signed(r.exitCode)) << Describe(r) << "\n" << log.Text();
+        // The held file could not be restored while held, so its (unneeded)
+        // backup stays; everything else is as it was.
+        const std::string bak = "file:" + w.Backup() + files[k].substr(w.Product().size());
+        kvtest::SnapshotTolerance heldBackup = [bak](const std::string& locator, const std::string* before,
+                                                     const std::string*) { return !before && locator == bak; };
+        EXPECT_EQ("", kvtest::DiffSnapshots(before, w.Capture(), kvtest::AnyOf({w.Traces(), heldBackup})))
+            << log.Text();
+        EXPECT_NE(std::string::npos, log.Text().find("Rollback the file because the file copy fail."));
+        EXPECT_FALSE(kvtest::Exists(w.RecordFile()));
     }
 }
 
