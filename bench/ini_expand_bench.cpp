@@ -144,6 +144,66 @@ int main(int argc, char** argv)
 
     ::DeleteFileA(script.c_str());
 
+    // Work that grows: a template of the size ReplaceSymbolsInFile expands as
+    // one text, at two sizes of the same density, and a chain of symbols that
+    // each name the next one twice. The baseline of each is one plain
+    // left-to-right pass that builds the same result; a cost that grows with
+    // the square of the work shows as a ratio that grows with the size.
+    struct GrowthCase {
+        std::string label;
+        double fast, baseline;
+        bool same;
+    };
+    std::vector<GrowthCase> growth;
+    interp.SetSymbol("zz", "C:\\Program Files\\Vendor");
+    for (int refs : {30000, 120000}) {
+        std::string tmplText, expected;
+        const std::string zz = interp.GetSymbol("zz");
+        for (int i = 0; i < refs; ++i) {
+            std::string filler = (i % 8 == 7) ? " 100%\r\n" : " line\r\n";
+            tmplText += "set %zz%" + filler;
+            expected += "set " + zz + filler;
+        }
+        GrowthCase c;
+        c.label = "template " + std::to_string(tmplText.size() / 1024) + " KB, " + std::to_string(refs) + " refs";
+        t0 = Now();
+        std::string out = interp.ExpandSymbols(tmplText);
+        c.fast = Now() - t0;
+        t0 = Now();
+        std::string plainOut;
+        for (size_t i = 0;;) {
+            size_t j = tmplText.find("%zz%", i);
+            plainOut.append(tmplText, i, j == std::string::npos ? std::string::npos : j - i);
+            if (j == std::string::npos)
+                break;
+            plainOut += zz;
+            i = j + 4;
+        }
+        c.baseline = Now() - t0;
+        c.same = out == expected && plainOut == expected;
+        growth.push_back(c);
+    }
+    {
+        const int levels = 16;
+        for (int i = 0; i < levels; ++i) {
+            std::string next = "%CHAIN" + std::to_string(i + 1) + "%";
+            interp.SetSymbol("CHAIN" + std::to_string(i), next + next);
+        }
+        interp.SetSymbol("CHAIN" + std::to_string(levels), "leaf;");
+        GrowthCase c;
+        c.label = "chain of " + std::to_string(levels) + " levels, each naming the next twice";
+        t0 = Now();
+        std::string out = interp.ExpandSymbols("%CHAIN0%");
+        c.fast = Now() - t0;
+        t0 = Now();
+        std::string plainOut;
+        for (int i = 0; i < (1 << levels); ++i)
+            plainOut += "leaf;";
+        c.baseline = Now() - t0;
+        c.same = out == plainOut;
+        growth.push_back(c);
+    }
+
     std::printf("keys=%d passes=%d symbols=%u+%u (checksum %u)\n", keys, passes,
                 static_cast<unsigned>(interp.m_globalSymbols.Size()), static_cast<unsigned>(interp.m_scriptSymbols.Size()),
                 static_cast<unsigned>(sink % 1000));
@@ -164,5 +224,13 @@ int main(int argc, char** argv)
                     c.same ? "yes" : "NO");
         same = same && c.same;
     }
+    for (const GrowthCase& c : growth) {
+        std::printf("ExpandSymbols (%s) %9.3f s  ratio %.1f to one plain pass (same result: %s)\n", c.label.c_str(),
+                    c.fast, c.baseline > 0 ? c.fast / c.baseline : 0.0, c.same ? "yes" : "NO");
+        same = same && c.same;
+    }
+    if (growth.size() >= 2 && growth[0].fast > 0)
+        std::printf("template growth: 4 times the text costs %.1f times the time (linear: about 4)\n",
+                    growth[1].fast / growth[0].fast);
     return same ? 0 : 2;
 }

@@ -5,8 +5,8 @@ set -euo pipefail
 
 PKGS=(cmake make g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
       g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-      wine wine64 wine32:i386 xvfb xauth xdotool imagemagick fonts-wqy-microhei googletest
-      rsync util-linux passwd procps)
+      wine wine64 wine32:i386 fonts-wine xvfb xauth xdotool imagemagick fonts-wqy-microhei locales googletest
+      rsync util-linux passwd procps clang libclang-rt-14-dev llvm nlohmann-json3-dev)
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -25,6 +25,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+
+# Wine takes the ANSI code page from the locale it is started with; the
+# dialog tests run once in a Chinese and once in a Western one.
+for loc in zh_CN en_US; do
+  if ! locale -a 2>/dev/null | grep -qix "$loc.utf-\?8"; then
+    $SUDO localedef -i "$loc" -f UTF-8 "$loc.UTF-8"
+  fi
+done
 
 # Wine must not run as root: root ignores file permissions, so a read-only file
 # could never refuse a write. The tests run as this user.

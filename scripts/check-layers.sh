@@ -1,6 +1,8 @@
 #!/bin/bash
 # Fails when an include in src/ breaks the one-way layers:
 #   app/          on top, may use everything below
+#   checker/      the package checker, a top layer beside app/: it may use
+#                 everything below, but not app/ nor the section types
 #   interpreter/  the core; not app/; of sections/ only the step runner's
 #                 factory (MainSection.cpp) knows the section types
 #   sections/     the handlers; of interpreter/ only its headers for handlers
@@ -21,22 +23,31 @@ for f in $(find . -name '*.cpp' -o -name '*.h' | sed 's|^\./||' | sort); do
     target=${inc%%/*}
     [ "$inc" = "$target" ] && target=""   # a plain name: same folder
     case "$layer" in
-      app) ;;
+      app)
+        case "$target" in
+          checker) report "$f" "$inc" "the installer and the checker are programs of their own" ;;
+        esac ;;
+      checker)
+        case "$target" in
+          app) report "$f" "$inc" "the installer and the checker are programs of their own" ;;
+          sections) report "$f" "$inc" "the checker dispatches through the step runner's factory only" ;;
+          svctool) report "$f" "$inc" "Pendrel is apart" ;;
+        esac ;;
       interpreter)
         case "$target" in
-          app) report "$f" "$inc" "nothing below app/ includes app/" ;;
+          app|checker) report "$f" "$inc" "nothing below app/ and checker/ includes them" ;;
           sections) [ "$f" = interpreter/MainSection.cpp ] || report "$f" "$inc" "only the factory knows the section types" ;;
           svctool) report "$f" "$inc" "Pendrel is apart" ;;
         esac ;;
       sections)
         case "$target" in
-          app) report "$f" "$inc" "nothing below app/ includes app/" ;;
+          app|checker) report "$f" "$inc" "nothing below app/ and checker/ includes them" ;;
           interpreter) [[ "$inc" =~ $section_may_use ]] || report "$f" "$inc" "handlers use the interpreter's headers only" ;;
           svctool) report "$f" "$inc" "Pendrel is apart" ;;
         esac ;;
       symbols)
         case "$target" in
-          app|sections|svctool) report "$f" "$inc" "symbols/ uses the interpreter, itself and util/ only" ;;
+          app|checker|sections|svctool) report "$f" "$inc" "symbols/ uses the interpreter, itself and util/ only" ;;
         esac ;;
       util)
         case "$target" in
@@ -53,7 +64,7 @@ for f in $(find . -name '*.cpp' -o -name '*.h' | sed 's|^\./||' | sort); do
 done
 
 # The application object is the application's: nobody below it looks it up.
-if grep -rn 'GetKorvexApp' interpreter symbols sections util; then
+if grep -rn 'GetKorvexApp' interpreter symbols sections util checker; then
   echo "check-layers: the lines above look up the application object below app/"
   bad=1
 fi

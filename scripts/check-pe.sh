@@ -1,12 +1,13 @@
 #!/bin/bash
-# Checks the shipped programs: 32-bit PE files for i386 that import nothing
+# Checks the shipped programs (the installer, Pendrel and the package
+# checker): 32-bit PE files for i386 that import nothing
 # but DLLs of the Windows system folder which Windows protects from planting
 # (comctl32 comes through the manifest's side-by-side dependency).
 set -u
 BIN="$1"
 ALLOWED="kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.dll msvcrt.dll comctl32.dll psapi.dll"
 fail=0
-for exe in "$BIN/Korvex.exe" "$BIN/Pendrel.exe"; do
+for exe in "$BIN/Korvex.exe" "$BIN/Pendrel.exe" "$BIN/checkpkg.exe"; do
   if [ ! -f "$exe" ]; then echo "missing: $exe"; fail=1; continue; fi
   fmt=$(file -b "$exe")
   case "$fmt" in

@@ -29,4 +29,11 @@ if [ "$KORVEX_TEST_ARCH" != i686 ] && ! korvex_can_run_i386; then
 fi
 echo "test: running the $KORVEX_TEST_ARCH build under $(basename "$KORVEX_WINE") as ${KORVEX_TEST_USER}"
 cd "$KORVEX_TEST_BUILD"
-ctest --output-on-failure --timeout 900 "$@" </dev/null
+# Screenshots of the dialog tests are kept here, as PNG beside the BMP.
+rm -rf artifacts && mkdir -p artifacts
+if [ "$(id -u)" -eq 0 ]; then chown "$KORVEX_TEST_USER": artifacts; fi
+rc=0
+ctest --output-on-failure --timeout 900 "$@" </dev/null || rc=$?
+find artifacts -name '*.bmp' | while read -r f; do convert "$f" "${f%.bmp}.png" 2>/dev/null || true; done
+[ -z "$(find artifacts -name '*.png' -print -quit)" ] || echo "test: screenshots in $KORVEX_TEST_BUILD/artifacts"
+exit "$rc"

@@ -1,72 +1,16 @@
 // Command line: every argument acts by its first letter only.
 #include "app/KorvexApp.h"
-
-#include <cctype>
+#include "app/SwitchLetters.h"
 
 void CKorvexApp::ParseCommandLine(int argc, char** argv)
 {
     CMyCommandLineInfo info(this);
-    // argv[0] is the program itself and never a switch, whatever its name.
-    for (int i = 1; i < argc; ++i) {
-        const char* param = argv[i];
-        if (!param)
-            continue;
-        BOOL bFlag = FALSE;
-        if (param[0] == '/' || param[0] == '-') {
-            bFlag = TRUE;
-            ++param;
-        }
-        info.ParseParam(param, bFlag, i == argc - 1);
-    }
+    KvForEachArgument(argc, argv, [&info](const char* param, bool bFlag, bool bLast) {
+        info.ParseParam(param, bFlag ? TRUE : FALSE, bLast ? TRUE : FALSE);
+    });
 }
 
 void CMyCommandLineInfo::ParseParam(const char* param, BOOL, BOOL)
 {
-    // Switch or plain word makes no difference: "Setup" is as silent as "/S".
-    if (!param || !param[0])
-        return;
-    CKorvexApp& app = *m_pApp;
-    switch (std::toupper(static_cast<unsigned char>(param[0]))) {
-    case 'C':
-    case 'S':
-        app.m_bSilent = 1;
-        break;
-    case 'D':
-        app.m_bKeepRecord = 1;
-        break;
-    case 'E':
-        // Only a silent run has a console to report to: order matters.
-        if (app.m_bSilent)
-            app.m_bPrintErrorCode = 1;
-        break;
-    case 'G':
-        if (app.m_bSilent)
-            app.m_bExitCode = 1;
-        break;
-    case 'I':
-        app.m_bAllowSecondInstance = 1;
-        break;
-    case 'M':
-        app.m_bNoLog = 1;
-        break;
-    case 'P':
-        app.m_bZenta = 1;
-        break;
-    case 'R':
-        app.m_bRemoteProgress = 1;
-        break;
-    case 'T':
-        app.m_bTrace = 1;
-        break;
-    case 'U': {
-        app.m_bUninstall = 1;
-        // "U:" plus a path; the two leading characters are taken as read.
-        std::string arg(param);
-        if (arg.size() > 5)
-            app.m_strRecordFile = arg.substr(2);
-        break;
-    }
-    default:
-        break;
-    }
+    KvApplySwitchLetter(*m_pApp, param);
 }

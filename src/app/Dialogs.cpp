@@ -389,11 +389,11 @@ bool CKorvexRunDlg::PreTranslateMessage(MSG& msg)
 // ------------------------------------------------------------- CKorvexInputDlg
 
 CKorvexInputDlg::CKorvexInputDlg(CKorvexDialog* parent)
-    : CKorvexDialog(IDD_KORVEX_INPUT), m_pParent(parent), m_nMaxLength(4095)
+    : CKorvexDialog(IDD_KORVEX_INPUT), m_pParent(parent), m_nMaxLength(MAX_INPUT_LENGTH)
 {
 }
 
-void CKorvexInputDlg::SetTexts(const std::string& caption, const std::string& question, const std::string& value,
+void CKorvexInputDlg::SetTexts(const std::wstring& caption, const std::wstring& question, const std::string& value,
                                const std::string&, const std::string&)
 {
     m_strCaption = caption;
@@ -410,9 +410,10 @@ INT_PTR CKorvexInputDlg::DoModalOverParent()
 BOOL CKorvexInputDlg::OnInitDialog()
 {
     if (!m_strCaption.empty())
-        SetCaption(m_strCaption);
-    SetItemText(IDC_INPUT_QUESTION, m_strQuestion.empty() ? std::string("Question?") : m_strQuestion);
-    // The same limit as a script value, so the answer survives being read back.
+        ::SetWindowTextW(m_hWnd, m_strCaption.c_str());
+    ::SetDlgItemTextW(m_hWnd, IDC_INPUT_QUESTION, m_strQuestion.empty() ? L"Question?" : m_strQuestion.c_str());
+    // Even in a double-byte code page the answer then takes at most 2048
+    // bytes, so it fits whole into a script value (4095) when it is read back.
     ::SendDlgItemMessageW(m_hWnd, IDC_TEXT_BOX, EM_LIMITTEXT, m_nMaxLength, 0);
     SetItemText(IDC_TEXT_BOX, m_strValue);
     return TRUE;

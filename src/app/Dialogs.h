@@ -153,9 +153,14 @@ private:
 // One-line question for the user-input section.
 class CKorvexInputDlg : public CKorvexDialog {
 public:
+    // The most characters the user can type in (see OnInitDialog).
+    enum { MAX_INPUT_LENGTH = 1024 };
+
     explicit CKorvexInputDlg(CKorvexDialog* parent);
-    // The last two arguments are accepted for the section's sake and unused.
-    void SetTexts(const std::string& caption, const std::string& question, const std::string& value,
+    // Caption and question as the window shows them (the caption is a program
+    // text); the value is the script's 8-bit text. The last two arguments
+    // are accepted for the section's sake and unused.
+    void SetTexts(const std::wstring& caption, const std::wstring& question, const std::string& value,
                   const std::string& = std::string(), const std::string& = std::string());
     const std::string& GetValue() const { return m_strValue; }
     // Shows the dialog owned by the parent given at construction.
@@ -167,8 +172,8 @@ protected:
 
 private:
     CKorvexDialog* m_pParent;
-    std::string m_strCaption;
-    std::string m_strQuestion;
+    std::wstring m_strCaption;
+    std::wstring m_strQuestion;
     std::string m_strValue;
     UINT m_nMaxLength;
 };

@@ -7,6 +7,7 @@
 
 #include "app/Dialogs.h"
 #include "app/KorvexApp.h"
+#include "app/PathDialog.h"
 #include "app/StringTable.h"
 
 int KorvexWriteLogLine(const std::string& logPath, const std::string& text)
@@ -40,22 +41,36 @@ int KorvexWriteLogLine(const std::string& logPath, const std::string& text)
     return ok ? 0 : -1;
 }
 
-std::string ReplaceNewlineMarks(const std::string& text)
+namespace {
+
+template <typename S>
+S ReplaceMarks(const S& text, const S& kMark, const S& lineBreak)
 {
-    static const std::string kMark = "__NEWLINE__";
-    std::string out;
+    S out;
     out.reserve(text.size());
     size_t from = 0;
     for (;;) {
         size_t at = text.find(kMark, from);
-        if (at == std::string::npos) {
-            out.append(text, from, std::string::npos);
+        if (at == S::npos) {
+            out.append(text, from, S::npos);
             return out;
         }
         out.append(text, from, at - from);
-        out += "\r\n";
+        out += lineBreak;
         from = at + kMark.size();
     }
+}
+
+}  // namespace
+
+std::string ReplaceNewlineMarks(const std::string& text)
+{
+    return ReplaceMarks<std::string>(text, "__NEWLINE__", "\r\n");
+}
+
+std::wstring ReplaceNewlineMarks(const std::wstring& text)
+{
+    return ReplaceMarks<std::wstring>(text, L"__NEWLINE__", L"\r\n");
 }
 
 // ------------------------------------------------------------ CKorvexCallback
@@ -80,11 +95,11 @@ CUICallback::CUICallback(const std::string& logPath) : CKorvexCallback(logPath)
     m_strDetail.reserve(10240);
 }
 
-std::string CUICallback::WithRollbackPrefix(const std::string& text, int rollback)
+CHFS_UIText CUICallback::WithRollbackPrefix(const CHFS_UIText& text, int rollback)
 {
     if (rollback != 1)
         return text;
-    return LoadResString(IDS_RESTORE_PREFIX) + text;
+    return CHFS_UIText::Program(LoadResStringW(IDS_RESTORE_PREFIX)) + text;
 }
 
 // A control of the progress dialog while it is up; null before and after,
@@ -105,22 +120,30 @@ int CUICallback::SetProgress(int position, int range)
     return 0;
 }
 
-int CUICallback::SetTaskText(const std::string& text, int rollback)
-{
-    std::string line = WithRollbackPrefix(text, rollback);
-    if (HWND task = RunDialogItem(IDC_RUN_TASK))
-        ::SendMessageW(task, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(KorvexWide(line).c_str()));
-    WriteLog(line);
-    return 0;
-}
+int CUICallback::SetTaskText(const std::string& text, int rollback) { return SetTaskTextW(CHFS_UIText(text), rollback); }
 
 int CUICallback::AppendDetail(const std::string& text, int rollback)
 {
-    std::string line = WithRollbackPrefix(text, rollback);
-    m_strDetail += line;
-    WriteLog(line);
+    return AppendDetailW(CHFS_UIText(text), rollback);
+}
+
+int CUICallback::SetTaskTextW(const CHFS_UIText& text, int rollback)
+{
+    CHFS_UIText line = WithRollbackPrefix(text, rollback);
+    if (HWND task = RunDialogItem(IDC_RUN_TASK))
+        ::SendMessageW(task, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(line.Shown().c_str()));
+    WriteLog(line.Logged());
+    return 0;
+}
+
+int CUICallback::AppendDetailW(const CHFS_UIText& text, int rollback)
+{
+    CHFS_UIText line = WithRollbackPrefix(text, rollback);
+    m_strDetail += line.Logged();
+    m_strDetailShown += line.Shown();
+    WriteLog(line.Logged());
     if (HWND box = RunDialogItem(IDC_RUN_DETAIL)) {
-        ::SendMessageW(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(KorvexWide(m_strDetail).c_str()));
+        ::SendMessageW(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(m_strDetailShown.c_str()));
         LRESULT lines = ::SendMessageW(box, EM_GETLINECOUNT, 0, 0);
         ::SendMessageW(box, EM_LINESCROLL, 0, lines);
     }
@@ -161,17 +184,49 @@ int CUICallback::SetLicenseTitle(const std::string& text)
 
 bool CUICallback::HasMainWindow() { return GetKorvexApp()->m_hMainWnd != nullptr; }
 
-int CUICallback::ShowMessage(const std::string& text, UINT type)
+int CUICallback::ShowMessage(const std::string& text, UINT type) { return ShowMessageW(CHFS_UIText(text), type); }
+
+int CUICallback::ShowMessageW(const CHFS_UIText& text, UINT type)
 {
     CKorvexApp* app = GetKorvexApp();
     if (app->m_bSilent || !app->m_hMainWnd)
         return 0;
-
-    std::string shown = ReplaceNewlineMarks(text);
-    // The texts are ANSI; the message box is asked for in UTF-16 so that the
-    // caption from the resources keeps its Chinese characters whatever the
-    // ANSI code page.
-    std::wstring wtext = KorvexWide(shown);
+    std::wstring shown = ReplaceNewlineMarks(text.Shown());
     std::wstring caption = LoadResStringW(IDS_CAPTION);
-    return ::MessageBoxW(app->m_hMainWnd, wtext.c_str(), caption.c_str(), type);
+    return ::MessageBoxW(app->m_hMainWnd, shown.c_str(), caption.c_str(), type);
+}
+
+// The progress dialog while it is up: the owner of both questions.
+static HWND RunDialogWindow()
+{
+    CKorvexApp* app = GetKorvexApp();
+    if (app->m_bSilent || !app->m_pRunDlg)
+        return nullptr;
+    return app->m_pRunDlg->GetSafeHwnd();
+}
+
+int CUICallback::AskFolder(const CHFS_UIText& caption, const std::string& prompt, const std::string& initial,
+                           std::string& answer)
+{
+    HWND owner = RunDialogWindow();
+    if (!owner)
+        return 0;
+    CPathDialog dlg(caption.Shown(), KorvexWide(prompt), KorvexWide(initial), owner);
+    if (dlg.DoModal() != 1)
+        return -1;
+    answer = dlg.GetPathName();
+    return 1;
+}
+
+int CUICallback::AskText(const CHFS_UIText& caption, const std::string& prompt, const std::string& initial, int min,
+                         int max, std::string& answer)
+{
+    CKorvexInputDlg* dlg = GetKorvexApp()->m_pInputDlg;
+    if (!RunDialogWindow() || !dlg)
+        return 0;
+    dlg->SetTexts(caption.Shown(), KorvexWide(prompt), initial, std::to_string(max), std::to_string(min));
+    if (dlg->DoModalOverParent() != IDOK)
+        return -1;
+    answer = dlg->GetValue();
+    return 1;
 }

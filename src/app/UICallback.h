@@ -13,6 +13,7 @@ int KorvexWriteLogLine(const std::string& logPath, const std::string& text);
 
 // Message-box text: every "__NEWLINE__" becomes CR LF.
 std::string ReplaceNewlineMarks(const std::string& text);
+std::wstring ReplaceNewlineMarks(const std::wstring& text);
 
 // What both callbacks share: the log file. Everything that shows or asks
 // does nothing here and answers 0, which is what a silent run needs.
@@ -53,7 +54,21 @@ public:
     int SetLicenseTitle(const std::string& text) override;
     int ShowMessage(const std::string& text, UINT type) override;
     bool HasMainWindow() override;
+    // Every text reaches the windows through these; the 8-bit operations
+    // above widen their script texts through the ANSI code page first.
+    int SetTaskTextW(const CHFS_UIText& text, int rollback) override;
+    int AppendDetailW(const CHFS_UIText& text, int rollback) override;
+    int ShowMessageW(const CHFS_UIText& text, UINT type) override;
+    // The folder picker owned by the progress dialog and the application's
+    // input dialog, shown from the worker; nothing is asked (0) while the
+    // progress dialog is not up.
+    int AskFolder(const CHFS_UIText& caption, const std::string& prompt, const std::string& initial,
+                  std::string& answer) override;
+    int AskText(const CHFS_UIText& caption, const std::string& prompt, const std::string& initial, int min, int max,
+                std::string& answer) override;
     const std::string& GetDetailText() const { return m_strDetail; }
+    // What the detail box shows: the same lines, program texts unnarrowed.
+    const std::wstring& GetDetailShown() const { return m_strDetailShown; }
     // The texts handed over before the dialogs open; the welcome and
     // agreement dialogs take them from here when they initialise.
     const std::string& GetDescription() const { return m_strDescription; }
@@ -63,9 +78,10 @@ public:
 
 protected:
     // The rollback prefix in front of a task or detail text when asked for.
-    static std::string WithRollbackPrefix(const std::string& text, int rollback);
+    static CHFS_UIText WithRollbackPrefix(const CHFS_UIText& text, int rollback);
 
     std::string m_strDetail;
+    std::wstring m_strDetailShown;
     std::string m_strDescription;
     std::string m_strReadme;
     std::string m_strLicense;

@@ -184,6 +184,21 @@ static std::string RecordPath(CHFS_Interpreter* p, const std::string& file)
     return file.empty() ? p->GetScriptFile() : file;
 }
 
+std::string CHFS_ItemList::RecordSectionText(const CHFS_RecordItem& it, size_t number)
+{
+    static const char* const keys[3] = {"Param1", "Param2", "Param3"};
+    std::string text = "[" + RecSection(number) + "]\r\nSectionIndex=" + std::to_string(it.nStep) +
+                       "\r\nItemIndex=" + std::to_string(it.nItemIndex) + "\r\n";
+    const std::string* params[3] = {&it.strParam1, &it.strParam2, &it.strParam3};
+    for (int k = 0; k < 3; ++k) {
+        const std::string& v = *params[k];
+        // An empty value is no key at all, as the per-key writer leaves it.
+        if (!v.empty())
+            text += std::string(keys[k]) + "=" + (NeedsEscape(v) ? Escape(v) : v) + "\r\n";
+    }
+    return text;
+}
+
 int CHFS_ItemList::SaveRecord(CHFS_Interpreter* p, const std::string& recordFile)
 {
     if (!p)
@@ -197,18 +212,8 @@ int CHFS_ItemList::SaveRecord(CHFS_Interpreter* p, const std::string& recordFile
     // only the per-key writer updates in place.
     if (!p->FileHasINISection(file, "REC_")) {
         std::string text = "[REC_0]\r\nTotalCount=" + std::to_string(m_items.size()) + "\r\n";
-        for (size_t i = 0; i < m_items.size(); ++i) {
-            const CHFS_RecordItem& it = m_items[i];
-            text += "[" + RecSection(i + 1) + "]\r\nSectionIndex=" + std::to_string(it.nStep) +
-                    "\r\nItemIndex=" + std::to_string(it.nItemIndex) + "\r\n";
-            const std::string* params[3] = {&it.strParam1, &it.strParam2, &it.strParam3};
-            for (int k = 0; k < 3; ++k) {
-                const std::string& v = *params[k];
-                // An empty value is no key at all, as the per-key writer leaves it.
-                if (!v.empty())
-                    text += std::string(keys[k]) + "=" + (NeedsEscape(v) ? Escape(v) : v) + "\r\n";
-            }
-        }
+        for (size_t i = 0; i < m_items.size(); ++i)
+            text += RecordSectionText(m_items[i], i + 1);
         if (p->AppendINISections(file, text) != 0) {
             p->Log("*** Runtime error: CHFS_ItemList::SaveRecord('%s') could not write every item!", file.c_str());
             return -2;
@@ -246,18 +251,31 @@ int CHFS_ItemList::SaveRecord(CHFS_Interpreter* p, const std::string& recordFile
     return 0;
 }
 
-int CHFS_ItemList::LoadRecord(CHFS_Interpreter* p, const std::string& recordFile)
+int CHFS_ItemList::LoadRecord(CHFS_Interpreter* p, const std::string& recordFile, bool journal)
 {
     if (!p)
         return -1;
     const std::string file = RecordPath(p, recordFile);
-    int total = KvParseInt(p->ReadItem("TotalCount", "REC_0", true, file));
+    int total = 0;
+    if (journal) {
+        // A journal says how many entries it holds only by holding them.
+        while (total < (1 << 20) && SectionPresent(file, RecSection(static_cast<size_t>(total) + 1)))
+            ++total;
+    } else {
+        total = KvParseInt(p->ReadItem("TotalCount", "REC_0", true, file));
+    }
     // Items are decoded into a side list first: a record that turns out to be
     // damaged must load nothing rather than undo with half its data.
     std::vector<CHFS_RecordItem> loaded;
     size_t room = m_items.size() < MAX_ITEMS ? MAX_ITEMS - m_items.size() : 0;
     for (int i = 1; i <= total && loaded.size() < room; ++i) {
         std::string sec = RecSection(static_cast<size_t>(i));
+        std::string pop;
+        if (journal && ReadRaw(file, sec, "Pop", pop)) {
+            if (!loaded.empty())
+                loaded.pop_back();
+            continue;
+        }
         if (!SectionPresent(file, sec)) {
             // The count promises more than the file holds: a record cut short
             // (a failed write, a damaged copy) is not replayed in part.

@@ -58,6 +58,37 @@ void ClearReadOnly(const std::string& path)
         ::SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
 }
 
+// Every item of an install, appended as it is recorded, beside the install
+// record. A run that ends as it should deletes it; one that was ended from
+// outside leaves it for the next run, which undoes those changes first.
+class CJournalFile : public CHFS_ItemJournal {
+public:
+    explicit CJournalFile(const std::string& path) : m_strPath(path) {}
+    bool Start()
+    {
+        CHandle h(::CreateFileA(m_strPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        return static_cast<bool>(h);
+    }
+    void Added(const CHFS_RecordItem& item) override { Append(CHFS_ItemList::RecordSectionText(item, ++m_nEntries)); }
+    void Removed() override { Append("[REC_" + std::to_string(++m_nEntries) + "]\r\nPop=1\r\n"); }
+
+private:
+    // One write per entry, so that an entry is in the file or not at all
+    // when the process is ended.
+    void Append(const std::string& text)
+    {
+        CHandle h(::CreateFileA(m_strPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        if (h)
+            ::WriteFile(h.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+
+    std::string m_strPath;
+    size_t m_nEntries = 0;
+};
+
 std::string TimeStampText()
 {
     return GetDateString() + ":" + GetTimeString();
@@ -73,6 +104,11 @@ CHFS_Interpreter::CHFS_Interpreter(CHFS_UICallback* pCallback, const std::string
       m_logSink(this)
 {
     m_strModuleDir = ModuleFolder();
+    if (!m_settings.m_strPackageDir.empty()) {
+        m_strModuleDir = m_settings.m_strPackageDir;
+        if (m_strModuleDir.back() != '\\' && m_strModuleDir.back() != '/')
+            m_strModuleDir += '\\';
+    }
 
     const std::string commandLineRecord = m_settings.m_strRecordFile;
     if (!commandLineRecord.empty()) {
@@ -108,7 +144,7 @@ CHFS_Interpreter::CHFS_Interpreter(CHFS_UICallback* pCallback, const std::string
             // by the profile functions (the Windows folder) and by the copy.
             record = AbsolutePath(m_strModuleDir, record);
             std::string folder = GetFolderPart(record);
-            if (!folder.empty())
+            if (!folder.empty() && !m_settings.m_bCheckOnly)
                 CreateDirectoryTree(folder, false);
             m_strRecordFile = record;
         }
@@ -152,6 +188,8 @@ int CHFS_Interpreter::InitPatchInfo(const std::string& section)
             return -1;
         }
     }
+    if (m_settings.m_bCheckOnly)
+        return 0;
 
     // Only the last write decides: a database that can't be written at all
     // fails there too, while one slip before it is merely logged.
@@ -184,30 +222,57 @@ int CHFS_Interpreter::MakeDir(const std::string& folder)
 
 // The failure half of a run (after the procedure or its install record
 // failed): database, box, rollback, texts.
-void CHFS_Interpreter::FailRun(CHFS_MainSection& main, CHFS_ItemList& list, int result)
+int CHFS_Interpreter::FailRun(CHFS_MainSection& main, CHFS_ItemList& list, int result)
 {
     if (m_strVersion == "2.0")
         UpdatePatchDB(GetPatchInfo("PatchID"), "ResultCode", "1");
     if (m_pCallback && result != KVHF_USERBREAK && result != KVHF_UNINSTALL && m_bErrorShown != 1)
-        m_pCallback->ShowMessage(Text(IDS_INSTALL_FAILED), MB_OK | MB_ICONHAND);
+        m_pCallback->ShowMessageW(UIText(IDS_INSTALL_FAILED), MB_OK | MB_ICONHAND);
 
-    main.Rollback(m_strMainSection, list);
+    int undone = main.Rollback(m_strMainSection, list);
 
     if (m_pCallback) {
-        std::string text;
+        CHFS_UIText text;
         if (m_settings.m_bUninstall) {
-            text = Text(IDS_REMOVE_FAILED);
-            m_pCallback->SetTaskText(text, 0);
+            text = UIText(IDS_REMOVE_FAILED);
+            m_pCallback->SetTaskTextW(text, 0);
         } else {
-            text = Text(result == KVHF_USERBREAK ? IDS_USER_BREAK : IDS_INSTALL_FAILED);
+            text = UIText(result == KVHF_USERBREAK ? IDS_USER_BREAK : IDS_INSTALL_FAILED);
         }
-        m_pCallback->AppendDetail(text, 0);
+        m_pCallback->AppendDetailW(text, 0);
         m_pCallback->SetProgress(0, 0);
     }
+    return undone;
+}
+
+int CHFS_Interpreter::UndoInterruptedInstall(CHFS_MainSection& main, const std::string& journal)
+{
+    if (!FileExists(journal))
+        return 0;
+    Log("CHFS_Interpreter::Execute(): '%s' was left by an installation that did not end; its changes are undone "
+        "first",
+        journal.c_str());
+    CHFS_ItemList old;
+    int r = old.LoadRecord(this, journal, true);
+    if (r == 0)
+        r = main.Rollback("ProductInstall.Main", old);
+    if (r != 0) {
+        Log("*** Runtime error: CHFS_Interpreter::Execute(): the changes of the installation that did not end could "
+            "not be undone, ret=%d; '%s' is kept",
+            r, journal.c_str());
+        return -1;
+    }
+    ::DeleteFileA(journal.c_str());
+    return 0;
 }
 
 int CHFS_Interpreter::WriteInstallRecord(CHFS_ItemList& list)
 {
+    if (IsDevicePath(m_strRecordFile)) {
+        Log("*** Runtime error: CHFS_Interpreter::Execute(): the install record '%s' names a device, not a file",
+            m_strRecordFile.c_str());
+        return -1;
+    }
     ClearReadOnly(m_strRecordFile);
     ::DeleteFileA(m_strRecordFile.c_str());
     int copied = CopyFileKeepTime(m_strScriptFile, m_strRecordFile, LogSink());
@@ -231,12 +296,34 @@ int CHFS_Interpreter::WriteInstallRecord(CHFS_ItemList& list)
 
 int CHFS_Interpreter::Execute()
 {
+    if (m_settings.m_bCheckOnly) {
+        Log("*** Runtime error: CHFS_Interpreter::Execute(): the script is only being checked, no step runs");
+        return -1;
+    }
     std::unique_ptr<CHFS_MainSection> main(new CHFS_MainSection(this));
     std::unique_ptr<CHFS_ItemList> list(new CHFS_ItemList);
     m_nExitCode = -2000;
     const bool v2 = m_strVersion == "2.0";
     bool succeeded = false;
     int result = -1;
+
+    // An install that will leave a record journals its items beside it.
+    const bool journaled = !m_settings.m_bUninstall && !m_strRecordFile.empty();
+    const std::string journalPath = m_strRecordFile + ".journal";
+    CJournalFile journal(journalPath);
+    bool keepJournal = false;
+    if (journaled) {
+        if (UndoInterruptedInstall(*main, journalPath) != 0) {
+            if (v2)
+                UpdatePatchDB(GetPatchInfo("PatchID"), "ResultCode", "1");
+            m_nExitCode = KV_EXIT_INTERRUPTED_NOT_UNDONE;
+            list.reset();
+            main.reset();
+            return FinishRun(-1);
+        }
+        if (journal.Start())
+            list->SetJournal(&journal);
+    }
 
     for (;;) {
         if (DisableWow64Redirection() == 1)
@@ -249,7 +336,8 @@ int CHFS_Interpreter::Execute()
             break;
         }
 
-        FailRun(*main, *list, result);
+        keepJournal = FailRun(*main, *list, result) != 0;
+        list->SetJournal(nullptr);
 
         if (!m_settings.m_bUninstall && result == KVHF_UNINSTALL) {
             m_settings.m_bUninstall = 1;
@@ -270,11 +358,17 @@ int CHFS_Interpreter::Execute()
         succeeded = false;
         result = -1;
         m_nExitCode = KV_EXIT_RECORD_NOT_WRITTEN;
-        FailRun(*main, *list, result);
+        keepJournal = FailRun(*main, *list, result) != 0;
         // A part-written record would replay only some of the undo items.
         ClearReadOnly(m_strRecordFile);
         ::DeleteFileA(m_strRecordFile.c_str());
     }
+
+    // The run ended as it should: what the journal held is now either in the
+    // record or undone. A rollback that failed leaves it for the next run.
+    list->SetJournal(nullptr);
+    if (journaled && !keepJournal)
+        ::DeleteFileA(journalPath.c_str());
 
     if (succeeded) {
         const bool removal = m_settings.m_bUninstall != 0;
@@ -302,9 +396,9 @@ int CHFS_Interpreter::Execute()
 
         if (m_pCallback) {
             m_pCallback->SetProgress(100, 100);
-            std::string text = Text(removal ? IDS_REMOVE_SUCCESS : IDS_INSTALL_SUCCESS);
-            m_pCallback->SetTaskText(text, 0);
-            m_pCallback->AppendDetail(text, 0);
+            CHFS_UIText text = UIText(removal ? IDS_REMOVE_SUCCESS : IDS_INSTALL_SUCCESS);
+            m_pCallback->SetTaskTextW(text, 0);
+            m_pCallback->AppendDetailW(text, 0);
         }
         m_nExitCode = 0;
         Log("Return code in silent mode,installation success,code=%d\n", m_nExitCode);
@@ -313,7 +407,11 @@ int CHFS_Interpreter::Execute()
     // The process may end below without unwinding this frame.
     list.reset();
     main.reset();
+    return FinishRun(result);
+}
 
+int CHFS_Interpreter::FinishRun(int result)
+{
     if (m_settings.m_bPrintErrorCode && m_nExitCode != 0) {
         AttachParentConsole();
         Log("Return error code in silent mode if the installation failed,code=%d\n", m_nExitCode);

@@ -16,6 +16,9 @@
 // record could not be written completely (the installation is rolled back):
 // next to the step runner's -2001 to -2004.
 enum { KV_EXIT_RECORD_NOT_WRITTEN = -2005 };
+// An earlier installation of the same record ended without finishing and its
+// changes could not be undone: nothing of this run was done.
+enum { KV_EXIT_INTERRUPTED_NOT_UNDONE = -2007 };
 
 class CHFS_MainSection;
 class CHFS_ItemList;
@@ -55,6 +58,8 @@ public:
     // A program text from the host ("" without one).
     std::string Text(UINT id) const { return m_pTexts ? m_pTexts->Text(id) : std::string(); }
     std::wstring TextW(UINT id) const { return m_pTexts ? m_pTexts->TextW(id) : std::wstring(); }
+    // A program text for a window: UTF-16 to be shown, 8-bit for the log.
+    CHFS_UIText UIText(UINT id) const { return CHFS_UIText::Program(TextW(id)); }
     // Where utilities write their lines: this interpreter's log.
     CKvLogSink* LogSink() { return &m_logSink; }
     // /E: connects standard output to the parent's console (log lines as designed).
@@ -68,6 +73,8 @@ public:
     void WriteLog(const std::string& text);
     // A text for the progress pane, unchanged; nothing without a callback.
     void AppendDetail(const std::string& text, int rollback = 0);
+    // The same for a text that holds program texts.
+    void AppendDetail(const CHFS_UIText& text, int rollback = 0);
 
     // ---- INI engine (symbols/IniEngine.cpp)
     std::string ReadItem(const std::string& key, const std::string& section, bool warn,
@@ -153,6 +160,12 @@ private:
     int LoadSymbolSection(const std::string& section, int tableKind, const std::string& callerTag);
     // Execute's halves: what a failed run does; the install record (0, or -1
     // when it could not be written completely, logged).
-    void FailRun(CHFS_MainSection& main, CHFS_ItemList& list, int result);
+    // Returns the rollback's result.
+    int FailRun(CHFS_MainSection& main, CHFS_ItemList& list, int result);
+    // Undoes what an installation that did not end recorded in its journal;
+    // 0 when there was none or it is undone.
+    int UndoInterruptedInstall(CHFS_MainSection& main, const std::string& journal);
+    // The end of Execute: /E, /G and the result.
+    int FinishRun(int result);
     int WriteInstallRecord(CHFS_ItemList& list);
 };

@@ -21,6 +21,8 @@ int CHFS_ItemList::AddItem(int itemIndex, const std::string& p1, const std::stri
     item.strParam2 = p2;
     item.strParam3 = p3;
     m_items.push_back(item);
+    if (m_pJournal)
+        m_pJournal->Added(m_items.back());
     return 0;
 }
 
@@ -45,6 +47,8 @@ int CHFS_ItemList::PopItem(int& itemIndex, std::string& p1, std::string& p2, std
     p2.swap(last.strParam2);
     p3.swap(last.strParam3);
     m_items.pop_back();
+    if (m_pJournal)
+        m_pJournal->Removed();
     return 0;
 }
 

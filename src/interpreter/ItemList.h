@@ -5,6 +5,18 @@
 #include <vector>
 
 class CHFS_Interpreter;
+struct CHFS_RecordItem;
+
+// Told of every item as it is added and taken back, so that an installation
+// ended from outside (killed, a power cut) leaves a trace of what it changed.
+class CHFS_ItemJournal {
+public:
+    virtual void Added(const CHFS_RecordItem& item) = 0;
+    virtual void Removed() = 0;
+
+protected:
+    ~CHFS_ItemJournal() {}
+};
 
 struct CHFS_RecordItem {
     int nStep = 0;        // SectionIndex in the record file
@@ -29,7 +41,14 @@ public:
     // Install record (interpreter/InstallRecord.cpp), read and written through
     // the interpreter's INI engine; -1 without an interpreter.
     int SaveRecord(CHFS_Interpreter* pInterpreter, const std::string& file);
-    int LoadRecord(CHFS_Interpreter* pInterpreter, const std::string& file);
+    // journal: the file is a journal of an installation that did not end:
+    // REC_ sections without a REC_0 count, each an item added or, with the key
+    // Pop, the last one taken back; replayed in order.
+    int LoadRecord(CHFS_Interpreter* pInterpreter, const std::string& file, bool journal = false);
+    // The REC_<number> section of an item, as the record stores it.
+    static std::string RecordSectionText(const CHFS_RecordItem& item, size_t number);
+    // Null: no journal.
+    void SetJournal(CHFS_ItemJournal* journal) { m_pJournal = journal; }
 
     size_t Size() const { return m_items.size(); }
     int GetStep() const { return m_nStep; }
@@ -38,4 +57,5 @@ public:
 private:
     std::vector<CHFS_RecordItem> m_items;
     int m_nStep = 0;
+    CHFS_ItemJournal* m_pJournal = nullptr;
 };

@@ -77,6 +77,12 @@ void CHFS_Interpreter::AppendDetail(const std::string& text, int rollback)
         m_pCallback->AppendDetail(text, rollback);
 }
 
+void CHFS_Interpreter::AppendDetail(const CHFS_UIText& text, int rollback)
+{
+    if (m_pCallback)
+        m_pCallback->AppendDetailW(text, rollback);
+}
+
 void CHFS_Interpreter::WriteLog(const std::string& text)
 {
     if (m_pCallback)

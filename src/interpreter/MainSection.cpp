@@ -6,12 +6,18 @@
 #include "interpreter/Interpreter.h"
 #include "util/StrFormat.h"
 #include "sections/BackupFileSection.h"
+#include "sections/CheckVersionSection.h"
 #include "sections/CopyFileGroupToSection.h"
+#include "sections/RemoveRegistrySection.h"
 #include "sections/ReplaceTextSection.h"
 #include "sections/RollbackSection.h"
+#include "sections/RunSection.h"
 #include "sections/StartServiceSection.h"
 #include "sections/StopServiceSection.h"
+#include "sections/UpdateINISection.h"
+#include "sections/UpdateRegistrySection.h"
 #include "sections/UpdateSymbolsSection.h"
+#include "sections/UserInputSection.h"
 
 namespace {
 
@@ -20,6 +26,8 @@ void Register(std::map<std::string, std::unique_ptr<CHFS_Section>>& map, const c
 {
     map[name].reset(new T(p));
 }
+
+const int kMaxIdleJumpsBack = 1000;
 
 std::string PrefixOf(const std::string& procedure)
 {
@@ -42,6 +50,12 @@ CHFS_MainSection::CHFS_MainSection(CHFS_Interpreter* pInterpreter)
         Register<CHFS_ReplaceTextSection>(m_handlers, (d + "ReplaceSymbolsInFile").c_str(), pInterpreter);
         Register<CHFS_UpdateSymbolsSection>(m_handlers, (d + "UpdateSymbols").c_str(), pInterpreter);
         Register<CHFS_BackupFileSection>(m_handlers, (d + "BackupFiles").c_str(), pInterpreter);
+        Register<CHFS_UpdateRegistrySection>(m_handlers, (d + "UpdateRegistry").c_str(), pInterpreter);
+        Register<CHFS_RemoveRegistrySection>(m_handlers, (d + "RemoveRegistry").c_str(), pInterpreter);
+        Register<CHFS_UpdateINISection>(m_handlers, (d + "UpdateINI").c_str(), pInterpreter);
+        Register<CHFS_CheckVersionSection>(m_handlers, (d + "CheckRequirement").c_str(), pInterpreter);
+        Register<CHFS_RunSection>(m_handlers, (d + "Run").c_str(), pInterpreter);
+        Register<CHFS_UserInputSection>(m_handlers, (d + "GetUserInput").c_str(), pInterpreter);
     }
     Register<CHFS_RollbackSection>(m_handlers, "ProductRemove.Rollback", pInterpreter);
 }
@@ -95,7 +109,26 @@ int CHFS_MainSection::Run(const std::string& procedure, CHFS_ItemList& list)
 
     int result = -1;
     int n = 1;
+    // A loop is made of jumps back (a retry is one to the same step). One
+    // whose turns record items ends at the full item list; one whose turns
+    // record nothing would run for ever, so it ends after so many turns.
+    int idleJumpsBack = 0;
+    int previous = 0;
+    size_t itemsAtLastJump = 0;
     while (n <= count) {
+        if (n <= previous) {
+            idleJumpsBack = list.Size() == itemsAtLastJump ? idleJumpsBack + 1 : 0;
+            itemsAtLastJump = list.Size();
+            if (idleJumpsBack > kMaxIdleJumpsBack) {
+                m_pInterpreter->ShowDetail("*** Runtime error: Found dead loop in your script file (step %d run "
+                                           "again %d times without a change to undo) ! ",
+                                           n, kMaxIdleJumpsBack);
+                m_nMainExitCode = -2002;
+                result = -1;
+                break;
+            }
+        }
+        previous = n;
         if (list.SetStep(n) != 0) {
             m_pInterpreter->ShowDetail(
                 "*** Runtime error: Found dead loop in your script file (Need less than %d steps) ! ",

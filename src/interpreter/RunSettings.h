@@ -14,4 +14,10 @@ struct CHFS_RunSettings {
     int m_bRemoteProgress = 0;   // /R: progress into the remote-progress value
     int m_bPrintErrorCode = 0;   // /E: print a failure's code on the console
     int m_bExitCode = 0;         // /G: end the process with the run's code
+    // The package checker reads a package without running it: nothing is
+    // created or written, and Execute runs no step.
+    int m_bCheckOnly = 0;
+    // The package folder when it is not the program's own folder (the
+    // checker runs from elsewhere); empty: the program's folder.
+    std::string m_strPackageDir;
 };

@@ -1,7 +1,6 @@
 #include "interpreter/Section.h"
 
-#include <climits>
-
+#include "interpreter/ActionKeyword.h"
 #include "interpreter/Interpreter.h"
 #include "util/StrFormat.h"
 
@@ -54,6 +53,21 @@ int Ask(CHFS_Interpreter* interp, const std::string& text, UINT type)
 }  // namespace
 
 int CHFS_Section::EventHandler(const std::string& prefix, int oldResult)
+{
+    int result = AnswerFor(prefix, oldResult);
+    if (result != KVHF_RETRY) {
+        m_nRetriesInARow = 0;
+        return result;
+    }
+    if (++m_nRetriesInARow <= MAX_RETRIES_IN_A_ROW)
+        return result;
+    m_nRetriesInARow = 0;
+    m_pInterpreter->Log("*** Runtime error: '%s' answered KVHF_RETRY more than %d times in a row, no more retries!",
+                        prefix.c_str(), static_cast<int>(MAX_RETRIES_IN_A_ROW));
+    return oldResult;
+}
+
+int CHFS_Section::AnswerFor(const std::string& prefix, int oldResult)
 {
     m_pInterpreter->Log("EventHandler('%s',OldRet=%d)", prefix.c_str(), oldResult);
     int result = oldResult;
@@ -140,32 +154,9 @@ int CHFS_Section::EventHandler(const std::string& prefix, int oldResult)
 
 int CHFS_Section::ParseAction(const std::string& value)
 {
-    if (value == "KVHF_CONTINUE")
-        return KVHF_CONTINUE;
-    if (value == "KVHF_RETRY")
-        return KVHF_RETRY;
-    if (value == "KVHF_USERBREAK")
-        return KVHF_USERBREAK;
-    if (value == "KVHF_UNINSTALL")
-        return KVHF_UNINSTALL;
-
-    static const char kGoto[] = "KVHF_GOTOSTEP(";
-    const size_t gotoLen = sizeof(kGoto) - 1;
-    if (value.compare(0, gotoLen, kGoto) == 0) {
-        // A step number too large for the counter can never be reached; it is
-        // held at the largest one, which ends the walk like any step beyond
-        // the count.
-        long long step = 0;
-        for (size_t i = gotoLen; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
-            step = step * 10 + (value[i] - '0');
-            if (step > INT_MAX) {
-                step = INT_MAX;
-                break;
-            }
-        }
-        return static_cast<int>(step);
-    }
-
+    int code = -1;
+    if (KvActionCode(value, code))
+        return code;
     m_pInterpreter->Log("!Error! Action not found. '%s'", value.c_str());
     return -1;
 }

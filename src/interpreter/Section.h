@@ -8,8 +8,8 @@ class CHFS_Interpreter;
 
 // Counts and numbers that the script gives are bounded, so that no loop runs
 // for ever and no counter overflows: a procedure has at most this many steps
-// (the item list's limit), a section at most this many items.
-enum { KV_MAX_STEPS = 4096, KV_MAX_COUNT = 65535 };
+// (the item list's limit), a section at most as many items (each may record one).
+enum { KV_MAX_STEPS = 4096, KV_MAX_COUNT = 4096 };
 
 enum {
     KVHF_CONTINUE = -100,
@@ -40,8 +40,18 @@ public:
     int EventHandler(const std::string& prefix, int oldResult);
     int ParseAction(const std::string& value);
 
+    // KVHF_RETRY answers in a row after which a retry loop is taken for a
+    // loop that never ends: a failing item that records nothing would
+    // otherwise be run again for ever. Above the item list's limit, so that
+    // a loop whose turns record items still ends at the full list.
+    enum { MAX_RETRIES_IN_A_ROW = 5000 };
+
 protected:
     CHFS_Interpreter* m_pInterpreter;
     std::string m_strSectionName;
     int m_nExitCode;
+
+private:
+    int AnswerFor(const std::string& prefix, int oldResult);
+    int m_nRetriesInARow = 0;
 };

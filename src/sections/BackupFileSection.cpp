@@ -12,6 +12,19 @@ namespace {
 
 bool IsMissing(const std::string& v) { return v == KORVEX_MISSING; }
 
+// The same file or folder, whatever the case and the trailing backslash.
+bool SamePath(const std::string& a, const std::string& b)
+{
+    if (IsMissing(a) || IsMissing(b) || a.empty() || b.empty())
+        return false;
+    std::string x = AbsolutePath(std::string(), a), y = AbsolutePath(std::string(), b);
+    while (x.size() > 3 && x.back() == '\\')
+        x.pop_back();
+    while (y.size() > 3 && y.back() == '\\')
+        y.pop_back();
+    return _stricmp(x.c_str(), y.c_str()) == 0;
+}
+
 // Copies source over destination; a read-only destination (a saved file that
 // was read-only when it was saved, or made so since) is made writable for
 // the copy, which puts the saved attributes back anyway.
@@ -108,6 +121,17 @@ int CHFS_BackupFileSection::Rollback(const std::string& sectionName, CHFS_ItemLi
     int index = 0;
     std::string saved, copy;
     while (list.PopItem(index, saved, copy) == 0) {
+        // An item is only as trustworthy as the record it came from, which a
+        // person may have edited: it may restore only the file that this
+        // section's own key names, from a copy in this section's own Backup.
+        const std::string named = ReadKey(KvFormat("File%d", index), false);
+        const std::string backup = ReadKey("Backup", false);
+        if (!SamePath(named, saved) || !SamePath(GetFolderPart(copy), backup)) {
+            m_pInterpreter->Log("*** Runtime error: CHFS_BackupFileSection::Rollback('%s'): item %d restores '%s' "
+                                "from '%s', which its section does not name; refused!",
+                                sectionName.c_str(), index, saved.c_str(), copy.c_str());
+            return -1;
+        }
         int r = CopyOverReadOnly(copy, saved, m_pInterpreter);
         m_pInterpreter->Log("Restore file from '%s' to '%s'. result=%d", copy.c_str(), saved.c_str(), r);
         if (r != KVCOPY_OK)

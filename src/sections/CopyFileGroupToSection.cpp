@@ -215,7 +215,7 @@ void CHFS_CopyFileGroupToSection::StoreCreatedTargets(CHFS_ItemList& list, int g
 
 // ---------------------------------------------------------------- helpers
 
-void CHFS_CopyFileGroupToSection::AppendDetail(const std::string& text)
+void CHFS_CopyFileGroupToSection::AppendDetail(const CHFS_UIText& text)
 {
     m_pInterpreter->AppendDetail(text);
 }
@@ -238,11 +238,11 @@ int CHFS_CopyFileGroupToSection::PrepareFolder(CHFS_Interpreter* p, const std::s
 {
     if (FileExists(folder))
         return 0;
-    std::string createDir = p->Text(IDS_CREATE_DIR);
-    p->ShowDetail("[%s : %s]", createDir.c_str(), folder.c_str());
+    CHFS_UIText createDir = p->UIText(IDS_CREATE_DIR);
+    p->AppendDetail("[" + createDir + " : " + folder + "]\r\n");
     p->Log("[Create dir : %s]", folder.c_str());
     if (!CreateDirectoryTree(folder, false)) {
-        p->AppendDetail(createDir + " " + p->Text(IDS_FAILURE));
+        p->AppendDetail(createDir + " " + p->UIText(IDS_FAILURE));
         p->Log("[Create dir fail: %s]", folder.c_str());
         return failResult;
     }
@@ -404,7 +404,7 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
     int hotfixMaintenance = KvParseInt(maintenance);
     m_strGroupTarget = target;
 
-    AppendDetail(m_pInterpreter->Text(IDS_PATCH) + " " + description + " : " + group + ".");
+    AppendDetail(m_pInterpreter->UIText(IDS_PATCH) + " " + description + " : " + group + ".");
     m_pInterpreter->Log("Patch [%s : %s]", description.c_str(), group.c_str());
 
     const std::string package = m_pInterpreter->GetModuleDir();
@@ -593,11 +593,11 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
 
     if (m_nGroupsProcessed == m_nGroupCount) {
         if (m_nSkippedByTime == m_nEntriesProcessed) {
-            AppendDetail("\r\n\r\n" + m_pInterpreter->Text(IDS_FILES_UP_TO_DATE));
+            AppendDetail("\r\n\r\n" + m_pInterpreter->UIText(IDS_FILES_UP_TO_DATE));
         } else if (m_nSkippedByTime > 0 && m_nSkippedByTime < m_nEntriesProcessed) {
-            AppendDetail("\r\n\r\n" + m_pInterpreter->Text(IDS_SOME_NOT_COPIED) + " ");
-            AppendDetail("\r\n " + m_pInterpreter->Text(IDS_NEWER_TIMESTAMP));
-            AppendDetail("\r\n " + m_pInterpreter->Text(IDS_HIGHER_BUILD));
+            AppendDetail("\r\n\r\n" + m_pInterpreter->UIText(IDS_SOME_NOT_COPIED) + " ");
+            AppendDetail("\r\n " + m_pInterpreter->UIText(IDS_NEWER_TIMESTAMP));
+            AppendDetail("\r\n " + m_pInterpreter->UIText(IDS_HIGHER_BUILD));
         }
     }
     if (!IsMissing(m_strCustomError) && (result == -1190 || result == -1140)) {
@@ -605,7 +605,7 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
             cb->ShowMessage(m_strCustomError, MB_ICONERROR);
         m_pInterpreter->m_bErrorShown = 1;
     }
-    AppendDetail("\r\n" + m_pInterpreter->Text(result != 0 ? IDS_FAILURE : IDS_SUCCESS) + ".\r\n");
+    AppendDetail("\r\n" + m_pInterpreter->UIText(result != 0 ? IDS_FAILURE : IDS_SUCCESS) + ".\r\n");
     return result;
 }
 
@@ -660,7 +660,7 @@ int CHFS_CopyFileGroupToSection::RollbackGroup(const std::string& group, std::st
     backup = ReadKey("Backup", true);
     bool rollBackExtra = ReadKey("OnRollBackFile", true) == kOptRollBackExtra;
 
-    AppendDetail(m_pInterpreter->Text(IDS_RESTORE_PREFIX) + " " + description + " : " + group + ".");
+    AppendDetail(m_pInterpreter->UIText(IDS_RESTORE_PREFIX) + " " + description + " : " + group + ".");
     m_pInterpreter->Log("ROLLBACK [%s : %s]", description.c_str(), group.c_str());
     // A group without both folders copied nothing, and its names would point
     // into the current folder.
@@ -758,7 +758,7 @@ int CHFS_CopyFileGroupToSection::RollbackGroup(const std::string& group, std::st
             m_pInterpreter->Log("[File not existed, skip it: %s]", entry.c_str());
         }
     }
-    m_pInterpreter->ShowDetail(" %s.\r\n", m_pInterpreter->Text(result != 0 ? IDS_FAILURE : IDS_SUCCESS).c_str());
+    AppendDetail(" " + m_pInterpreter->UIText(result != 0 ? IDS_FAILURE : IDS_SUCCESS) + ".\r\n");
     return result;
 }
 

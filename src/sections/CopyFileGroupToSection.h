@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "interpreter/Section.h"
+#include "interpreter/UICallback.h"
 
 // Exit codes of a group refused before anything changes: its Target or
 // Backup is missing or empty; one of its entries leads out of the group
@@ -58,7 +59,7 @@ private:
     // taken from outside the group folder or go outside Target or Backup.
     bool EntryStaysInside(const std::string& key, const std::string& entry, const std::string& groupFolder,
                           const std::string& target, const std::string& backup);
-    void AppendDetail(const std::string& text);
+    void AppendDetail(const CHFS_UIText& text);
     std::string VersionText(const std::string& path);
     void RecordNewTarget(const std::string& path, bool isFolder);
     // Replaces the group's item (the last one of the list) by items that

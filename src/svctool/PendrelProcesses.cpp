@@ -3,11 +3,14 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <cwchar>
 
 namespace {
 
 const DWORD kMaxProcessIds = 1024;
 const DWORD kNameChars = 260;
+// The longest path the system gives for an image.
+const DWORD kImagePathChars = 32768;
 const DWORD kQueryAccess = SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 
 bool ModuleBaseName(HANDLE process, wchar_t (&name)[kNameChars])
@@ -19,6 +22,30 @@ bool ModuleBaseName(HANDLE process, wchar_t (&name)[kNameChars])
     DWORD n = ::GetModuleBaseNameW(process, first, name, kNameChars);
     name[kNameChars - 1] = 0;
     return n != 0;
+}
+
+// The image name without the module list: a 32-bit process can't read the
+// module list of a 64-bit one, but the system keeps the image path of every
+// process whatever its bitness.
+bool ImageBaseName(HANDLE process, wchar_t (&name)[kNameChars])
+{
+    std::vector<wchar_t> path(kImagePathChars, 0);
+    DWORD size = kImagePathChars;
+    if (!::QueryFullProcessImageNameW(process, 0, path.data(), &size) || size == 0 || size >= kImagePathChars)
+        return false;
+    path[size] = 0;
+    const wchar_t* slash = std::wcsrchr(path.data(), L'\\');
+    const wchar_t* base = slash ? slash + 1 : path.data();
+    if (!*base)
+        return false;
+    wcsncpy(name, base, kNameChars - 1);
+    name[kNameChars - 1] = 0;
+    return true;
+}
+
+bool ProcessBaseName(HANDLE process, wchar_t (&name)[kNameChars])
+{
+    return ModuleBaseName(process, name) || ImageBaseName(process, name);
 }
 
 }  // namespace
@@ -43,7 +70,7 @@ int FindProcessesByName(const wchar_t* name, bool forKill, std::vector<HANDLE>& 
             continue;
         }
         wchar_t base[kNameChars] = {0};
-        if (ModuleBaseName(process, base) && _wcsnicmp(name, base, kNameChars) == 0)
+        if (ProcessBaseName(process, base) && _wcsnicmp(name, base, kNameChars) == 0)
             handles.push_back(process);
         else
             ::CloseHandle(process);

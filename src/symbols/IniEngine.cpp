@@ -206,7 +206,13 @@ int CHFS_Interpreter::ApplyTempINI(const std::string& tempPath, const std::strin
         ::SetFileAttributesA(backup.c_str(), FILE_ATTRIBUTE_NORMAL);
         ::DeleteFileA(backup.c_str());
     }
-    ::MoveFileA(target.c_str(), backup.c_str());
+    // Without a fresh backup nothing may be written: a failed write would
+    // then put an older file's backup in place of the target.
+    if (!::MoveFileA(target.c_str(), backup.c_str())) {
+        WriteLog(KvFormat("CHFS_Interpreter::ApplyTempINI(): MoveFile '%s' to '%s' Failed! lasterror=%d",
+                          target.c_str(), backup.c_str(), static_cast<int>(::GetLastError())));
+        return -1;
+    }
 
     CHandle out(::CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));

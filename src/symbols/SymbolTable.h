@@ -1,6 +1,7 @@
 #pragma once
 // One table of named 8-bit values, ordered byte-wise (unsigned characters),
 // case-sensitive. Entries are added or replaced, never removed.
+#include <bitset>
 #include <functional>
 #include <map>
 #include <set>
@@ -21,6 +22,8 @@ public:
         // signs of a text, so expansion searches for these few directly.
         if (name.find('%') != std::string::npos)
             m_percentNames.insert(name);
+        else
+            NotePlainName(name);
     }
     const std::string* Find(const std::string& name) const
     {
@@ -38,8 +41,32 @@ public:
     Map::const_iterator begin() const { return m_map.begin(); }
     Map::const_iterator end() const { return m_map.end(); }
     const std::set<std::string>& PercentNames() const { return m_percentNames; }
+    // The longest name without a percent sign: no candidate "%...%" of the
+    // text that is longer can be one of them.
+    size_t MaxPlainLength() const { return m_maxPlainLength; }
+    bool HasPlainNames() const { return m_map.size() > m_percentNames.size(); }
+    // False when no name without a percent sign has this length (up to 1) or
+    // starts with this character: most candidates of a text are no name, and
+    // this spares them the look-up.
+    bool MayBePlainName(size_t length, unsigned char first) const
+    {
+        return length == 0 ? m_hasEmptyName : m_plainFirst.test(first);
+    }
 
 private:
+    void NotePlainName(const std::string& name)
+    {
+        if (name.size() > m_maxPlainLength)
+            m_maxPlainLength = name.size();
+        if (name.empty())
+            m_hasEmptyName = true;
+        else
+            m_plainFirst.set(static_cast<unsigned char>(name[0]));
+    }
+
     Map m_map;
     std::set<std::string> m_percentNames;
+    size_t m_maxPlainLength = 0;
+    bool m_hasEmptyName = false;
+    std::bitset<256> m_plainFirst;
 };

@@ -3,6 +3,8 @@
 #include "interpreter/Interpreter.h"
 #include "util/Profile.h"
 #include "symbols/Builtins.h"
+#include "symbols/Expansion.h"
+#include "symbols/SectionLines.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -17,183 +19,6 @@
 namespace {
 
 typedef CHFS_SymbolTable::Map::value_type SymbolEntry;
-
-// Backstops for expansions that are finite but absurd (exponential fan-out of
-// values). No real script comes near them; they keep a bad script from
-// exhausting memory or hanging the run.
-const size_t kMaxExpandedLength = 16u * 1024u * 1024u;
-const unsigned kMaxReplacements = 1000000u;
-
-struct CMatch {
-    size_t pos = std::string::npos;
-    const SymbolEntry* entry = nullptr;
-};
-
-// The first name in table order whose pattern %name% occurs anywhere in the
-// text, with the position of its first occurrence.
-//
-// A pattern of a name without '%' is a '%' followed by the name and the very
-// next '%'; so pairing every '%' of the text with the next one yields every
-// occurrence of every such name in one pass, and the smallest name that the
-// table holds, at its leftmost pairing, is exactly what trying the names one
-// by one in table order would find. Names holding '%' (rare) are searched
-// for directly, in order, only while they could still come first.
-CMatch FindFirstMatch(const std::string& text, const CHFS_SymbolTable& table)
-{
-    CMatch m;
-    if (table.Size() == 0)
-        return m;
-    size_t i = text.find('%');
-    while (i != std::string::npos) {
-        size_t j = text.find('%', i + 1);
-        if (j == std::string::npos)
-            break;
-        std::string_view candidate(text.data() + i + 1, j - i - 1);
-        if (!m.entry || candidate < std::string_view(m.entry->first)) {
-            if (const SymbolEntry* e = table.FindEntry(candidate)) {
-                m.entry = e;
-                m.pos = i;
-            }
-        }
-        i = j;
-    }
-    for (const std::string& name : table.PercentNames()) {
-        if (m.entry && !(name < m.entry->first))
-            break;
-        size_t p = text.find("%" + name + "%");
-        if (p != std::string::npos) {
-            m.entry = table.FindEntry(name);
-            m.pos = p;
-            break;
-        }
-    }
-    return m;
-}
-
-// How often each defined name occurs as a candidate (a '%', the text up to
-// the next '%', that '%'), per table. The first key is the table-order-first
-// name that occurs, so a replacement only has to recount the few candidates
-// around the spliced value instead of rescanning the whole text: a long value
-// with hundreds of references stays linear per replacement. Only valid while
-// no name holds a '%'.
-class CCandidateCounts {
-public:
-    CCandidateCounts(const CHFS_SymbolTable& global, const CHFS_SymbolTable& script)
-        : m_global(global), m_script(script)
-    {
-    }
-    // Counts (sign +1) or uncounts (-1) the candidates whose both '%' lie in
-    // [from, to].
-    void Count(const std::string& text, size_t from, size_t to, int sign)
-    {
-        size_t i = text.find('%', from);
-        while (i != std::string::npos && i < to) {
-            size_t j = text.find('%', i + 1);
-            if (j == std::string::npos || j > to)
-                break;
-            std::string_view name(text.data() + i + 1, j - i - 1);
-            if (const SymbolEntry* e = m_global.FindEntry(name))
-                Bump(Key{0, e}, sign);
-            if (const SymbolEntry* e = m_script.FindEntry(name))
-                Bump(Key{1, e}, sign);
-            i = j;
-        }
-    }
-    const SymbolEntry* First() const { return m_counts.empty() ? nullptr : m_counts.begin()->first.entry; }
-
-private:
-    struct Key {
-        int table;
-        const SymbolEntry* entry;
-        bool operator<(const Key& o) const
-        {
-            return table != o.table ? table < o.table : entry->first < o.entry->first;
-        }
-    };
-    void Bump(const Key& k, int sign)
-    {
-        int& n = m_counts[k];
-        n += sign;
-        if (n <= 0)
-            m_counts.erase(k);
-    }
-
-    const CHFS_SymbolTable& m_global;
-    const CHFS_SymbolTable& m_script;
-    std::map<Key, int> m_counts;
-};
-
-// Which names each piece of the text was produced by. Every character carries
-// the set of names whose expansion (directly or through others) put it there;
-// the text given to the expansion has the empty set.
-class CProvenance {
-public:
-    explicit CProvenance(size_t length) : m_origin(length, 0) { Intern(std::vector<std::string_view>()); }
-
-    // True when every character of [from, to) was produced by expanding
-    // name. Otherwise newSet is the id of "name plus the names of the
-    // shallowest character that name did not produce".
-    bool Produces(size_t from, size_t to, std::string_view name, uint32_t& newSet)
-    {
-        const std::vector<std::string_view>* best = nullptr;
-        uint32_t last = UINT32_MAX;
-        for (size_t k = from; k < to; ++k) {
-            uint32_t o = m_origin[k];
-            if (o == last)
-                continue;
-            last = o;
-            const std::vector<std::string_view>& names = m_sets[o];
-            if (std::find(names.begin(), names.end(), name) != names.end())
-                continue;
-            if (!best || names.size() < best->size())
-                best = &names;
-            if (best->empty())
-                break;
-        }
-        if (!best)
-            return true;
-        if (best->empty()) {
-            // The usual case: text nobody produced yet.
-            std::map<std::string_view, uint32_t>::iterator it = m_single.find(name);
-            if (it == m_single.end())
-                it = m_single.emplace(name, Intern(std::vector<std::string_view>(1, name))).first;
-            newSet = it->second;
-            return false;
-        }
-        std::vector<std::string_view> names = *best;
-        names.push_back(name);
-        std::sort(names.begin(), names.end());
-        newSet = Intern(names);
-        return false;
-    }
-    void Replace(size_t pos, size_t removed, size_t inserted, uint32_t set)
-    {
-        size_t common = std::min(removed, inserted);
-        std::fill(m_origin.begin() + pos, m_origin.begin() + pos + common, set);
-        if (removed > inserted)
-            m_origin.erase(m_origin.begin() + pos + common, m_origin.begin() + pos + removed);
-        else if (inserted > removed)
-            m_origin.insert(m_origin.begin() + pos + common, inserted - removed, set);
-    }
-    void Erase(size_t pos) { m_origin.erase(m_origin.begin() + pos); }
-
-private:
-    uint32_t Intern(const std::vector<std::string_view>& names)
-    {
-        std::map<std::vector<std::string_view>, uint32_t>::iterator it = m_ids.find(names);
-        if (it != m_ids.end())
-            return it->second;
-        uint32_t id = static_cast<uint32_t>(m_sets.size());
-        m_sets.push_back(names);
-        m_ids.emplace(names, id);
-        return id;
-    }
-
-    std::vector<uint32_t> m_origin;
-    std::vector<std::vector<std::string_view>> m_sets;
-    std::map<std::vector<std::string_view>, uint32_t> m_ids;
-    std::map<std::string_view, uint32_t> m_single;
-};
 
 }  // namespace
 
@@ -241,94 +66,32 @@ std::string CHFS_Interpreter::GetPatchInfo(const std::string& name) const
     return p ? *p : std::string();
 }
 
-// One replacement per iteration, then start over on the new text, so values
-// may hold names that expand in later iterations.
-//
-// Self-reference: every character carries the names whose expansion put it
-// there. A replacement of %N% is refused when every character of that
-// pattern, percent signs included, was produced by expanding N (directly or
-// through other names): the value of N, expanded, holds %N% again. The
-// expansion then stops, logs N and returns the text as it stands. An allowed
-// replacement consumes at least one character that N did not produce and
-// gives its value that character's names plus N; as no character can carry
-// more names than the tables hold, every expansion ends. Chains of any
-// length, a name used any number of times, or a pattern that a value merely
-// completes ("100%" before "NAME%" of the text) are never cut. The length and
-// replacement limits above only catch absurd but finite fan-out.
+// The expansion itself is pure text work (symbols/Expansion.cpp); what it
+// refuses is logged here.
 std::string CHFS_Interpreter::ExpandSymbols(const std::string& input)
 {
-    std::string text = input;
-    CProvenance provenance(text.size());
-    unsigned replacements = 0;
-    bool counted = m_globalSymbols.PercentNames().empty() && m_scriptSymbols.PercentNames().empty();
-    CCandidateCounts counts(m_globalSymbols, m_scriptSymbols);
-    if (counted)
-        counts.Count(text, 0, std::string::npos, +1);
-    for (;;) {
-        if (text.size() > 2 && text.front() == '"' && text.back() == '"')
-            return text.substr(1, text.size() - 2);
-
-        CMatch m;
-        if (counted) {
-            m.entry = counts.First();
-            if (m.entry)
-                m.pos = text.find("%" + m.entry->first + "%");
-        } else {
-            m = FindFirstMatch(text, m_globalSymbols);
-            if (!m.entry)
-                m = FindFirstMatch(text, m_scriptSymbols);
-        }
-        if (!m.entry || m.pos == std::string::npos)
-            return text;
-
-        const std::string& name = m.entry->first;
-        const std::string& value = m.entry->second;
-        size_t p = m.pos;
-        size_t patternLength = name.size() + 2;
-
-        uint32_t set = 0;
-        if (provenance.Produces(p, p + patternLength, name, set)) {
-            Log("*** Runtime error: CHFS_Interpreter::ExpandSymbols(): symbol '%s' refers to itself, "
-                "expansion stopped!",
-                name.c_str());
-            return text;
-        }
-        if (++replacements > kMaxReplacements) {
-            Log("*** Runtime error: CHFS_Interpreter::ExpandSymbols(): more than %u replacements at symbol "
-                "'%s', expansion stopped!",
-                kMaxReplacements, name.c_str());
-            return text;
-        }
-        if (text.size() - patternLength + value.size() > kMaxExpandedLength) {
-            Log("*** Runtime error: CHFS_Interpreter::ExpandSymbols(): symbol '%s' makes the text longer than "
-                "%u characters, expansion stopped!",
-                name.c_str(), static_cast<unsigned>(kMaxExpandedLength));
-            return text;
-        }
-
-        // The candidates that the splice can change: from the '%' before the
-        // pattern to the first '%' after it.
-        size_t before = p > 0 ? text.rfind('%', p - 1) : std::string::npos;
-        size_t after = text.find('%', p + patternLength);
-        size_t from = before == std::string::npos ? p : before;
-        size_t oldSize = text.size();
-        if (counted)
-            counts.Count(text, from, after == std::string::npos ? std::string::npos : after, -1);
-
-        text.replace(p, patternLength, value);
-        provenance.Replace(p, patternLength, value.size(), set);
-
-        // Seam: a value ending in '\' before a '\' of the text gives one '\',
-        // unless that second '\' is the last character of the text.
-        size_t q = p + value.size();
-        if (q > 0 && q + 1 < text.size() && text[q] == '\\' && text[q - 1] == '\\') {
-            text.erase(q, 1);
-            provenance.Erase(q);
-        }
-        if (counted)
-            counts.Count(text, from, after == std::string::npos ? std::string::npos : after + text.size() - oldSize,
-                         +1);
+    CKvExpansionStop stop;
+    std::string text = KvExpandSymbols(input, m_globalSymbols, m_scriptSymbols, stop);
+    switch (stop.kind) {
+    case CKvExpansionStop::kSelfReference:
+        Log("*** Runtime error: CHFS_Interpreter::ExpandSymbols(): symbol '%s' refers to itself, "
+            "expansion stopped!",
+            stop.name.c_str());
+        break;
+    case CKvExpansionStop::kTooManyReplacements:
+        Log("*** Runtime error: CHFS_Interpreter::ExpandSymbols(): more than %u replacements at symbol "
+            "'%s', expansion stopped!",
+            kKvMaxReplacements, stop.name.c_str());
+        break;
+    case CKvExpansionStop::kTooLong:
+        Log("*** Runtime error: CHFS_Interpreter::ExpandSymbols(): symbol '%s' makes the text longer than "
+            "%u characters, expansion stopped!",
+            stop.name.c_str(), static_cast<unsigned>(kKvMaxExpandedLength));
+        break;
+    case CKvExpansionStop::kNone:
+        break;
     }
+    return text;
 }
 
 std::string CHFS_Interpreter::ResolveVariableReference(const std::string& value, const std::string& callerTag)
@@ -369,7 +132,7 @@ int CHFS_Interpreter::LoadSymbolSection(const std::string& section, int tableKin
         DWORD size = bufSize;
         DWORD realSize = n;
         std::unique_ptr<char[]> bigger;
-        while (size <= kMaxExpandedLength) {
+        while (size <= kKvMaxExpandedLength) {
             size *= 2;
             bigger.reset(new (std::nothrow) char[size]);
             if (!bigger) {
@@ -388,22 +151,13 @@ int CHFS_Interpreter::LoadSymbolSection(const std::string& section, int tableKin
         n = realSize;
     }
 
-    const char* p = buf.get();
-    const char* end = p + n;
-    while (p < end && *p) {
-        std::string line(p);
-        p += line.size() + 1;
-        size_t eq = line.find('=');
-        if (eq == std::string::npos)
-            continue;
-        std::string name = line.substr(0, eq);
-        std::string value = ExpandSymbols(line.substr(eq + 1));
-        value = ResolveVariableReference(value, callerTag);
+    KvForEachSectionLine(buf.get(), n, [&](const std::string& name, const std::string& raw) {
+        std::string value = ResolveVariableReference(ExpandSymbols(raw), callerTag);
         if (tableKind == 2)
             SetPatchInfo(name, value);
         else
             SetSymbol(name, value);
-    }
+    });
     return static_cast<int>(n);
 }
 
@@ -485,7 +239,7 @@ long HighestNameIndex(const std::string& file, const std::string& section)
     for (;;) {
         n = KvGetProfileString(section.c_str(), nullptr, "", buf.data(), static_cast<DWORD>(buf.size()),
                                        file);
-        if (n + 2 < buf.size() || buf.size() >= kMaxExpandedLength)
+        if (n + 2 < buf.size() || buf.size() >= kKvMaxExpandedLength)
             break;
         buf.resize(buf.size() * 2);
     }

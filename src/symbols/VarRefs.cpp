@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "symbols/RefSplit.h"
 #include "util/FileUtil.h"
 #include "util/ServiceControl.h"
 #include "util/WinHandles.h"
@@ -38,108 +39,42 @@ std::string Format(const char* format, ...)
     return out;
 }
 
-// A reference is written as the whole value starting with its '[': the
-// description runs from the second character to the last ']'.
-bool TakeDescription(const std::string& value, const char* marker, std::string& description)
-{
-    if (value.find(marker) == std::string::npos)
-        return false;
-    size_t close = value.rfind(']');
-    if (close == std::string::npos)
-        return false;
-    description = close > 1 ? value.substr(1, close - 1) : std::string();
-    return true;
-}
-
-bool EqualsNoCase(const std::string& a, const char* b)
-{
-    size_t n = std::strlen(b);
-    if (a.size() != n)
-        return false;
-    for (size_t i = 0; i < n; ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'a' && x <= 'z')
-            x = static_cast<unsigned char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z')
-            y = static_cast<unsigned char>(y - 'a' + 'A');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
-struct CRootName {
-    const char* name;
-    HKEY root;
-};
-const CRootName kRoots[] = {
-    {"HKCU", HKEY_CURRENT_USER},
-    {"HKLM", HKEY_LOCAL_MACHINE},
-    {"HKEY_USERS", HKEY_USERS},
-    {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
-};
+// The interpreter's root table, in the order of kKvRegRootNames.
+const HKEY kRoots[kKvRegRootCount] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_CURRENT_CONFIG};
+static_assert(kKvRegSz == REG_SZ && kKvRegDword == REG_DWORD, "the registry's own type codes");
 
 }  // namespace
 
 int CHFS_Interpreter::SpliteRegParameter(const std::string& description, DWORD& type, HKEY& root,
                                          std::string& key, std::string& valueName, int& b64BitView)
 {
-    const std::string& d = description;
-    size_t start = d.find("Reg:");
-    size_t c1 = start == std::string::npos ? std::string::npos : d.find(',', start + 4);
-    size_t c2 = c1 == std::string::npos ? std::string::npos : d.find(',', c1 + 1);
-    bool malformed = c2 == std::string::npos;
-    std::string typeField, rootField;
-    if (!malformed) {
-        typeField = d.substr(start + 4, c1 - start - 4);
-        rootField = d.substr(c1 + 1, c2 - c1 - 1);
-        size_t c3 = d.find(',', c2 + 1);
-        if (c3 == std::string::npos) {
-            key = d.substr(c2 + 1);
-            valueName.clear();
-        } else {
-            key = d.substr(c2 + 1, c3 - c2 - 1);
-            size_t c4 = d.find(',', c3 + 1);
-            if (c4 == std::string::npos) {
-                valueName = d.substr(c3 + 1);
-                malformed = valueName.empty();
-            } else {
-                valueName = d.substr(c3 + 1, c4 - c3 - 1);
-                std::string flag = d.substr(c4 + 1);
-                malformed = flag.empty();
-                if (flag == "x64")
-                    b64BitView = 1;
-            }
-        }
-    }
-    if (malformed) {
-        Log("*** Syntax error: Incorrect registry description '%s'!", d.c_str());
+    CKvRegDescription d;
+    int r = KvSplitRegDescription(description, d);
+    key = d.key;
+    valueName = d.valueName;
+    if (r == -1) {
+        Log("*** Syntax error: Incorrect registry description '%s'!", description.c_str());
         return -1;
     }
-
-    if (typeField == "REG_DWORD") {
-        type = REG_DWORD;
-    } else if (typeField == "REG_SZ") {
-        type = REG_SZ;
-    } else {
-        Log("*** Syntax error: Incorrect registry data type '%s'!", d.c_str());
+    if (d.x64)
+        b64BitView = 1;
+    if (r == -2) {
+        Log("*** Syntax error: Incorrect registry data type '%s'!", description.c_str());
         return -2;
     }
-
-    for (const CRootName& r : kRoots) {
-        if (EqualsNoCase(rootField, r.name)) {
-            root = r.root;
-            return 0;
-        }
+    if (r == -3) {
+        Log("*** Syntax error: Incorrect registry root_type '%s'!", d.rootField.c_str());
+        return -3;
     }
-    Log("*** Syntax error: Incorrect registry root_type '%s'!", rootField.c_str());
-    return -3;
+    type = d.type;
+    root = kRoots[d.rootIndex];
+    return 0;
 }
 
 std::string CHFS_Interpreter::GetRegVariable(const std::string& value, const std::string& callerTag)
 {
     std::string description;
-    if (!TakeDescription(value, "[Reg:", description))
+    if (!KvTakeDescription(value, "[Reg:", description))
         return std::string();
     DWORD type = 0;
     HKEY root = nullptr;
@@ -214,25 +149,17 @@ std::string CHFS_Interpreter::QueryRegValue(HKEY key, DWORD type, const std::str
 int CHFS_Interpreter::SpliteINIParameter(const std::string& description, std::string& file, std::string& section,
                                          std::string& key)
 {
-    size_t start = description.find("INI:");
-    size_t c1 = start == std::string::npos ? std::string::npos : description.find(',', start + 4);
-    size_t c2 = c1 == std::string::npos ? std::string::npos : description.find(',', c1 + 1);
-    // An empty file name is missing too: the profile reader would fall back
-    // on a file in the Windows folder.
-    if (c2 == std::string::npos || c2 + 1 >= description.size() || c1 == start + 4) {
+    if (KvSplitINIDescription(description, file, section, key) != 0) {
         Log("*** Syntax error: Incorrect INI description '%s'!", description.c_str());
         return -1;
     }
-    file = description.substr(start + 4, c1 - start - 4);
-    section = description.substr(c1 + 1, c2 - c1 - 1);
-    key = description.substr(c2 + 1);
     return 0;
 }
 
 std::string CHFS_Interpreter::GetINIVariable(const std::string& value)
 {
     std::string description;
-    if (!TakeDescription(value, "[INI:", description))
+    if (!KvTakeDescription(value, "[INI:", description))
         return std::string();
     std::string file, section, key;
     if (SpliteINIParameter(description, file, section, key) != 0) {
@@ -286,21 +213,17 @@ std::string CHFS_Interpreter::GetINIVariable(const std::string& value)
 
 int CHFS_Interpreter::SpliteFileInfoParameter(const std::string& description, std::string& path, std::string& kind)
 {
-    size_t start = description.find("FileInfo:");
-    size_t comma = start == std::string::npos ? std::string::npos : description.find(',', start + 9);
-    if (comma == std::string::npos || comma + 1 >= description.size()) {
+    if (KvSplitFileInfoDescription(description, path, kind) != 0) {
         Log("*** Syntax error: Incorrect FileInfo description '%s'!", description.c_str());
         return -1;
     }
-    path = description.substr(start + 9, comma - start - 9);
-    kind = description.substr(comma + 1);
     return 0;
 }
 
 std::string CHFS_Interpreter::GetFileInfoVariable(const std::string& value)
 {
     std::string description;
-    if (!TakeDescription(value, "[FileInfo:", description))
+    if (!KvTakeDescription(value, "[FileInfo:", description))
         return std::string();
     std::string path, kind;
     if (SpliteFileInfoParameter(description, path, kind) != 0) {
@@ -341,15 +264,10 @@ std::string CHFS_Interpreter::GetFileInfoVariable(const std::string& value)
 
 std::string CHFS_Interpreter::GetServiceStatusVariable(const std::string& value)
 {
-    static const char kMarker[] = "[ServiceStatus:";
-    size_t start = value.find(kMarker);
-    size_t close = value.rfind(']');
-    if (start == std::string::npos || close == std::string::npos)
+    std::string name;
+    if (!KvServiceStatusName(value, name))
         return "0";
-    size_t nameStart = start + sizeof(kMarker) - 1;
-    if (close < nameStart)
-        return "0";
-    switch (SMQueryServiceStatus(value.substr(nameStart, close - nameStart).c_str())) {
+    switch (SMQueryServiceStatus(name.c_str())) {
     case 1:
         return "1";
     case 2:

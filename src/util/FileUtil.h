@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "util/LogSink.h"
+#include "util/PathText.h"
 #include "util/WinHandles.h"
 
 enum {
@@ -27,18 +28,13 @@ enum { KV_MAX_PATH_CHARS = MAX_PATH - 1 };
 bool PathFitsLimit(const std::string& path);
 
 bool FileExists(const std::string& path);
-std::string GetFolderPart(const std::string& path);
-std::string GetFileNamePart(const std::string& path);
-std::string JoinPath(const std::string& first, const std::string& second);
-std::string JoinPath3(const std::string& first, const std::string& second, const std::string& third);
-std::string GetRelativePath(const std::string& path, const std::string& base);
-std::string RemoveServerPart(const std::string& folder);
-std::string GetParentFolder(const std::string& folder);
 bool CreateDirectoryTree(const std::string& path, bool isFilePath);
 // path as a full path: a drive path or a UNC path as it is, a rooted one
 // ("\x") on base's drive, any other joined to base; "." and ".." resolved.
 // Empty stays empty.
 std::string AbsolutePath(const std::string& base, const std::string& path);
+// Whether the name reaches a device (CON, NUL, COM1, "\\.\x") rather than a file.
+bool IsDevicePath(const std::string& path);
 int FindFiles(std::vector<std::string>& list, const std::string& folder, const std::string& pattern,
               bool recurse);
 // logSink receives the copy's failure lines; null writes none.
@@ -100,10 +96,3 @@ bool GetFileVersionNumbers(const std::string& path, WORD version[4]);
 bool GetFileVersionString(const std::string& path, std::string& buffer);
 bool GetSpecialBuildString(const std::string& path, std::string& buffer);
 bool GetFileSizeLow(const std::string& path, DWORD& size);
-
-// The double-byte rules of JoinPath and the path splitter under an explicit
-// code page (CP_ACP for the functions above), so that they can be checked
-// under a double-byte code page whatever the machine's own.
-std::string JoinPathCP(UINT codePage, const std::string& first, const std::string& second);
-std::string GetFolderPartCP(UINT codePage, const std::string& path);
-std::string GetFileNamePartCP(UINT codePage, const std::string& path);

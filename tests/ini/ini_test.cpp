@@ -265,15 +265,54 @@ TEST_F(WriteIni, CopyBackFailures)
     EXPECT_EQ(kvtest::ReadFileOr(f), "a=1\r\n");
     EXPECT_FALSE(kvtest::Exists(f + ".bak"));
 
-    // The target cannot be created anew: the old content comes back.
+    // A target held open cannot be moved to its backup, so it is neither
+    // written nor replaced: the old content stays where it was.
     std::string copy = dir / "copy.tmp";
     ASSERT_TRUE(kvtest::WriteFileBytes(copy, "[Korvex_TempINI]\r\na=2\r\n"));
     HANDLE h = ::CreateFileA(f.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     int r = interp->ApplyTempINI(copy, f);
     ::CloseHandle(h);
-    EXPECT_EQ(r, -2);
+    EXPECT_EQ(r, -1);
     EXPECT_EQ(kvtest::ReadFileOr(f), "a=1\r\n");
+    EXPECT_FALSE(kvtest::Exists(f + ".bak"));
+}
+
+TEST_F(WriteIni, BackupThatCannotBeReplacedMeansNoWrite)
+{
+    // The old backup cannot be removed, so the target cannot be moved to
+    // it: the target must stay as it is, with no write and no stale backup
+    // put in its place.
+    std::string f = dir / "stale.ini";
+    const std::string original = "a=1\r\n[S]\r\nk=v\r\n";
+    for (int held = 0; held < 2; ++held) {
+        SCOPED_TRACE(held ? "backup in use" : "backup is a folder");
+        ASSERT_TRUE(kvtest::WriteFileBytes(f, original));
+        HANDLE h = INVALID_HANDLE_VALUE;
+        if (held) {
+            ASSERT_TRUE(kvtest::WriteFileBytes(f + ".bak", "stale\r\n"));
+            h = ::CreateFileA((f + ".bak").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        } else {
+            ASSERT_TRUE(kvtest::CreateTree(f + ".bak"));
+        }
+        std::set<std::string> before = TempCopies();
+        cb.logLines.clear();
+        EXPECT_EQ(interp->SetINIVariable(f, "", "a", "2"), -2);
+        if (h != INVALID_HANDLE_VALUE)
+            ::CloseHandle(h);
+        EXPECT_EQ(kvtest::ReadFileOr(f), original);
+        EXPECT_TRUE(cb.LogContains("CHFS_Interpreter::ApplyTempINI(): MoveFile '" + f + "' to '" + f +
+                                   ".bak' Failed!"))
+            << cb.LogText();
+        EXPECT_TRUE(cb.LogContains("iRet = -1"));
+        if (held) {
+            EXPECT_EQ(kvtest::ReadFileOr(f + ".bak"), "stale\r\n");
+        }
+        for (const std::string& c : NewCopies(before))
+            ::DeleteFileA(c.c_str());
+        kvtest::RemoveTree(f + ".bak");
+    }
 }
 
 class ReadIni : public InterpreterTest {};

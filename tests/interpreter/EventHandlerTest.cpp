@@ -138,3 +138,20 @@ TEST_F(EventHandlerTest, ScriptTextIsNeverAFormat)
     EXPECT_EQ(cb.messages.back().first, "%s%s%n");
     EXPECT_TRUE(Logged("AskYesNo=%s%s%n"));
 }
+
+// A retry answered for ever by an item that never succeeds and records
+// nothing would hang the run; after so many retries in a row the answer is
+// the item's own result. Any other answer starts the count afresh.
+TEST_F(EventHandlerTest, RetriesInARowEnd)
+{
+    WriteScript("[Evt]\r\nS1.Action=KVHF_RETRY\r\nS2.Action=KVHF_CONTINUE\r\n");
+    for (int i = 0; i < CHFS_Section::MAX_RETRIES_IN_A_ROW - 1; ++i)
+        ASSERT_EQ(section->EventHandler("S1.", -1), -200) << i;
+    EXPECT_EQ(section->EventHandler("S2.", -1), -100);
+    for (int i = 0; i < CHFS_Section::MAX_RETRIES_IN_A_ROW; ++i)
+        ASSERT_EQ(section->EventHandler("S1.", -1), -200) << i;
+    EXPECT_FALSE(Logged("no more retries"));
+    EXPECT_EQ(section->EventHandler("S1.", -5), -5);
+    EXPECT_TRUE(Logged("*** Runtime error: 'S1.' answered KVHF_RETRY more than 5000 times in a row, no more retries!"));
+    EXPECT_EQ(section->EventHandler("S1.", -1), -200);
+}

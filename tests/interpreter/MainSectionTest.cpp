@@ -190,6 +190,34 @@ TEST_F(MainSectionTest, EndlessRetryEndsAtTheItemLimit)
               "*** Runtime error: Found dead loop in your script file (Need less than 4096 steps) ! \r\n");
 }
 
+// Loops whose turns record nothing never fill the list: a retry of a step
+// that changes nothing, or a jump back over such steps, ends after 1000 idle
+// turns with the dead-loop code, where it ran for ever before.
+TEST_F(MainSectionTest, EndlessLoopThatRecordsNothingEnds)
+{
+    const std::string empty = "[ProductInstall.UpdateSymbols.Empty]\r\n";
+    for (const char* tail : {"Step1.Success.Action=KVHF_RETRY\r\nStep2.Section=ProductInstall.UpdateSymbols.SetA\r\n",
+                             "Step2.Section=ProductInstall.UpdateSymbols.Empty\r\n"
+                             "Step2.Success.Action=KVHF_GOTOSTEP(1)\r\n"}) {
+        cb.details.clear();
+        EXPECT_EQ(Run(std::string(kSteps) + empty + "[ProductInstall.Main]\r\nStepCount=2\r\n"
+                      "Step1.Section=ProductInstall.UpdateSymbols.Empty\r\n" + tail),
+                  -1);
+        EXPECT_EQ(main->GetExitCode(), -2002);
+        EXPECT_EQ(list.Size(), 0u);
+        ASSERT_FALSE(cb.details.empty());
+        EXPECT_NE(cb.details.back().find("Found dead loop in your script file (step 1 run again 1000 times"),
+                  std::string::npos)
+            << cb.details.back();
+    }
+    // A loop that does record still ends at the full list.
+    EXPECT_EQ(Run(std::string(kSteps) + empty + "[ProductInstall.Main]\r\nStepCount=2\r\n"
+                  "Step1.Section=ProductInstall.UpdateSymbols.Empty\r\n"
+                  "Step2.Section=ProductInstall.UpdateSymbols.SetA\r\nStep2.Success.Action=KVHF_GOTOSTEP(1)\r\n"),
+              -1);
+    EXPECT_EQ(list.Size(), static_cast<size_t>(CHFS_ItemList::MAX_ITEMS));
+}
+
 TEST_F(MainSectionTest, RollbackWalksStepsNewestFirst)
 {
     EXPECT_EQ(main->Rollback("ProductInstall.Main", list), 0);

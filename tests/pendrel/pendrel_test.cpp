@@ -2,6 +2,8 @@
 // processes and files of the Wine machine.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "../services/TestServices.h"
 #include "Snapshot.h"
 #include "TestSupport.h"
@@ -185,6 +187,91 @@ TEST(PendrelProcesses, MoreThanSixtyFourProcesses)
         EXPECT_EQ(i < 66 ? 0u : 7u, w.ExitCode(i)) << i;
     }
 }
+
+// A waiter of either bitness: a 32-bit tool can't read a 64-bit process's
+// module list, so the name has to be found another way there.
+namespace {
+
+#ifdef _WIN64
+const int kOwnBits = 64;
+#else
+const int kOwnBits = 32;
+#endif
+
+struct BitnessCase {
+    int bits;  // of the waiter
+    bool kill;
+};
+
+void PrintTo(const BitnessCase& c, std::ostream* os) { *os << c.bits << "-bit waiter" << (c.kill ? ", /kill" : ""); }
+
+// The machine a program file is built for; 0 when it is no PE image.
+WORD PeMachine(const std::string& path)
+{
+    std::string bytes;
+    DWORD pe = 0;
+    if (!kvtest::ReadFileBytes(path, bytes) || bytes.size() < 0x40)
+        return 0;
+    memcpy(&pe, &bytes[0x3C], sizeof pe);
+    WORD machine = 0;
+    if (pe > bytes.size() - 6 || bytes.compare(pe, 4, std::string("PE\0\0", 4)) != 0)
+        return 0;
+    memcpy(&machine, &bytes[pe + 4], sizeof machine);
+    return machine;
+}
+
+class PendrelAcrossBitness : public ::testing::TestWithParam<BitnessCase> {};
+
+std::string BitnessCaseName(const ::testing::TestParamInfo<BitnessCase>& info)
+{
+    return "Waiter" + std::to_string(info.param.bits) + (info.param.kill ? "Kill" : "Wait");
+}
+
+}  // namespace
+
+TEST_P(PendrelAcrossBitness, FindsWaitsForAndKills)
+{
+    const BitnessCase c = GetParam();
+    const std::string bits = std::to_string(c.bits);
+    const std::string program =
+        c.bits == kOwnBits ? kvsvc::WaiterExe() : kvtest::FixtureDir() + "\\kvwaiter" + bits + ".exe";
+    // A sound program of the right kind, so that a failed start below means
+    // the machine, not the build.
+    ASSERT_EQ(c.bits == 32 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64, PeMachine(program)) << program;
+    kvtest::TempDir dir("pdbits");
+    const std::string exe = "kvpd_b" + bits + (c.kill ? "_kill.exe" : "_wait.exe");
+    kvsvc::CWaiters w(dir, exe, program);
+    // Waited for, it ends by itself soon; to be killed, it would run on.
+    if (!w.Start(c.kill ? 60000 : 3000)) {
+        if (c.bits == 32 && kOwnBits == 64)
+            GTEST_SKIP() << "this machine cannot run 32-bit Windows programs (the 32-bit waiter did not start, error "
+                         << w.LastStartError() << "): nothing of 32 bits to wait for";
+        FAIL() << "the " << bits << "-bit waiter did not start, error " << w.LastStartError();
+    }
+    BOOL wow64 = FALSE;
+    ASSERT_TRUE(::IsWow64Process(w.Process(0), &wow64));
+    ASSERT_EQ(c.bits == 32, wow64 != FALSE) << "the waiter is not a " << bits << "-bit process";
+
+    kvtest::ProcessResult r;
+    DWORD took = Timed([&] { r = Pendrel("/wait " + exe + (c.kill ? " 1500 /kill" : " 30000")); });
+    EXPECT_EQ(0, Code(r));
+    if (c.kill) {
+        // Found and waited for until the time-out, then terminated.
+        EXPECT_GE(took, 1400u);
+        ASSERT_TRUE(w.WaitEnded(0, 5000));
+        EXPECT_EQ(0u, w.ExitCode(0));
+    } else {
+        // The tool returned only once the waiter had ended by itself.
+        EXPECT_LT(took, 20000u);
+        ASSERT_TRUE(w.Ended(0));
+        EXPECT_EQ(7u, w.ExitCode(0));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Bitness, PendrelAcrossBitness,
+                         ::testing::Values(BitnessCase{32, false}, BitnessCase{32, true}, BitnessCase{64, false},
+                                           BitnessCase{64, true}),
+                         BitnessCaseName);
 
 // ------------------------------------------------------------------ /p
 

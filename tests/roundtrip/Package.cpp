@@ -53,6 +53,10 @@ CWorld::CWorld(const std::string& tag, const Options& opt) : m_dir("rt-" + tag)
     kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, UninstallKey(), kvtest::kProgramView);
     m_db = new kvtest::CPatchDBRedirect(DBFile());
     LayOutProduct();
+    if (opt.withSettings) {
+        m_regBase = "SOFTWARE\\KorvexRT\\" + m_patchID;
+        LayOutSettings();
+    }
     if (opt.withService) {
         m_serviceName = "kvrt_" + tag;
         std::string program;
@@ -71,10 +75,17 @@ CWorld::CWorld(const std::string& tag, const Options& opt) : m_dir("rt-" + tag)
         .AddRegKey(HKEY_LOCAL_MACHINE, UninstallKey(), kvtest::kProgramView)
         .AddRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Norlane\\Korvex", kvtest::kProgramView)
         .AddIni(DBFile());
+    if (opt.withSettings) {
+        m_snap.AddRegKey(HKEY_LOCAL_MACHINE, m_regBase, kvtest::kProgramView)
+            .AddRegKey(HKEY_LOCAL_MACHINE, m_regBase, KEY_WOW64_64KEY)
+            .AddIni(SettingsIni());
+    }
 }
 
 CWorld::~CWorld()
 {
+    if (!m_regBase.empty())
+        RemoveSettings();
     kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, UninstallKey(), kvtest::kProgramView);
     delete m_db;
 }
@@ -109,6 +120,41 @@ void CWorld::LayOutProduct()
                   p + "\\conf\\second.cfg"};
 }
 
+void CWorld::RemoveSettings()
+{
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, m_regBase, view);
+        // The shared parent goes only once it is empty.
+        ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\KorvexRT", view, 0);
+    }
+}
+
+void CWorld::LayOutSettings()
+{
+    RemoveSettings();
+    // Texts the record must carry unchanged: a %NAME% that is not to be
+    // expanded, blanks and quotes at the ends, the missing-value marker.
+    auto sz = [](const std::string& sub, const std::string& name, const std::string& text, REGSAM view) {
+        return kvtest::RegWriteString(HKEY_LOCAL_MACHINE, sub, name, text, view);
+    };
+    auto dword = [](const std::string& sub, const std::string& name, DWORD v, REGSAM view) {
+        return kvtest::RegWriteValue(HKEY_LOCAL_MACHINE, sub, name, REG_DWORD, &v, sizeof v, view);
+    };
+    const REGSAM own = kvtest::kProgramView;
+    const std::string program = m_regBase + "\\Program", native = m_regBase + "\\Native";
+    sz(program, "Path", "%PRODUCT%\\old", own);
+    dword(program, "Level", 5, own);
+    sz(program, "", "program default", own);
+    sz(program, "Obsolete", "  \"quoted\" %TEMP% ", own);
+    sz(program + "\\Old", "A", "old, a", own);
+    dword(program + "\\Old", "B", 0xFFFFFFFFu, own);
+    sz(program + "\\Old", "", "old default", own);
+    sz(program + "\\Old", "Marker", "(empty)", own);
+    sz(native, "Wide", "wide old", KEY_WOW64_64KEY);
+    kvtest::WriteFileBytes(SettingsIni(), "top=1\r\n[Main]\r\nPort=80\r\nEmpty=\r\n"
+                                          "Literal=%PRODUCT%\\keep\r\nQuoted=\"a b\"\r\n");
+}
+
 void CWorld::WritePackage(const Options& opt)
 {
     std::string pkg = Pkg();
@@ -131,10 +177,19 @@ void CWorld::WritePackage(const Options& opt)
     kvtest::WriteFileBytes(pkg + "\\templates\\report.tpl", "stamp=%STAMP% by=%REMOVED_BY%\r\n");
 
     std::vector<std::string> steps;
+    if (opt.withCommands)
+        steps.push_back("ProductInstall.CheckRequirement.Pre|Check the product");
     if (opt.updateSymbols)
         steps.push_back("ProductInstall.UpdateSymbols.Stamp|Stamp the symbols");
     if (opt.backupFiles)
         steps.push_back("ProductInstall.BackupFiles.Config|Save the configuration");
+    if (opt.withSettings) {
+        steps.push_back("ProductInstall.UpdateRegistry.Settings|Update the settings");
+        steps.push_back("ProductInstall.RemoveRegistry.Settings|Remove old settings");
+        steps.push_back("ProductInstall.UpdateINI.Settings|Update the INI file");
+    }
+    if (opt.withCommands)
+        steps.push_back("ProductInstall.Run.Before|Prepare the product");
     if (opt.withService) {
         steps.push_back("ProductInstall.StopService.Product|Stop the product service");
         steps.push_back("ProductInstall.CopyFileGroupTo.Service|Replace the service program");
@@ -142,6 +197,8 @@ void CWorld::WritePackage(const Options& opt)
     steps.push_back("ProductInstall.CopyFileGroupTo.Files|Copy files");
     if (!opt.failingStepAction.empty())
         steps.push_back("ProductInstall.CopyFileGroupTo.Missing|Copy missing files");
+    if (opt.withCommands)
+        steps.push_back("ProductInstall.Run.Verify|Verify the product");
     if (opt.withService)
         steps.push_back("ProductInstall.StartService.Product|Start the product service");
     if (opt.replaceText)
@@ -156,6 +213,8 @@ void CWorld::WritePackage(const Options& opt)
          "\r\nSTAMP=before\r\nOLDV=\"%PRODUCT%\\old\"\r\nLITERAL=\"%PRODUCT%\\lit\"\r\n";
     if (opt.withService)
         s += "SVC=" + m_serviceName + "\r\n";
+    if (opt.withSettings)
+        s += "REGBASE=" + m_regBase + "\r\nSETTINGS=" + SettingsIni() + "\r\n";
     s += "\r\n";
     s += "[ProductInstall.Main]\r\n";
     if (opt.withRecord)
@@ -202,6 +261,43 @@ void CWorld::WritePackage(const Options& opt)
         s += "[ProductInstall.CopyFileGroupTo.Service]\r\nFileGroupCount=1\r\nFileGroupStartCount=5\r\n\r\n";
         s += "[FileGroup5]\r\nDescription=Service program\r\nTarget=%PRODUCT%\r\nBackup=%BACKUP%\r\n"
              "FileCount=1\r\nFile1=svc\\kvrtsvc.exe\r\nOnRollBackFile=KVHF_RollBackExtraAndExistenFile\r\n\r\n";
+    }
+    if (opt.withSettings) {
+        const std::string reg = "Reg:REG_SZ,HKLM,%REGBASE%\\", dw = "Reg:REG_DWORD,HKLM,%REGBASE%\\";
+        s += "[ProductInstall.UpdateRegistry.Settings]\r\nRegCount=5\r\n"
+             "Reg1.Description=Path\r\nReg1.Key=" + reg + "Program,Path\r\nReg1.Value=%PRODUCT%\\bin\r\n"
+             "Reg2.Description=Level\r\nReg2.Key=" + dw + "Program,Level\r\nReg2.Value=0x1F\r\n"
+             "Reg3.Description=Default\r\nReg3.Key=" + reg + "Program\r\nReg3.Value=patched default\r\n"
+             "Reg4.Description=Wide\r\nReg4.Key=" + reg + "Native,Wide,x64\r\nReg4.Value=wide new\r\n"
+             "Reg5.Description=New key\r\nReg5.Key=" + dw + "Native\\New,Added,x64\r\nReg5.Value=7\r\n\r\n";
+        s += "[ProductInstall.RemoveRegistry.Settings]\r\nRegCount=3\r\n"
+             "Reg1.Description=Obsolete\r\nReg1.Key=" + reg + "Program,Obsolete\r\n"
+             "Reg2.Description=Old key\r\nReg2.Key=" + reg + "Program\\Old\r\n"
+             "Reg3.Description=Never there\r\nReg3.Key=" + reg + "Program,NeverThere\r\n\r\n";
+        s += "[ProductInstall.UpdateINI.Settings]\r\nItemCount=6\r\n"
+             "Item1.Key=INI:%SETTINGS%,Main,Port\r\nItem1.Value=8080\r\n"
+             "Item2.Key=INI:%SETTINGS%,Main,New\r\nItem2.Value=added\r\n"
+             "Item3.Key=INI:%SETTINGS%,Main,Empty\r\nItem3.Value=filled\r\n"
+             "Item4.Key=INI:%SETTINGS%,Main,Literal\r\nItem4.Value=%PRODUCT%\\new\r\n"
+             "Item5.Key=INI:%SETTINGS%,Main,Quoted\r\nItem5.Value=q\r\n"
+             "Item6.Key=INI:%SETTINGS%,,top\r\nItem6.Value=2\r\n\r\n";
+    }
+    if (opt.withCommands) {
+        s += "[ProductInstall.CheckRequirement.Pre]\r\nCheckCount=4\r\n"
+             "Check1.Description=Product version\r\nCheck1.Number=7.1.1234\r\n"
+             "Check1.Number.Min=7.1.1000\r\nCheck1.Number.Max=7.2\r\n"
+             "Check2.Description=Language\r\nCheck2.String=ENU\r\nCheck2.String.List=CHS,ENU\r\n"
+             "Check3.Description=Free space\r\nCheck3.DiskSpace=%PRODUCT%\r\nCheck3.DiskSpace.SizeMB=1\r\n"
+             "Check4.Description=Product closed\r\nCheck4.ProcessStopped=" + std::string(kBlockerName) +
+             "\r\n\r\n";
+        s += "[ProductInstall.Run.Before]\r\nRunCount=3\r\n"
+             "Run1.Description=Mark the product\r\nRun1.Command=echo ran> ran.txt\r\n"
+             "Run1.RollbackCommand=del ran.txt\r\nRun1.Path=%PRODUCT%\r\n"
+             "Run2.Description=Remove the second mark\r\nRun2.RollbackCommand=del ran2.txt\r\n"
+             "Run2.Path=%PRODUCT%\r\n"
+             "Run3.Description=Second mark\r\nRun3.Command=echo two> ran2.txt\r\nRun3.Path=%PRODUCT%\r\n\r\n";
+        s += "[ProductInstall.Run.Verify]\r\nRunCount=1\r\nRun1.Description=Verify\r\n"
+             "Run1.Command=if exist \"%PKG%\\fail.flag\" exit 1\r\nRun1.Path=%PKG%\r\n\r\n";
     }
     s += "[FileGroup4]\r\nDescription=Not shipped\r\nTarget=%PRODUCT%\r\nBackup=%BACKUP%\r\nFileCount=1\r\n"
          "File1=absent\\*.txt\r\n\r\n";

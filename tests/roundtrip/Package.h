@@ -31,7 +31,18 @@ struct Options {
     // A running service of the product, stopped before the copy (which
     // replaces its program) and started again after it.
     bool withService = false;
+    // Steps before the copy that set and remove registry values (in the
+    // program's view and with "x64") and set keys of an INI file.
+    bool withSettings = true;
+    // A CheckRequirement step first, a Run step before the copy whose
+    // rollback commands (one of them on an item of its own) undo what it
+    // did, and a Run step after the copy. That step fails while the package
+    // folder holds FailFlag(); the check fails while a program named
+    // kBlockerName runs.
+    bool withCommands = false;
 };
+
+const char kBlockerName[] = "kvrt_block.exe";
 
 // One test's world below a fresh temporary folder.
 class CWorld {
@@ -45,7 +56,13 @@ public:
     std::string Backup() const { return m_dir / "backup"; }
     std::string Saved() const { return m_dir / "saved"; }
     std::string RecordFile() const { return m_dir / "records\\record.ini"; }
+    std::string FailFlag() const { return m_dir / "pkg\\fail.flag"; }
     std::string DBFile() const { return m_dir / "db\\KorvexDB.ini"; }
+    // The product's settings (withSettings): a registry key, below it
+    // "Program" (the program's view) and "Native" (the 64-bit view), and an
+    // INI file.
+    const std::string& RegBase() const { return m_regBase; }
+    std::string SettingsIni() const { return m_dir / "settings\\app.ini"; }
     const std::string& PatchID() const { return m_patchID; }
     std::string UninstallKey() const;
 
@@ -73,11 +90,14 @@ public:
 
 private:
     void LayOutProduct();
+    void LayOutSettings();
+    void RemoveSettings();
     void WritePackage(const Options& opt);
 
     kvtest::TempDir m_dir;
     kvtest::CPatchDBRedirect* m_db = nullptr;
     std::string m_patchID;
+    std::string m_regBase;
     std::vector<std::string> m_replaced;
     kvtest::CSnapshot m_snap;
     std::string m_serviceName;

@@ -54,7 +54,9 @@ kvtest::SnapshotTolerance OtherFiles(const CWorld& w)
 
 TEST(RoundTrip, UninstallEntryRestoresTheMachine)
 {
-    CWorld w("full");
+    Options opt;
+    opt.withCommands = true;
+    CWorld w("full", opt);
     kvtest::SnapshotState before = w.Capture();
 
     kvtest::ProcessResult inst = w.Install();
@@ -70,7 +72,25 @@ TEST(RoundTrip, UninstallEntryRestoresTheMachine)
     // The 8-bit name stands in the record as it is, readable.
     EXPECT_NE(std::string::npos, kvtest::ReadFileOr(w.RecordFile()).find("caf\xe9.cfg"));
     EXPECT_TRUE(kvtest::Exists(w.Product() + "\\tools\\deep\\t2.bin"));
+    EXPECT_EQ("ran\r\n", kvtest::ReadFileOr(w.Product() + "\\ran.txt"));
+    EXPECT_EQ("two\r\n", kvtest::ReadFileOr(w.Product() + "\\ran2.txt"));
     ASSERT_TRUE(kvtest::Exists(w.RecordFile()));
+    // The settings changed in both registry views and in the INI file; the
+    // record keeps the old texts as they were stored, %NAME% unexpanded.
+    std::string v;
+    EXPECT_TRUE(kvtest::RegReadString(HKEY_LOCAL_MACHINE, w.RegBase() + "\\Program", "Path", v, kvtest::kProgramView));
+    EXPECT_EQ(w.Product() + "\\bin", v);
+    EXPECT_FALSE(kvtest::RegKeyExists(HKEY_LOCAL_MACHINE, w.RegBase() + "\\Program\\Old", kvtest::kProgramView));
+    DWORD type = 0;
+    std::string data;
+    EXPECT_TRUE(kvtest::RegReadValue(HKEY_LOCAL_MACHINE, w.RegBase() + "\\Native\\New", "Added", type, data,
+                                     KEY_WOW64_64KEY));
+    char port[32] = {0};
+    ::GetPrivateProfileStringA("Main", "Port", "", port, sizeof port, w.SettingsIni().c_str());
+    EXPECT_STREQ("8080", port);
+    const std::string record = kvtest::ReadFileOr(w.RecordFile());
+    EXPECT_NE(std::string::npos, record.find("Param1=%PRODUCT%\\old\r\n"));
+    EXPECT_NE(std::string::npos, record.find("Param1=%PRODUCT%\\keep\r\n"));
     std::string command = w.UninstallString();
     ASSERT_EQ(Expected(w), command);
 
@@ -150,6 +170,7 @@ TEST(RoundTrip, FailureAtEveryFileRollsBackExactly)
 {
     Options opt;
     opt.withNewFiles = false;
+    opt.withCommands = true;
     CWorld w("sweep", opt);
     const std::vector<std::string>& files = w.ReplacedFiles();
     for (size_t k = 0; k < files.size(); ++k) {
@@ -209,6 +230,98 @@ TEST(RoundTrip, FailedCopyIntoTheProductAtEveryFileRollsBackExactly)
             << log.Text();
         EXPECT_NE(std::string::npos, log.Text().find("Rollback the file because the file copy fail."));
         EXPECT_FALSE(kvtest::Exists(w.RecordFile()));
+    }
+}
+
+// The same for the commands' failure points: a command that fails after the
+// copy undoes the copy and runs the rollback commands; a failed check stops
+// the run before anything changed.
+TEST(RoundTrip, FailureOfACommandOrACheckRollsBackExactly)
+{
+    Options opt;
+    opt.withNewFiles = false;
+    opt.withCommands = true;
+    CWorld w("cmdsweep", opt);
+    struct Point {
+        const char* name;
+        int code;
+        const char* errorMsg;
+    } points[] = {{"failing command", -2600, "Verify the product failed"},
+                  {"running program", -2204, "Check the product failed"}};
+    for (const Point& p : points) {
+        SCOPED_TRACE(p.name);
+        w.ResetProduct();
+        kvtest::SnapshotState before = w.Capture();
+        rt::CLogTail log;
+        kvtest::ProcessResult r;
+        if (p.code == -2600) {
+            ASSERT_TRUE(kvtest::WriteFileBytes(w.FailFlag(), "fail"));
+            r = w.Install();
+            ::DeleteFileA(w.FailFlag().c_str());
+        } else {
+            kvtest::TempDir blockerDir("rt-block");
+            kvsvc::CWaiters blocker(blockerDir, rt::kBlockerName);
+            ASSERT_TRUE(blocker.Start(60000));
+            r = w.Install();
+        }
+        ASSERT_TRUE(r.started);
+        std::string text = log.Text();
+        EXPECT_EQ(p.code, kvtest::Signed(r.exitCode)) << Describe(r) << "\n" << text;
+        EXPECT_EQ("", kvtest::DiffSnapshots(before, w.Capture(), w.Traces())) << text;
+        EXPECT_FALSE(kvtest::Exists(w.RecordFile()));
+        EXPECT_EQ("", w.UninstallString());
+        char buf[256];
+        ::GetPrivateProfileStringA(w.PatchID().c_str(), "ErrorMSG", "", buf, sizeof buf, w.DBFile().c_str());
+        EXPECT_STREQ(p.errorMsg, buf);
+        const bool ran = text.find("CHFS_RunSection::Run('ProductInstall.Run.Before')") != std::string::npos;
+        EXPECT_EQ(p.code == -2600, ran) << text;
+        if (ran) {
+            EXPECT_NE(std::string::npos, text.find("CHFS_RunSection::Rollback('ProductInstall.Run.Before') Ret=0"));
+        }
+    }
+}
+
+// The settings steps' own failure points: a whole-key removal the platform
+// refuses (the key has a subkey) and an INI file that cannot be written.
+// What the steps before them changed, and what the refused removal had
+// recorded, comes back exactly.
+TEST(RoundTrip, FailureOfARegistryOrIniStepRollsBackExactly)
+{
+    Options opt;
+    opt.withNewFiles = false;
+    CWorld w("setsweep", opt);
+    const std::string oldKey = w.RegBase() + "\\Program\\Old";
+    struct Point {
+        const char* name;
+        int code;
+        const char* errorMsg;
+    } points[] = {{"key with a subkey", -2403, "Remove old settings failed"},
+                  {"read-only INI file", -3001, "Update the INI file failed"}};
+    for (const Point& p : points) {
+        SCOPED_TRACE(p.name);
+        w.ResetProduct();
+        const bool refusedKey = p.code == -2403;
+        if (refusedKey)
+            ASSERT_TRUE(kvtest::RegWriteString(HKEY_LOCAL_MACHINE, oldKey + "\\Child", "Keep", "me",
+                                               kvtest::kProgramView));
+        else
+            ASSERT_TRUE(::SetFileAttributesA(w.SettingsIni().c_str(), FILE_ATTRIBUTE_READONLY));
+        kvtest::SnapshotState before = w.Capture();
+        rt::CLogTail log;
+        kvtest::ProcessResult r = w.Install();
+        std::string text = log.Text();
+        const std::string diff = kvtest::DiffSnapshots(before, w.Capture(), w.Traces());
+        if (refusedKey)
+            kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, oldKey + "\\Child", kvtest::kProgramView);
+        else
+            ::SetFileAttributesA(w.SettingsIni().c_str(), FILE_ATTRIBUTE_NORMAL);
+        ASSERT_TRUE(r.started);
+        EXPECT_EQ(p.code, kvtest::Signed(r.exitCode)) << Describe(r) << "\n" << text;
+        EXPECT_EQ("", diff) << text;
+        EXPECT_FALSE(kvtest::Exists(w.RecordFile()));
+        char buf[256];
+        ::GetPrivateProfileStringA(w.PatchID().c_str(), "ErrorMSG", "", buf, sizeof buf, w.DBFile().c_str());
+        EXPECT_STREQ(p.errorMsg, buf);
     }
 }
 
@@ -325,4 +438,76 @@ TEST(RemovalRoad, UninstallAnswerWithRecordRunsTheRemoval)
     EXPECT_EQ("", kvtest::DiffSnapshots(before, w.Capture(), w.Traces())) << log.Text();
     EXPECT_FALSE(kvtest::Exists(w.RecordFile()));
     EXPECT_EQ("", w.UninstallString());
+}
+
+// The installer ended at points spread over a whole install (TerminateProcess,
+// as a power cut or a deployment tool's time-out would): the same package run
+// again must install, and its removal must bring the machine back; no crash,
+// no backup lost. The figures are printed for each point.
+TEST(RoundTrip, InstallEndedAtAnyPointCanBeRunAgainAndRemoved)
+{
+    DWORD full = 0;
+    {
+        CWorld w("killtime");
+        DWORD t0 = ::GetTickCount();
+        ASSERT_EQ(0, kvtest::Signed(w.Install().exitCode));
+        full = ::GetTickCount() - t0;
+    }
+    int restored = 0;
+    const int points = 6;
+    for (int k = 1; k <= points; ++k) {
+        CWorld w("kill" + std::to_string(k));
+        const kvtest::SnapshotState before = w.Capture();
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        std::string cmd = "\"" + w.Pkg() + "\\Korvex.exe\" /S /G";
+        std::vector<char> line(cmd.begin(), cmd.end());
+        line.push_back('\0');
+        ASSERT_TRUE(::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, w.Pkg().c_str(), &si,
+                                     &pi));
+        const DWORD at = full * static_cast<DWORD>(k) / (points + 1);
+        bool ended = ::WaitForSingleObject(pi.hProcess, at) == WAIT_OBJECT_0;
+        if (!ended)
+            ::TerminateProcess(pi.hProcess, 99);
+        ::WaitForSingleObject(pi.hProcess, 30000);
+        ::CloseHandle(pi.hThread);
+        ::CloseHandle(pi.hProcess);
+        SCOPED_TRACE("ended after " + std::to_string(at) + " ms of " + std::to_string(full));
+        // An install that finished before the point is a complete one: running
+        // it again is a reinstallation, not what this test is about. It may
+        // have finished its work (record written, journal gone) and been
+        // ended on its way out.
+        const bool complete = kvtest::Exists(w.RecordFile()) && !kvtest::Exists(w.RecordFile() + ".journal");
+        if (ended || complete) {
+            std::printf("kill: ended at %5lu of %lu ms: the install had finished\n", static_cast<unsigned long>(at),
+                        static_cast<unsigned long>(full));
+            ++restored;
+            continue;
+        }
+
+        rt::CLogTail log;
+        kvtest::ProcessResult again = w.Install();
+        EXPECT_EQ(0, kvtest::Signed(again.exitCode)) << Describe(again) << "\n" << log.Text();
+        const std::string command = w.UninstallString();
+        ASSERT_FALSE(command.empty());
+        kvtest::ProcessResult rem = w.RunCommand(command + " /S /G");
+        EXPECT_EQ(0, kvtest::Signed(rem.exitCode)) << Describe(rem);
+        // Ended between making a backup copy and recording it, the install
+        // leaves that copy behind: a spare copy of an original, nothing lost.
+        const std::string saved = "file:" + w.Saved() + "\\BAK";
+        kvtest::SnapshotTolerance spareCopy = [saved](const std::string& locator, const std::string* was,
+                                                      const std::string*) {
+            return !was && locator.compare(0, saved.size(), saved) == 0;
+        };
+        const kvtest::SnapshotState after = w.Capture();
+        const std::string diff = kvtest::DiffSnapshots(before, after, kvtest::AnyOf({w.Traces(), spareCopy}));
+        const bool spare = !kvtest::DiffSnapshots(before, after, w.Traces()).empty();
+        EXPECT_EQ("", diff);
+        restored += diff.empty() ? 1 : 0;
+        std::printf("kill: ended at %5lu of %lu ms, run again and removed: %s%s\n", static_cast<unsigned long>(at),
+                    static_cast<unsigned long>(full), diff.empty() ? "machine as before" : "differences left",
+                    spare ? ", a spare backup copy left" : "");
+    }
+    std::printf("kill: %d of %d points restored the machine\n", restored, points);
 }

@@ -205,10 +205,12 @@ private:
 // always ended again.
 class CWaiters {
 public:
-    // exeName: the program name the copies run under, e.g. "kvw_kill3.exe".
-    CWaiters(const kvtest::TempDir& dir, const std::string& exeName) : m_exe(dir / exeName)
+    // exeName: the program name the copies run under, e.g. "kvw_kill3.exe";
+    // program: the waiter build they are copies of.
+    CWaiters(const kvtest::TempDir& dir, const std::string& exeName, const std::string& program = WaiterExe())
+        : m_exe(dir / exeName)
     {
-        ::CopyFileA(WaiterExe().c_str(), m_exe.c_str(), FALSE);
+        ::CopyFileA(program.c_str(), m_exe.c_str(), FALSE);
         char buf[128];
         snprintf(buf, sizeof buf, "kvwaiter-stop-%lu-%lu", ::GetCurrentProcessId(), ::GetTickCount());
         m_stopName = buf;
@@ -255,7 +257,10 @@ public:
             return false;
         ::CloseHandle(pi.hThread);
         m_processes.push_back(pi.hProcess);
-        return ::WaitForSingleObject(m_ready, 20000) == WAIT_OBJECT_0;
+        // A copy that ends before it is ready (one the machine can't run)
+        // fails the start at once.
+        HANDLE readyOrEnded[2] = {m_ready, pi.hProcess};
+        return ::WaitForMultipleObjects(2, readyOrEnded, FALSE, 20000) == WAIT_OBJECT_0;
     }
 
     size_t Count() const { return m_processes.size(); }

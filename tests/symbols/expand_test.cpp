@@ -1,41 +1,13 @@
 #include "Fixture.h"
+#include "ExpansionReference.h"
 
 #include <random>
 
 namespace {
 
-// Straightforward reading of the expansion rules: every name of each table
-// tried in order, one replacement per round. Gives up after maxRounds so that
-// self-referring inputs end; returns false then.
-bool NaiveExpand(const CHFS_Interpreter& in, std::string text, std::string& out, int maxRounds = 20000)
+bool NaiveExpand(const CHFS_Interpreter& in, const std::string& text, std::string& out, int maxRounds = 20000)
 {
-    for (int round = 0; round < maxRounds; ++round) {
-        if (text.size() > 2 && text.front() == '"' && text.back() == '"') {
-            out = text.substr(1, text.size() - 2);
-            return true;
-        }
-        bool replaced = false;
-        for (const CHFS_SymbolTable* table : {&in.m_globalSymbols, &in.m_scriptSymbols}) {
-            for (const auto& e : *table) {
-                size_t p = text.find("%" + e.first + "%");
-                if (p == std::string::npos)
-                    continue;
-                text.replace(p, e.first.size() + 2, e.second);
-                size_t q = p + e.second.size();
-                if (q > 0 && q + 1 < text.size() && text[q] == '\\' && text[q - 1] == '\\')
-                    text.erase(q, 1);
-                replaced = true;
-                break;
-            }
-            if (replaced)
-                break;
-        }
-        if (!replaced) {
-            out = text;
-            return true;
-        }
-    }
-    return false;
+    return kvtest::ReferenceExpand(in.m_globalSymbols, in.m_scriptSymbols, text, out, maxRounds);
 }
 
 }  // namespace
@@ -203,6 +175,24 @@ TEST_F(SelfReference, FiniteExpansionsAreNotCut)
     EXPECT_FALSE(cb.LogContains("refers to itself")) << cb.LogText();
 }
 
+// What looks like a cycle (the pattern made entirely by expanding the same
+// name) can still end: the growing text spells a name that comes first and
+// eats a percent sign, or two values of the name side by side read its
+// pattern once and then never again. Such an expansion runs to its end.
+TEST_F(SelfReference, SuspectedCycleThatEndsRunsToItsEnd)
+{
+    interp->SetSymbol("N", "a%N%");
+    interp->SetSymbol("Aaa", "x");
+    EXPECT_EQ(Expand("%A%N%"), "xN%");
+    interp->SetSymbol("\\", "\\%");
+    EXPECT_EQ(Expand("%\\%%\\%"), "\\\\%");
+    EXPECT_FALSE(cb.LogContains("refers to itself")) << cb.LogText();
+    // A real cycle still ends where it was first seen.
+    interp->SetSymbol("G", "x%G%");
+    EXPECT_EQ(Expand("[%G%]"), "[x%G%]");
+    EXPECT_TRUE(cb.LogContains("'G' refers to itself"));
+}
+
 // The fast search must give exactly what trying every name in order gives.
 TEST_F(InterpreterTest, ExpansionMatchesNaiveReferenceOnRandomInput)
 {
@@ -251,6 +241,58 @@ TEST_F(InterpreterTest, ExpansionMatchesNaiveReferenceOnRandomInput)
     EXPECT_GT(stopped, 0);
     std::cout << compared << " compared, " << stopped << " stopped as self-referring, " << stoppedButFinite
               << " of them finite\n";
+}
+
+// Long texts with many references into values that hold references, '%',
+// backslashes at the seams, quotes and empty values: many splices per
+// expansion, left to right and back again.
+TEST_F(InterpreterTest, ExpansionMatchesReferenceOnLongTexts)
+{
+    std::mt19937 rng(2024);
+    const std::string letters = "ab%\\\"c";
+    const std::vector<std::string> names = {"a", "b", "ab", "ba", "c", "a%b", "", "%", "\\", "\"", "zz", "\xe9"};
+    auto piece = [&](size_t maxLen) {
+        std::string s;
+        for (size_t i = 0, n = rng() % (maxLen + 1); i < n; ++i)
+            s += letters[rng() % letters.size()];
+        return s;
+    };
+    auto mixed = [&](size_t parts, size_t pieceLen) {
+        std::string s;
+        for (size_t i = 0, n = rng() % (parts + 1); i < n; ++i)
+            s += rng() % 2 ? "%" + names[rng() % names.size()] + "%" : piece(pieceLen);
+        return s;
+    };
+    int compared = 0, splices = 0, stoppedButFinite = 0;
+    for (int round = 0; round < 120; ++round) {
+        kvtest::CRecordingCallback rcb;
+        CHFS_Interpreter in(&rcb, "setup.ini");
+        for (const std::string& n : names) {
+            if (rng() % 4 == 0)
+                in.SetGlobalSymbol(n, mixed(2, 3));
+            if (rng() % 2 == 0)
+                in.SetSymbol(n, rng() % 5 == 0 ? std::string() : mixed(3, 3));
+        }
+        for (int t = 0; t < 8; ++t) {
+            std::string text = mixed(40, 4);
+            rcb.logLines.clear();
+            std::string fast = in.ExpandSymbols(text);
+            std::string naive;
+            bool ended = NaiveExpand(in, text, naive, 250);
+            if (rcb.LogContains("expansion stopped")) {
+                stoppedButFinite += ended && rcb.LogContains("refers to itself");
+                continue;
+            }
+            if (!ended)
+                continue;
+            ASSERT_EQ(fast, naive) << "text '" << text << "'";
+            ++compared;
+            splices += static_cast<int>(kvtest::CountOf(text, "%"));
+        }
+    }
+    EXPECT_GT(compared, 300);
+    EXPECT_EQ(stoppedButFinite, 0);
+    std::cout << compared << " long texts compared (" << splices << " percent signs)\n";
 }
 
 TEST_F(InterpreterTest, LongValueWithManyReferences)

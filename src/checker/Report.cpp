@@ -1,0 +1,57 @@
+#include "checker/Report.h"
+
+#include <windows.h>
+
+#include <nlohmann/json.hpp>
+
+namespace kvcheck {
+
+std::string FindingLine(const Finding& f)
+{
+    std::string line = "[" + f.section + "]";
+    if (!f.key.empty())
+        line += " " + f.key;
+    return line + ": " + f.kind + ": " + f.message;
+}
+
+std::string AnsiToUtf8(const std::string& text)
+{
+    if (text.empty())
+        return text;
+    int wide = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (wide <= 0)
+        return text;
+    std::wstring w(static_cast<size_t>(wide), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &w[0], wide);
+    int bytes = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0)
+        return text;
+    std::string out(static_cast<size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, &out[0], bytes, nullptr, nullptr);
+    return out;
+}
+
+std::string JsonReport(const CPackageChecker& checker, int exitCode)
+{
+    nlohmann::ordered_json report;
+    report["package"] = AnsiToUtf8(checker.PackageDir());
+    report["script"] = AnsiToUtf8(checker.ScriptFile());
+    report["exitCode"] = exitCode;
+    if (exitCode == kExitUnreadable)
+        report["error"] = AnsiToUtf8(checker.Error());
+    report["count"] = checker.Findings().size();
+    nlohmann::ordered_json findings = nlohmann::ordered_json::array();
+    for (const Finding& f : checker.Findings()) {
+        nlohmann::ordered_json item;
+        item["kind"] = f.kind;
+        item["section"] = AnsiToUtf8(f.section);
+        item["key"] = AnsiToUtf8(f.key);
+        item["message"] = AnsiToUtf8(f.message);
+        findings.push_back(item);
+    }
+    report["findings"] = findings;
+    // A byte the code page could not map must not cost the whole report.
+    return report.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace kvcheck

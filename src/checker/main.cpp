@@ -1,0 +1,104 @@
+// checkpkg: checks a patch package before it ships.
+//   checkpkg <package folder> [--json <file>]
+// Exit code 0: clean; 1: findings; 2: the package cannot be read (or the
+// command line or the report file is wrong, so nothing could be told).
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "checker/Checker.h"
+#include "checker/Report.h"
+#include "util/WinHandles.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: checkpkg <package folder> [--json <report file>]\n"
+    "Checks the script (setup.ini, else HotFix.ini) and the file groups of a patch package\n"
+    "without changing anything. Exit code 0: clean, 1: findings, 2: the package cannot be read.\n";
+
+// A console shows the text as the program's code page meant it; a pipe or a
+// file gets the bytes unchanged, like the installer's own log.
+void Print(FILE* stream, const std::string& text)
+{
+    HANDLE h = ::GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (h && h != INVALID_HANDLE_VALUE && ::GetConsoleMode(h, &mode)) {
+        int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+        if (n > 0) {
+            std::wstring w(static_cast<size_t>(n), L'\0');
+            ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &w[0], n);
+            fflush(stream);
+            DWORD written = 0;
+            if (::WriteConsoleW(h, w.data(), static_cast<DWORD>(n), &written, nullptr))
+                return;
+        }
+    }
+    fwrite(text.data(), 1, text.size(), stream);
+    fflush(stream);
+}
+
+bool WriteReport(const std::string& path, const std::string& text)
+{
+    CHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return false;
+    DWORD written = 0;
+    return ::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string package, json;
+    bool havePackage = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h" || arg == "/?") {
+            Print(stdout, kUsage);
+            return kvcheck::kExitClean;
+        }
+        if (arg == "--json") {
+            if (i + 1 >= argc) {
+                Print(stderr, "checkpkg: --json needs a file name\n" + std::string(kUsage));
+                return kvcheck::kExitUnreadable;
+            }
+            json = argv[++i];
+        } else if (!havePackage && !(arg.size() > 1 && arg[0] == '-')) {
+            package = arg;
+            havePackage = true;
+        } else {
+            Print(stderr, "checkpkg: unexpected argument '" + arg + "'\n" + kUsage);
+            return kvcheck::kExitUnreadable;
+        }
+    }
+    if (!havePackage) {
+        Print(stderr, kUsage);
+        return kvcheck::kExitUnreadable;
+    }
+
+    kvcheck::CPackageChecker checker(package);
+    int code = checker.Run();
+    if (code == kvcheck::kExitUnreadable) {
+        Print(stderr, "checkpkg: " + checker.Error() + "\n");
+    } else {
+        std::string out;
+        for (const kvcheck::Finding& f : checker.Findings())
+            out += kvcheck::FindingLine(f) + "\n";
+        out += checker.Findings().empty()
+                   ? "checkpkg: " + checker.ScriptFile() + ": no findings\n"
+                   : "checkpkg: " + checker.ScriptFile() + ": " + std::to_string(checker.Findings().size()) +
+                         " finding(s)\n";
+        Print(stdout, out);
+    }
+    if (!json.empty() && !WriteReport(json, kvcheck::JsonReport(checker, code))) {
+        Print(stderr, "checkpkg: the report '" + json + "' cannot be written (error " +
+                          std::to_string(::GetLastError()) + ")\n");
+        return kvcheck::kExitUnreadable;
+    }
+    return code;
+}

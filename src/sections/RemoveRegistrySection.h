@@ -1,0 +1,12 @@
+#pragma once
+#include "interpreter/Section.h"
+
+// Deletes one registry value per item, or a whole key when the item names no
+// value, and writes back what it deleted on rollback.
+class CHFS_RemoveRegistrySection : public CHFS_Section {
+public:
+    explicit CHFS_RemoveRegistrySection(CHFS_Interpreter* pInterpreter) : CHFS_Section(pInterpreter) {}
+    int Run(const std::string& sectionName, CHFS_ItemList& list) override;
+    int Rollback(const std::string& sectionName, CHFS_ItemList& list) override;
+    int GetExitCode() override;
+};
