@@ -259,16 +259,27 @@ def run_cp(w):
 
 
 def syscalls(w):
-    """System calls of one Korvex run (all its threads), untimed."""
+    """System calls of one Korvex run (all its threads), untimed: the total
+    and the count of each kind."""
     w.reset()
     out = os.path.join(tempfile.gettempdir(), f"kvbench-strace-{w.name}.txt")
     subprocess.run(["strace", "-f", "-c", "-o", out] + korvex_cmd(w), stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, check=True)
     with open(out) as f:
-        total = f.read().strip().splitlines()[-1].split()
+        lines = f.read().strip().splitlines()
     os.unlink(out)
+    kinds = {}
+    for line in lines:
+        cols = line.split()
+        # "% time  seconds  usecs/call  calls  [errors]  syscall"
+        if len(cols) >= 5 and cols[0][0].isdigit() and not line.lstrip().startswith("100.00"):
+            try:
+                kinds[cols[-1]] = int(cols[3])
+            except ValueError:
+                pass
+    total = lines[-1].split()
     # "100.00 secs usecs calls [errors] total"
-    return int(total[3]) if len(total) >= 5 else int(total[2])
+    return (int(total[3]) if len(total) >= 5 else int(total[2])), kinds
 
 
 def load_average():
@@ -306,7 +317,7 @@ def main():
     subprocess.run(wine("cmd.exe", "/c", "exit"), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     load_before = load_average()
     try:
-        results = []
+        results, profiles = [], []
         for name, files, size in WORKLOADS:
             files //= scale
             print(f"preparing {files} files of {size // 1024} KB ...", file=sys.stderr, flush=True)
@@ -323,15 +334,16 @@ def main():
                 times["NSIS"].append(run_nsis(w))
                 times["MSI"].append(run_msi(w))
                 times["cp"].append(run_cp(w))
-            calls = syscalls(w)
+            calls, kinds = syscalls(w)
             results.append((name, files, size, times, max(mem), calls))
+            profiles.append((files, size, kinds))
             shutil.rmtree(w.top, ignore_errors=True)
 
         # Peak memory and start-up calls of a small product, for the growth.
         small_files = 100 // scale if a.quick else 100
         small = World("small", max(DIRS, small_files), 4 * 1024, korvex)
         small_mem = max(run_korvex(small)[1] for _ in range(2))
-        small_calls = syscalls(small)
+        small_calls, small_kinds = syscalls(small)
         shutil.rmtree(small.top, ignore_errors=True)
         load_after = load_average()
 
@@ -359,6 +371,11 @@ def main():
             print(f"Korvex, {files} x {size // 1024} KB: peak memory {peak / 1024:.1f} MiB, "
                   f"{per_file:.0f} system calls per file ({calls} in all, {small_calls} for "
                   f"{max(DIRS, small_files)} files)")
+        small_files_n = max(DIRS, small_files)
+        for files, size, kinds in profiles:
+            per_kind = sorted(((c - small_kinds.get(k, 0)) / (files - small_files_n), k) for k, c in kinds.items())
+            top = ", ".join(f"{k} {n:.1f}" for n, k in reversed(per_kind[-8:]))
+            print(f"Korvex, {files} x {size // 1024} KB, system calls per file by kind: {top}")
         many_peak = results[-1][4]
         print(f"Korvex peak memory with {max(DIRS, small_files)} files {small_mem / 1024:.1f} MiB, "
               f"with {results[-1][1]} files {many_peak / 1024:.1f} MiB: ratio {many_peak / small_mem:.2f} "
