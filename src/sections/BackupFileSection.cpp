@@ -57,7 +57,9 @@ int CHFS_BackupFileSection::Run(const std::string& sectionName, CHFS_ItemList& l
     SetSectionName(sectionName);
     std::string countText = ReadKey("FileCount", true);
     std::string backup = ReadKey("Backup", true);
-    if (IsMissing(backup)) {
+    // An empty folder would put the copies into the current folder,
+    // wherever that happens to be.
+    if (IsMissing(backup) || backup.empty()) {
         m_pInterpreter->Log("*** Syntax error: Backup='' can not be empty in section ['%s']. ", sectionName.c_str());
         m_nExitCode = IsMissing(countText) ? -2100 : -2101;
         return -1;
@@ -73,11 +75,13 @@ int CHFS_BackupFileSection::Run(const std::string& sectionName, CHFS_ItemList& l
             continue;
         }
         CHFS_CopyFileGroupToSection::PrepareFolder(m_pInterpreter, backup, -1);
-        char name[MAX_PATH] = {0};
         std::string copy;
-        if (PathFitsLimit(backup) && ::GetTempFileNameA(backup.c_str(), "BAK", 0, name))
-            copy = name;
-        int r = CopyFileKeepTime(file, copy, m_pInterpreter->LogSink());
+        int r = KVCOPY_CREATE_FAILED;
+        if (MakeTempFileName(backup, "BAK", copy))
+            r = CopyFileKeepTime(file, copy, m_pInterpreter->LogSink());
+        else
+            m_pInterpreter->Log("CHFS_BackupFileSection::Run('%s'): GetTempFileName in '%s' Failed! lasterror=%lu",
+                                sectionName.c_str(), backup.c_str(), ::GetLastError());
         m_pInterpreter->Log("Backup file from '%s' to '%s'. result=%d", file.c_str(), copy.c_str(), r);
         if (r != KVCOPY_OK) {
             if (r == KVCOPY_WRITE_FAILED)

@@ -39,6 +39,10 @@ const char kListSep = '|';
 const char kContinuationMark = '*';
 const size_t kMaxListChars = 3900;
 
+// Group results of a group refused before anything is copied.
+const int kGroupFolderMissing = -1180;
+const int kGroupEntryOutside = -1181;
+
 const char* const kOptOnlyNewer = "KVHF_OnlyCopyAfterLastModifiedDate";
 const char* const kOptRollBackExtra = "KVHF_RollBackExtraAndExistenFile";
 const char* const kOptRemoveReadOnly = "KVHF_CopyFailRemoveReadonly";
@@ -68,15 +72,6 @@ std::string VersionTextOf(bool has, const WORD v[4])
     char buf[64];
     snprintf(buf, sizeof buf, "[%d.%d.%d.%d]", v[0], v[1], v[2], v[3]);
     return buf;
-}
-
-bool ReadLastWriteTime(const std::string& path, FILETIME& ft)
-{
-    if (!PathFitsLimit(path))
-        return false;
-    CHandle h(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    return h && ::GetFileTime(h.Get(), nullptr, nullptr, &ft);
 }
 
 bool StartsWith(const std::string& s, const std::string& prefix)
@@ -269,6 +264,8 @@ int CHFS_CopyFileGroupToSection::Run(const std::string& sectionName, CHFS_ItemLi
     m_nGroupsProcessed = 0;
     m_nSkippedByTime = 0;
     m_nEntriesProcessed = 0;
+    m_knownFolders.clear();
+    m_madeFolders.clear();
     // Both bounded, so start + count cannot overflow.
     int start = IsMissing(startText) ? 1 : BoundedCount("FileGroupStartCount", startText);
 
@@ -290,6 +287,10 @@ int CHFS_CopyFileGroupToSection::Run(const std::string& sectionName, CHFS_ItemLi
                 m_nExitCode = -2301;
             else if (r == -1140)
                 m_nExitCode = -2300;
+            else if (r == kGroupFolderMissing)
+                m_nExitCode = KV_EXIT_GROUP_FOLDER_MISSING;
+            else if (r == kGroupEntryOutside)
+                m_nExitCode = KV_EXIT_GROUP_ENTRY_OUTSIDE;
             m_nFailedGroup = n;
             result = -1100;
             break;
@@ -297,6 +298,87 @@ int CHFS_CopyFileGroupToSection::Run(const std::string& sectionName, CHFS_ItemLi
     }
     m_pInterpreter->Log("[CHFS_CopyFileGroupToSection::Run(%s)=%d]", sectionName.c_str(), result);
     return result;
+}
+
+bool CHFS_CopyFileGroupToSection::GroupFoldersGiven(const std::string& target, const std::string& backup)
+{
+    // An empty folder is the current folder, which is wherever the program
+    // happens to run: neither can receive a product's files or its backups.
+    const char* const keys[2] = {"Target", "Backup"};
+    const std::string* values[2] = {&target, &backup};
+    for (int i = 0; i < 2; ++i) {
+        if (IsMissing(*values[i]) || values[i]->empty()) {
+            m_pInterpreter->Log("*** Syntax error: %s='' can not be empty in section ['%s']. ", keys[i],
+                                m_strSectionName.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CHFS_CopyFileGroupToSection::EntryStaysInside(const std::string& key, const std::string& entry,
+                                                   const std::string& groupFolder, const std::string& target,
+                                                   const std::string& backup)
+{
+    // Each folder the entry's files are taken from, copied to or saved in,
+    // the way the copy and the rollback build it.
+    const std::string folder = GetFolderPart(entry);
+    const std::string name = GetFileNamePart(entry);
+    const std::string bases[4] = {groupFolder, target, backup, backup};
+    const std::string paths[4] = {JoinPath(groupFolder, entry), JoinPath(target, entry), JoinPath(backup, entry),
+                                  JoinPath(JoinPath(backup, RemoveServerPart(folder)), name)};
+    for (int i = 0; i < 4; ++i) {
+        if (!PathIsBelow(bases[i], paths[i])) {
+            m_pInterpreter->Log("*** Syntax error: %s='%s' leads out of '%s' in section ['%s']. ", key.c_str(),
+                                entry.c_str(), bases[i].c_str(), m_strSectionName.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+void CHFS_CopyFileGroupToSection::EnsureFolder(const std::string& folder)
+{
+    if (m_knownFolders.count(folder))
+        return;
+    bool existed = FileExists(folder);
+    if (PrepareFolder(folder, -1130) != 0)
+        return;
+    m_knownFolders.insert(folder);
+    if (!existed)
+        m_madeFolders[folder];
+}
+
+namespace {
+
+// File names compare without regard to case, as the file system does.
+std::string NameKey(const std::string& name)
+{
+    std::string key = name;
+    if (!key.empty())
+        ::CharUpperBuffA(&key[0], static_cast<DWORD>(key.size()));
+    return key;
+}
+
+}  // namespace
+
+bool CHFS_CopyFileGroupToSection::KnownAbsent(const std::string& folder, const std::string& name) const
+{
+    auto it = m_madeFolders.find(folder);
+    return it != m_madeFolders.end() && !it->second.count(NameKey(name));
+}
+
+void CHFS_CopyFileGroupToSection::NoteCopied(const std::string& folder, const std::string& name, bool plain)
+{
+    auto it = m_madeFolders.find(folder);
+    if (it == m_madeFolders.end())
+        return;
+    // Anything but a plain copy may have left other files there (a file
+    // staged for the next start): the folder is asked again from then on.
+    if (plain)
+        it->second.insert(NameKey(name));
+    else
+        m_madeFolders.erase(it);
 }
 
 int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
@@ -328,9 +410,28 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
     const std::string package = m_pInterpreter->GetModuleDir();
     const std::string groupFolder = JoinPath(package, group);
 
-    for (int i = 1; i <= fileCount && result == 0; ++i) {
+    // Every entry is checked before the first file is touched. The entries
+    // are taken up to the first missing one, which ends the copy below.
+    std::vector<std::string> entries;
+    if (!GroupFoldersGiven(target, backup)) {
+        result = kGroupFolderMissing;
+    } else {
+        for (int i = 1; i <= fileCount; ++i) {
+            std::string entry = ReadKey(FileKey(i), true);
+            entries.push_back(entry);
+            if (IsMissing(entry))
+                break;
+            if (!EntryStaysInside(FileKey(i), entry, groupFolder, target, backup)) {
+                result = kGroupEntryOutside;
+                break;
+            }
+        }
+    }
+
+    CKvLogSink* log = m_pInterpreter->LogSink();
+    for (size_t e = 0; e < entries.size() && result == 0; ++e) {
         ++m_nEntriesProcessed;
-        std::string entry = ReadKey(FileKey(i), true);
+        const std::string& entry = entries[e];
         std::vector<std::string> found;
         FindFiles(found, JoinPath3(package, group, GetFolderPart(entry)), GetFileNamePart(entry), false);
         if (found.empty()) {
@@ -348,7 +449,7 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
             std::string targetFile = JoinPath(targetFolder, name);
             std::string backupFile = JoinPath(backupFolder, name);
 
-            if (rollBackExtra && !FileExists(targetFolder)) {
+            if (rollBackExtra && !m_knownFolders.count(targetFolder) && !FileExists(targetFolder)) {
                 // The folders between Target and the file's folder are made
                 // along with it; they are recorded too, so that a rollback can
                 // leave the tree as it found it.
@@ -358,12 +459,32 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
                     RecordNewTarget(f, true);
                 }
             }
-            PrepareFolder(targetFolder, -1130);
-            PrepareFolder(backupFolder, -1130);
+            EnsureFolder(targetFolder);
+            EnsureFolder(backupFolder);
 
+            // The installed file is opened once, for its version, its time
+            // and its backup. Only an open that fails because the file is
+            // not there says that it is not there.
+            CKvCopySource installed;
+            // In a folder this run made, only what the run put there exists.
+            bool targetOpen = false;
+            if (KnownAbsent(targetFolder, name))
+                installed.openError = ERROR_FILE_NOT_FOUND;
+            else
+                targetOpen = OpenCopySource(targetFile, installed);
+            const bool targetExists = targetOpen || (installed.openError != ERROR_FILE_NOT_FOUND &&
+                                                     installed.openError != ERROR_PATH_NOT_FOUND &&
+                                                     FileExists(targetFile));
             WORD backupV[4] = {0, 0, 0, 0}, targetV[4] = {0, 0, 0, 0}, v[4] = {0, 0, 0, 0};
-            bool hasBackupV = GetFileVersionNumbers(backupFile, backupV);
-            bool hasTargetV = GetFileVersionNumbers(targetFile, targetV);
+            bool hasTargetV = false;
+            if (!targetOpen || !ReadCopySourceHead(installed, m_buffer) ||
+                HeadMayHoldVersion(m_buffer.data(), installed.headSize))
+                hasTargetV = targetExists && GetFileVersionNumbers(targetFile, targetV);
+            DWORD backupAttrs = INVALID_FILE_ATTRIBUTES;
+            if (!KnownAbsent(backupFolder, name) && PathFitsLimit(backupFile))
+                backupAttrs = ::GetFileAttributesA(backupFile.c_str());
+            bool hasBackupV = backupAttrs != INVALID_FILE_ATTRIBUTES && FileMayHoldVersion(backupFile) &&
+                              GetFileVersionNumbers(backupFile, backupV);
             if (hasBackupV)
                 std::copy(backupV, backupV + 4, v);
             if (hasTargetV)
@@ -376,9 +497,9 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
             if (versionCheck) {
                 char t[32];
                 snprintf(t, sizeof t, "%d.%d", v[0], v[1]);
-                double installed = atof(t);
-                bool newer = hotfixVersion > installed ||
-                             (hotfixVersion == installed &&
+                double installedVersion = atof(t);
+                bool newer = hotfixVersion > installedVersion ||
+                             (hotfixVersion == installedVersion &&
                               (hotfixMaintenance > v[2] || (hotfixMaintenance == v[2] && hotfixBuild > v[3])));
                 if (!newer) {
                     m_pInterpreter->Log("current file [%s%s] is not older than hotfix file version %s[%s %s]",
@@ -389,26 +510,39 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
                 }
             }
 
+            // The package's file, likewise opened once for its time, its
+            // version and the copy.
+            CKvCopySource shipped;
+            bool sourceTried = false;
             if (onlyNewer) {
-                FILETIME sourceTime, targetTime;
-                if (ReadLastWriteTime(sourceFile, sourceTime) && ReadLastWriteTime(targetFile, targetTime) &&
-                    ::CompareFileTime(&targetTime, &sourceTime) >= 0) {
+                sourceTried = true;
+                bool sourceOpen = OpenCopySource(sourceFile, shipped);
+                // A file that cannot be opened has no time to compare: it is copied.
+                if (targetOpen && sourceOpen && installed.timesKnown && shipped.timesKnown &&
+                    ::CompareFileTime(&installed.written, &shipped.written) >= 0) {
                     ++m_nSkippedByTime;
                     continue;
                 }
             }
 
-            if (rollBackExtra && !FileExists(targetFile)) {
+            if (rollBackExtra && !targetExists) {
                 RecordNewTarget(targetFile, false);
                 m_bNoNewTargetRecorded = false;
             }
 
-            int r = CopyFileWithFailPolicy(m_pInterpreter->LogSink(), targetFile, backupFile, true, false);
+            CKvCopyPlan backupPlan;
+            backupPlan.source = &installed;
+            backupPlan.buffer = &m_buffer;
+            backupPlan.destinationAttributes = &backupAttrs;
+            int r = CopyFileWithFailPolicy(log, targetFile, backupFile, true, false, nullptr, &backupPlan);
+            installed.handle.Close();
+            if (r != KVCOPY_SOURCE_OPEN_FAILED || targetExists)
+                NoteCopied(backupFolder, name, r == KVCOPY_OK);
             // -100 means "nothing installed to back up" only when the target is
             // really absent: an installed file that can't even be read (held
             // without sharing) must not be replaced without a backup, or neither
             // a rollback nor a later removal could ever put it back.
-            if (r == KVCOPY_SOURCE_OPEN_FAILED && !FileExists(targetFile)) {
+            if (r == KVCOPY_SOURCE_OPEN_FAILED && !targetExists) {
                 m_pInterpreter->Log("[%s : %s%s->%s%s %s]", name.c_str(), targetFile.c_str(), targetVT.c_str(),
                                     backupFile.c_str(), backupVT.c_str(), "skip extra files.");
             } else if (r != KVCOPY_OK) {
@@ -417,13 +551,34 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
                 result = -1150;
                 break;
             }
+            const bool backedUp = r == KVCOPY_OK;
 
-            std::string sourceVT = VersionText(sourceFile);
+            bool sourceOpen = sourceTried ? static_cast<bool>(shipped.handle) : OpenCopySource(sourceFile, shipped);
+            WORD sourceV[4] = {0, 0, 0, 0};
+            bool hasSourceV = false;
+            if (!sourceOpen || !ReadCopySourceHead(shipped, m_buffer) ||
+                HeadMayHoldVersion(m_buffer.data(), shipped.headSize))
+                hasSourceV = GetFileVersionNumbers(sourceFile, sourceV);
+            std::string sourceVT = VersionTextOf(hasSourceV, sourceV);
             m_pInterpreter->Log("[%s : %s%s->%s%s]", name.c_str(), sourceFile.c_str(), sourceVT.c_str(),
                                 targetFile.c_str(), targetVT.c_str());
+
+            // The backup just made is a complete copy of the installed file:
+            // a failed copy is undone from it instead of from a safety copy.
+            CKvCopyPlan copyPlan;
+            copyPlan.source = &shipped;
+            copyPlan.buffer = &m_buffer;
+            const DWORD absent = INVALID_FILE_ATTRIBUTES;
+            if (targetOpen)
+                copyPlan.destinationAttributes = &installed.attributes;
+            else if (!targetExists)
+                copyPlan.destinationAttributes = &absent;
+            if (backedUp && targetExists)
+                copyPlan.restoreFrom = backupFile;
             bool rebootScheduled = false;
-            r = CopyFileWithFailPolicy(m_pInterpreter->LogSink(), sourceFile, targetFile, removeReadOnly, reboot,
-                                       &rebootScheduled);
+            r = CopyFileWithFailPolicy(log, sourceFile, targetFile, removeReadOnly, reboot, &rebootScheduled,
+                                       &copyPlan);
+            NoteCopied(targetFolder, name, r == KVCOPY_OK && !rebootScheduled);
             if (rebootScheduled) {
                 m_pInterpreter->SetGlobalSymbol("NEED_REBOOT", "TRUE");
                 m_pInterpreter->Log("Set Global Symbol '%s' = TRUE", "NEED_REBOOT");
@@ -479,7 +634,8 @@ int CHFS_CopyFileGroupToSection::Rollback(const std::string& sectionName, CHFS_I
             result = -1170;
             break;
         }
-        backups.push_back(backup);
+        if (!backup.empty())
+            backups.push_back(backup);
     }
     for (const std::string& b : backups) {
         if (!FileExists(b)) {
@@ -506,6 +662,13 @@ int CHFS_CopyFileGroupToSection::RollbackGroup(const std::string& group, std::st
 
     AppendDetail(m_pInterpreter->UIText(IDS_RESTORE_PREFIX) + " " + description + " : " + group + ".");
     m_pInterpreter->Log("ROLLBACK [%s : %s]", description.c_str(), group.c_str());
+    // A group without both folders copied nothing, and its names would point
+    // into the current folder.
+    if (!GroupFoldersGiven(target, backup)) {
+        backup.clear();
+        fileCount = 0;
+    }
+    const std::string groupFolder = JoinPath(m_pInterpreter->GetModuleDir(), group);
 
     // What this group is known to have created: this object's own record of
     // the current run and what the group's record items carry.
@@ -515,6 +678,10 @@ int CHFS_CopyFileGroupToSection::RollbackGroup(const std::string& group, std::st
 
     for (int i = fileCount; i >= 1 && result == 0; --i) {
         std::string entry = ReadKey(FileKey(i), true);
+        // An entry that leads out of the folders was refused by the copy:
+        // nothing of it is restored or deleted.
+        if (!IsMissing(entry) && !EntryStaysInside(FileKey(i), entry, groupFolder, target, backup))
+            continue;
         std::vector<std::string> found;
         FindFiles(found, JoinPath(backup, GetFolderPart(entry)), GetFileNamePart(entry), false);
         if (!found.empty()) {

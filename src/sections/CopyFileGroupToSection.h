@@ -1,10 +1,18 @@
 #pragma once
+#include <windows.h>
+
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "interpreter/Section.h"
 #include "interpreter/UICallback.h"
+
+// Exit codes of a group refused before anything changes: its Target or
+// Backup is missing or empty; one of its entries leads out of the group
+// folder, Target or Backup ("..").
+enum { KV_EXIT_GROUP_FOLDER_MISSING = -2303, KV_EXIT_GROUP_ENTRY_OUTSIDE = -2304 };
 
 class CHFS_CopyFileGroupToSection : public CHFS_Section {
 public:
@@ -38,6 +46,19 @@ private:
     int CopyGroup(const std::string& group);
     int RollbackGroup(const std::string& group, std::string& backup, const CCreatedTargets& recorded);
     int PrepareFolder(const std::string& folder, int failResult) { return PrepareFolder(m_pInterpreter, folder, failResult); }
+    // PrepareFolder once per folder and run: a folder made or found stays.
+    void EnsureFolder(const std::string& folder);
+    // The file is known not to be there: its folder was made by this run,
+    // which has not put a file of that name into it.
+    bool KnownAbsent(const std::string& folder, const std::string& name) const;
+    // Notes what a copy into folder left there.
+    void NoteCopied(const std::string& folder, const std::string& name, bool plain);
+    // False, with the syntax-error line, when Target or Backup is missing or empty.
+    bool GroupFoldersGiven(const std::string& target, const std::string& backup);
+    // False, with the syntax-error line, for an entry whose files would be
+    // taken from outside the group folder or go outside Target or Backup.
+    bool EntryStaysInside(const std::string& key, const std::string& entry, const std::string& groupFolder,
+                          const std::string& target, const std::string& backup);
     void AppendDetail(const CHFS_UIText& text);
     std::string VersionText(const std::string& path);
     void RecordNewTarget(const std::string& path, bool isFolder);
@@ -56,6 +77,12 @@ private:
     CCreatedTargets m_groupCreated;
     std::string m_strGroupTarget;
     std::string m_strCustomError;
+    // Folders made or found by this run.
+    std::set<std::string> m_knownFolders;
+    // Folders made by this run, with the names of the files it put there.
+    std::map<std::string, std::set<std::string>> m_madeFolders;
+    // The copies' block buffer, kept for the whole run.
+    std::vector<BYTE> m_buffer;
     // Never set: a rollback deletes only files it knows it created (see the
     // group rollback).
     bool m_bNoNewTargetRecorded = false;

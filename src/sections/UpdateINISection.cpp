@@ -146,6 +146,17 @@ int CHFS_UpdateINISection::Rollback(const std::string& sectionName, CHFS_ItemLis
             result = -1;
             break;
         }
+        // The item is recorded before its write: when that write failed, the
+        // key is still as it was and there is nothing to put back (the file
+        // may be one that cannot be written at all).
+        std::string current;
+        const bool present = ReadStoredValue(*m_pInterpreter, file, section, key, current);
+        const bool added = flags.find('A') != std::string::npos;
+        if (added ? !present : present && current == previous) {
+            m_pInterpreter->Log("Key '%s' in section [%s] is as it was: nothing to put back [%s]", key.c_str(),
+                                section.c_str(), desc.c_str());
+            continue;
+        }
         // An empty write deletes the key; a key that was there empty is kept
         // with a single blank, which reads back as empty.
         if (previous.empty() && flags.find('A') == std::string::npos)

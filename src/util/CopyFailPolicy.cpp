@@ -27,22 +27,49 @@ bool DeleteEvenReadOnly(const std::string& path)
 
 }  // namespace
 
-int CopyFileSafe(CKvLogSink* pLog, const std::string& source, const std::string& destination)
+int CopyFileSafe(CKvLogSink* pLog, const std::string& source, const std::string& destination, CKvCopyPlan* plan)
 {
+    bool existed = false;
+    if (plan && plan->destinationAttributes)
+        existed = *plan->destinationAttributes != INVALID_FILE_ATTRIBUTES;
+    else
+        existed = FileExists(destination);
+
+    // What a failed copy is undone from: the caller's complete copy of the
+    // destination, or else a safety copy made here.
+    std::string restore;
     std::string safety;
-    bool saved = false;
-    if (FileExists(destination)) {
+    if (existed && plan && !plan->restoreFrom.empty()) {
+        restore = plan->restoreFrom;
+    } else if (existed) {
         safety = JoinPath(GetFolderPart(destination), "$B$_" + GetFileNamePart(destination));
         // Only a complete safety copy may be put back: restoring a partial one
         // would replace the file with a truncated copy of itself.
-        saved = CopyFileKeepTime(destination, safety, pLog) == KVCOPY_OK;
+        if (CopyFileKeepTime(destination, safety, pLog) == KVCOPY_OK)
+            restore = safety;
     }
 
-    int r = CopyFileKeepTime(source, destination, pLog);
+    int r;
+    if (plan && plan->source && plan->source->handle && plan->buffer) {
+        r = CopyFileKeepTime(*plan->source, destination, plan->destinationAttributes, *plan->buffer, pLog);
+        plan->source = nullptr;  // used up: a retry opens the source again
+    } else if (plan && plan->source && !plan->source->handle) {
+        // The caller has just tried to open it, as the copy would.
+        LogLine(pLog, KvFormat("Open existed File Failed and create new File Failed,last error:[%lu]",
+                               plan->source->openError));
+        plan->source = nullptr;
+        r = KVCOPY_SOURCE_OPEN_FAILED;
+    } else {
+        r = CopyFileKeepTime(source, destination, pLog);
+    }
 
-    if (saved && r != KVCOPY_OK) {
+    if (r != KVCOPY_OK && !restore.empty()) {
         LogLine(pLog, "Rollback the file because the file copy fail.");
-        CopyFileKeepTime(safety, destination, pLog);
+        CopyFileKeepTime(restore, destination, pLog);
+    } else if (r != KVCOPY_OK && !existed && r != KVCOPY_SOURCE_OPEN_FAILED && r != KVCOPY_CREATE_FAILED) {
+        // The copy made the file and could not finish it: the destination
+        // did not exist before, and a failed copy must leave it so.
+        DeleteEvenReadOnly(destination);
     }
     if (!safety.empty() && FileExists(safety))
         DeleteEvenReadOnly(safety);
@@ -50,12 +77,12 @@ int CopyFileSafe(CKvLogSink* pLog, const std::string& source, const std::string&
 }
 
 int CopyFileWithFailPolicy(CKvLogSink* pLog, const std::string& source, const std::string& destination,
-                           bool removeReadOnly, bool reboot, bool* pRebootScheduled)
+                           bool removeReadOnly, bool reboot, bool* pRebootScheduled, CKvCopyPlan* plan)
 {
     CKvLogSink* p = pLog;
     if (pRebootScheduled)
         *pRebootScheduled = false;
-    int r = CopyFileSafe(p, source, destination);
+    int r = CopyFileSafe(p, source, destination, plan);
     if (r == KVCOPY_OK || (!removeReadOnly && !reboot))
         return r;
 
@@ -69,6 +96,11 @@ int CopyFileWithFailPolicy(CKvLogSink* pLog, const std::string& source, const st
     // Attributes the read-only step took away; put back when the file could
     // not be replaced after all, so that a failed copy leaves it as it was.
     DWORD clearedFrom = INVALID_FILE_ATTRIBUTES;
+    // A retry opens the source again and asks for the destination's new
+    // attributes; the caller's copy of the destination still undoes it.
+    CKvCopyPlan retry;
+    if (plan)
+        retry.restoreFrom = plan->restoreFrom;
     if (removeReadOnly) {
         DWORD attrs = ::GetFileAttributesA(destination.c_str());
         if (p)
@@ -78,7 +110,7 @@ int CopyFileWithFailPolicy(CKvLogSink* pLog, const std::string& source, const st
             DWORD cleared = attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
             if (::SetFileAttributesA(destination.c_str(), cleared)) {
                 clearedFrom = attrs;
-                r = CopyFileSafe(p, source, destination);
+                r = CopyFileSafe(p, source, destination, &retry);
                 if (p)
                     p->LogText(KvFormat("[OnCopyFail] RemoveReadOnly on File (%s) and retried Copy returns (%d)",
                            destination.c_str(), r));
@@ -101,12 +133,12 @@ int CopyFileWithFailPolicy(CKvLogSink* pLog, const std::string& source, const st
         return r;
     }
 
+    // What the copy failed with: the answer when the file cannot be put in
+    // place at the next start either.
+    const int copyFailure = r;
     std::string folder = GetFolderPart(destination);
-    char buffer[MAX_PATH] = {0};
     std::string staged;
-    if (PathFitsLimit(folder) && ::GetTempFileNameA(folder.c_str(), "_KVHF_", 0, buffer))
-        staged = buffer;
-    else if (p)
+    if (!MakeTempFileName(folder, "_KVHF_", staged) && p)
         p->LogText(KvFormat("[OnCopyFail] GetTempFileName fail in (%s) err:(%lu)", folder.c_str(), ::GetLastError()));
     r = staged.empty() ? static_cast<int>(KVCOPY_CREATE_FAILED) : CopyFileSafe(p, source, staged);
     if (r != KVCOPY_OK) {
@@ -147,7 +179,15 @@ int CopyFileWithFailPolicy(CKvLogSink* pLog, const std::string& source, const st
             p->LogText(KvFormat("[OnCopyFail] MoveFileEx fail when move (%s) to (%s), err(%lu)", staged.c_str(),
                    destination.c_str(), err));
     }
-    if (scheduled && pRebootScheduled)
+    if (!scheduled) {
+        // Neither now nor at the next start does the new file get in place:
+        // that is the copy's failure, not a success, and the destination is
+        // left as it was found.
+        DeleteEvenReadOnly(staged);
+        restoreAttributes();
+        return copyFailure;
+    }
+    if (pRebootScheduled)
         *pRebootScheduled = true;
     return r;
 }

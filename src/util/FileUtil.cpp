@@ -58,6 +58,81 @@ std::vector<BYTE> ReadVersionResource(const std::string& path)
     return data;
 }
 
+// Times and attributes of an open file in one call, and the same set on a
+// handle in one call, where the system has the calls (Vista and later);
+// otherwise the classic pair of calls each.
+struct CHandleInfoApi {
+    typedef BOOL(WINAPI* GetFn)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    typedef BOOL(WINAPI* SetFn)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    GetFn pGet = nullptr;
+    SetFn pSet = nullptr;
+};
+
+const CHandleInfoApi& HandleInfoApi()
+{
+    static const CHandleInfoApi api = [] {
+        CHandleInfoApi a;
+        a.pGet = reinterpret_cast<CHandleInfoApi::GetFn>(
+            reinterpret_cast<void*>(GetSystemProcAddress("kernel32.dll", "GetFileInformationByHandleEx")));
+        a.pSet = reinterpret_cast<CHandleInfoApi::SetFn>(
+            reinterpret_cast<void*>(GetSystemProcAddress("kernel32.dll", "SetFileInformationByHandle")));
+        return a;
+    }();
+    return api;
+}
+
+FILETIME ToFileTime(const LARGE_INTEGER& v)
+{
+    FILETIME ft;
+    ft.dwLowDateTime = v.LowPart;
+    ft.dwHighDateTime = static_cast<DWORD>(v.HighPart);
+    return ft;
+}
+
+LARGE_INTEGER ToLarge(const FILETIME& ft)
+{
+    LARGE_INTEGER v;
+    v.LowPart = ft.dwLowDateTime;
+    v.HighPart = static_cast<LONG>(ft.dwHighDateTime);
+    return v;
+}
+
+// The attributes a copy can carry over (what SetFileAttributes accepts).
+const DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY |
+                                  FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Sets the times and attributes of a file open for writing through its
+// handle; false when the system cannot, and the caller sets them the
+// classic way.
+bool SetTimesAndAttributes(HANDLE h, const CKvCopySource& source)
+{
+    const CHandleInfoApi& api = HandleInfoApi();
+    DWORD attrs = source.attributes & kSettableAttributes;
+    if (!api.pSet || source.attributes == INVALID_FILE_ATTRIBUTES || attrs == 0)
+        return false;
+    FILE_BASIC_INFO info = {};
+    info.CreationTime = ToLarge(source.created);
+    info.LastAccessTime = ToLarge(source.accessed);
+    info.LastWriteTime = ToLarge(source.written);
+    info.FileAttributes = attrs;  // ChangeTime 0: left to the system
+    return api.pSet(h, FileBasicInfo, &info, sizeof info) != FALSE;
+}
+
+bool WriteAllBytes(HANDLE h, const BYTE* data, DWORD size, int& result)
+{
+    DWORD put = 0;
+    if (!::WriteFile(h, data, size, &put, nullptr)) {
+        result = KVCOPY_WRITE_FAILED;
+        return false;
+    }
+    if (put < size) {
+        result = KVCOPY_SHORT_WRITE;
+        return false;
+    }
+    return true;
+}
+
 bool QueryString(const std::vector<BYTE>& data, const char* subBlock, std::string& out)
 {
     void* p = nullptr;
@@ -191,68 +266,132 @@ int FindFiles(std::vector<std::string>& list, const std::string& folder, const s
     return count;
 }
 
-int CopyFileKeepTime(const std::string& source, const std::string& destination, CKvLogSink* logSink)
+bool OpenCopySource(const std::string& path, CKvCopySource& source)
 {
-    CHandle in;
-    if (PathFitsLimit(source))
-        in.Reset(::CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!in) {
-        DWORD err = ::GetLastError();
-        if (logSink)
-            logSink->LogText(KvFormat("Open existed File Failed and create new File Failed,last error:[%lu]", err));
-        return KVCOPY_SOURCE_OPEN_FAILED;
+    source.path = path;
+    source.handle.Close();
+    source.timesKnown = false;
+    source.attributes = INVALID_FILE_ATTRIBUTES;
+    source.headRead = false;
+    source.headSize = 0;
+    source.headError = 0;
+    source.openError = 0;
+    if (PathFitsLimit(path))
+        source.handle.Reset(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!source.handle) {
+        source.openError = ::GetLastError();
+        return false;
     }
+    FILE_BASIC_INFO info = {};
+    const CHandleInfoApi& api = HandleInfoApi();
+    if (api.pGet && api.pGet(source.handle.Get(), FileBasicInfo, &info, sizeof info)) {
+        source.created = ToFileTime(info.CreationTime);
+        source.accessed = ToFileTime(info.LastAccessTime);
+        source.written = ToFileTime(info.LastWriteTime);
+        source.attributes = info.FileAttributes;
+        source.timesKnown = true;
+    } else {
+        source.timesKnown =
+            ::GetFileTime(source.handle.Get(), &source.created, &source.accessed, &source.written) != FALSE;
+        source.attributes = ::GetFileAttributesA(path.c_str());
+    }
+    return true;
+}
 
-    FILETIME created = {}, accessed = {}, written = {};
-    ::GetFileTime(in.Get(), &created, &accessed, &written);
-    DWORD sourceAttrs = ::GetFileAttributesA(source.c_str());
-    DWORD destAttrs = PathFitsLimit(destination) ? ::GetFileAttributesA(destination.c_str())
-                                                 : INVALID_FILE_ATTRIBUTES;
+bool ReadCopySourceHead(CKvCopySource& source, std::vector<BYTE>& buffer)
+{
+    if (source.headRead)
+        return source.headError == 0;
+    if (buffer.size() < KV_COPY_BLOCK)
+        buffer.resize(KV_COPY_BLOCK);
+    source.headRead = true;
+    DWORD got = 0;
+    if (!source.handle || !::ReadFile(source.handle.Get(), buffer.data(), KV_COPY_BLOCK, &got, nullptr)) {
+        source.headError = source.handle ? ::GetLastError() : static_cast<DWORD>(ERROR_INVALID_HANDLE);
+        if (source.headError == 0)
+            source.headError = ERROR_READ_FAULT;
+        source.headSize = 0;
+        return false;
+    }
+    source.headSize = got;
+    return true;
+}
+
+bool HeadMayHoldVersion(const BYTE* head, size_t size)
+{
+    if (size >= 2 && head[0] == 'M' && head[1] == 'Z')
+        return true;
+    return size >= 4 && memcmp(head, "SZDD", 4) == 0;
+}
+
+bool FileMayHoldVersion(const std::string& path)
+{
+    if (!PathFitsLimit(path))
+        return true;
+    CHandle h(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    BYTE head[4] = {0};
+    DWORD got = 0;
+    if (!h || !::ReadFile(h.Get(), head, sizeof head, &got, nullptr))
+        return true;
+    return HeadMayHoldVersion(head, got);
+}
+
+int CopyFileKeepTime(CKvCopySource& source, const std::string& destination, const DWORD* destinationAttributes,
+                     std::vector<BYTE>& buffer, CKvLogSink* logSink)
+{
+    DWORD destAttrs = INVALID_FILE_ATTRIBUTES;
+    if (destinationAttributes)
+        destAttrs = *destinationAttributes;
+    else if (PathFitsLimit(destination))
+        destAttrs = ::GetFileAttributesA(destination.c_str());
     if (destAttrs == INVALID_FILE_ATTRIBUTES)
         destAttrs = FILE_ATTRIBUTE_NORMAL;
 
     CHandle out;
     if (PathFitsLimit(destination))
-        out.Reset(::CreateFileA(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, destAttrs,
-                                nullptr));
+        out.Reset(::CreateFileA(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, destAttrs, nullptr));
     if (!out) {
         DWORD err = ::GetLastError();
         if (logSink)
             logSink->LogText(KvFormat("Create new File Failed,last error:[%lu]", err));
+        source.handle.Close();
         return KVCOPY_CREATE_FAILED;
     }
 
     int result = KVCOPY_OK;
-    char block[0x3FFF];
+    ReadCopySourceHead(source, buffer);
+    DWORD got = source.headSize;
+    DWORD readError = source.headError;
+    // A read that returns less than a block has reached the end of the file.
     for (;;) {
-        DWORD got = 0;
-        if (!::ReadFile(in.Get(), block, sizeof block, &got, nullptr)) {
-            DWORD err = ::GetLastError();
+        if (readError != 0) {
             if (logSink)
-                logSink->LogText(KvFormat("Read source File Failed,last error:[%lu]", err));
+                logSink->LogText(KvFormat("Read source File Failed,last error:[%lu]", readError));
             result = KVCOPY_READ_FAILED;
             break;
         }
-        if (got == 0)
+        if (got == 0 || !WriteAllBytes(out.Get(), buffer.data(), got, result) || got < KV_COPY_BLOCK)
             break;
-        DWORD put = 0;
-        if (!::WriteFile(out.Get(), block, got, &put, nullptr)) {
-            result = KVCOPY_WRITE_FAILED;
-            break;
-        }
-        if (put < got) {
-            result = KVCOPY_SHORT_WRITE;
-            break;
+        if (!::ReadFile(source.handle.Get(), buffer.data(), KV_COPY_BLOCK, &got, nullptr)) {
+            readError = ::GetLastError();
+            if (readError == 0)
+                readError = ERROR_READ_FAULT;
         }
     }
-    // The times go onto the handle that wrote the bytes (an explicitly set
-    // time is not overwritten when that handle closes); opening the file a
-    // second time for it costs as much as the copy of a small file. Only when
-    // that fails is the file reopened for the purpose.
-    bool timesSet = result == KVCOPY_OK && ::SetFileTime(out.Get(), &created, &accessed, &written);
+    // The times (and with them the attributes) go onto the handle that wrote
+    // the bytes: an explicitly set time is not overwritten when that handle
+    // closes, and opening the file a second time for it costs as much as the
+    // copy of a small file. Only when that fails is the file reopened.
+    bool attrsSet = false;
+    bool timesSet = false;
+    if (result == KVCOPY_OK && source.timesKnown)
+        attrsSet = SetTimesAndAttributes(out.Get(), source);
+    if (result == KVCOPY_OK)
+        timesSet = attrsSet || ::SetFileTime(out.Get(), &source.created, &source.accessed, &source.written);
     out.Close();
-    in.Close();
+    source.handle.Close();
     if (result != KVCOPY_OK)
         return result;
 
@@ -265,11 +404,39 @@ int CopyFileKeepTime(const std::string& source, const std::string& destination, 
                 logSink->LogText(KvFormat("Open file for set date/time Failed,last error:[%lu]", err));
             return KVCOPY_SET_TIME_FAILED;
         }
-        ::SetFileTime(times.Get(), &created, &accessed, &written);
+        ::SetFileTime(times.Get(), &source.created, &source.accessed, &source.written);
     }
-    if (sourceAttrs != INVALID_FILE_ATTRIBUTES)
-        ::SetFileAttributesA(destination.c_str(), sourceAttrs);
+    if (!attrsSet && source.attributes != INVALID_FILE_ATTRIBUTES)
+        ::SetFileAttributesA(destination.c_str(), source.attributes);
     return KVCOPY_OK;
+}
+
+int CopyFileKeepTime(const std::string& source, const std::string& destination, CKvLogSink* logSink)
+{
+    CKvCopySource in;
+    if (!OpenCopySource(source, in)) {
+        if (logSink)
+            logSink->LogText(
+                KvFormat("Open existed File Failed and create new File Failed,last error:[%lu]", in.openError));
+        return KVCOPY_SOURCE_OPEN_FAILED;
+    }
+    std::vector<BYTE> buffer;
+    return CopyFileKeepTime(in, destination, nullptr, buffer, logSink);
+}
+
+bool MakeTempFileName(const std::string& folder, const char* prefix, std::string& name)
+{
+    name.clear();
+    if (folder.size() > static_cast<size_t>(MAX_PATH - 14)) {
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    char buffer[MAX_PATH + 1] = {0};
+    if (!::GetTempFileNameA(folder.c_str(), prefix, 0, buffer))
+        return false;
+    buffer[MAX_PATH] = '\0';
+    name = buffer;
+    return true;
 }
 
 bool GetFileVersionNumbers(const std::string& path, WORD version[4])
@@ -344,6 +511,40 @@ std::string AbsolutePath(const std::string& base, const std::string& path)
     if (n > 0 && n < sizeof buffer)
         return std::string(buffer, n);
     return full;
+}
+
+namespace {
+
+// The full path the system makes of path; empty when it cannot.
+std::string FullPathOf(const std::string& path)
+{
+    if (path.empty())
+        return std::string();
+    std::vector<char> buffer(MAX_PATH);
+    for (int round = 0; round < 2; ++round) {
+        DWORD n = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+        if (n == 0)
+            return std::string();
+        if (n < buffer.size())
+            return std::string(buffer.data(), n);
+        buffer.resize(n + 1);
+    }
+    return std::string();
+}
+
+}  // namespace
+
+bool PathIsBelow(const std::string& base, const std::string& path)
+{
+    std::string b = FullPathOf(base);
+    std::string p = FullPathOf(path);
+    if (b.empty() || p.empty())
+        return false;
+    if (!EndsWithBackslash(CP_ACP, b))
+        b += '\\';
+    // The full path of something below base starts with base's own full
+    // path, byte for byte: the system changes nothing in the part they share.
+    return p.size() > b.size() && p.compare(0, b.size(), b) == 0;
 }
 
 bool IsDevicePath(const std::string& path)

@@ -8,6 +8,7 @@
 
 #include "util/LogSink.h"
 #include "util/PathText.h"
+#include "util/WinHandles.h"
 
 enum {
     KVCOPY_OK = 0,
@@ -38,6 +39,58 @@ int FindFiles(std::vector<std::string>& list, const std::string& folder, const s
               bool recurse);
 // logSink receives the copy's failure lines; null writes none.
 int CopyFileKeepTime(const std::string& source, const std::string& destination, CKvLogSink* logSink);
+
+// Byte copies move data in blocks of this size: a typical product file goes
+// in one read and one write, and every call saved is a round trip to the
+// system saved (under Wine, to its server).
+enum { KV_COPY_BLOCK = 256 * 1024 };
+
+// The source of a copy, opened once for everything a caller wants to know
+// before copying it (its times, its attributes, its first bytes) and then
+// for the copy itself, so that a file is opened and read only once.
+struct CKvCopySource {
+    std::string path;
+    CHandle handle;
+    DWORD openError = 0;  // system error of a failed open
+    FILETIME created = {}, accessed = {}, written = {};
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    bool timesKnown = false;
+    // The first block, once read: headSize bytes at the start of the
+    // caller's buffer (which must stay untouched until the copy).
+    bool headRead = false;
+    DWORD headSize = 0;
+    DWORD headError = 0;  // system error of a failed first read
+};
+// Opens path for reading, shared for reading, as a copy does; false with the
+// system error in openError (ERROR_FILENAME_EXCED_RANGE for a path that does
+// not fit the limit).
+bool OpenCopySource(const std::string& path, CKvCopySource& source);
+// Reads the first block into buffer (made KV_COPY_BLOCK bytes long) unless
+// it was read before; false when the read failed.
+bool ReadCopySourceHead(CKvCopySource& source, std::vector<BYTE>& buffer);
+// Whether a file that starts with these bytes can carry a version resource
+// at all: only executables ("MZ", whatever follows) and files compressed by
+// the system's expander ("SZDD") can; for any other file the version
+// functions would search in vain.
+bool HeadMayHoldVersion(const BYTE* head, size_t size);
+// Whether the file at path can carry a version resource (HeadMayHoldVersion
+// of its first bytes); true when it cannot be read here, so that the version
+// functions decide.
+bool FileMayHoldVersion(const std::string& path);
+// The copy of an opened source (see CopyFileKeepTime for what it does and
+// returns; the source is closed at the end). destinationAttributes: the
+// destination's attributes when the caller knows them, INVALID_FILE_ATTRIBUTES
+// when it knows the destination does not exist; null to have them read.
+int CopyFileKeepTime(CKvCopySource& source, const std::string& destination, const DWORD* destinationAttributes,
+                     std::vector<BYTE>& buffer, CKvLogSink* logSink);
+// GetTempFileNameA into a buffer that cannot be overrun: the folder must
+// leave room for the unique name (the function takes at most MAX_PATH - 14
+// characters), or no name is made and ERROR_FILENAME_EXCED_RANGE is set.
+bool MakeTempFileName(const std::string& folder, const char* prefix, std::string& name);
+// Whether path, as the system would resolve it, lies below base (not base
+// itself): "." and ".." and the trailing dots and blanks the system drops
+// are taken into account without touching the disk.
+bool PathIsBelow(const std::string& base, const std::string& path);
 // version[0..3] = major, minor, build, revision; untouched on failure.
 bool GetFileVersionNumbers(const std::string& path, WORD version[4]);
 bool GetFileVersionString(const std::string& path, std::string& buffer);

@@ -8,8 +8,23 @@
 
 namespace {
 
+// The path functions ask for every byte of every path whether it starts a
+// double-byte character; for the ANSI code page the answers are kept.
+struct CLeadTable {
+    bool lead[256];
+    CLeadTable()
+    {
+        for (int i = 0; i < 256; ++i)
+            lead[i] = ::IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(i)) != FALSE;
+    }
+};
+
 bool IsLead(unsigned codePage, char c)
 {
+    if (codePage == CP_ACP) {
+        static const CLeadTable table;
+        return table.lead[static_cast<BYTE>(c)];
+    }
     return ::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(c)) != FALSE;
 }
 

@@ -139,6 +139,49 @@ TEST(BackupFiles, MissingKeysAndMissingFiles)
     }
 }
 
+TEST(BackupFiles, EmptyOrTooLongBackupFolder)
+{
+    {
+        // An empty folder would be the current folder.
+        Package p;
+        p.Script("[ProductInstall.BackupFiles]\r\nFileCount=1\r\nBackup=\r\nFile1={PROD}\\a.ini\r\n");
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.ini"), "a"));
+        CHFS_BackupFileSection s(&p.interp);
+        EXPECT_EQ(s.Run(kBackupStep, p.list), -1);
+        EXPECT_EQ(s.GetExitCode(), -2101);
+        EXPECT_TRUE(p.cb.LogContains(
+            "*** Syntax error: Backup='' can not be empty in section ['ProductInstall.BackupFiles']. "));
+        EXPECT_EQ(p.list.Size(), 0u);
+    }
+    // A folder that leaves no room for the copy's unique name (the system
+    // takes at most MAX_PATH - 14 characters): the copy fails as one without
+    // a destination, and no name runs past its buffer into the log.
+    for (size_t length : {size_t(246), size_t(247), size_t(248)}) {
+        SCOPED_TRACE(length);
+        Package p;
+        std::string folder = p.dir.Path() + "\\" + std::string(length - p.dir.Path().size() - 1, 'b');
+        ASSERT_TRUE(kvtest::CreateTree(folder));
+        p.Script("[ProductInstall.BackupFiles]\r\nFileCount=1\r\nBackup=" + folder +
+                 "\r\nFile1={PROD}\\a.ini\r\n");
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.ini"), "a"));
+        CHFS_BackupFileSection s(&p.interp);
+        int r = s.Run(kBackupStep, p.list);
+        std::string log = p.cb.LogText();
+        if (length <= 246) {
+            EXPECT_EQ(r, 0) << log;
+            ASSERT_EQ(p.list.Size(), 1u);
+            EXPECT_EQ(kvtest::ReadFileOr(p.list.Items()[0].strParam2), "a");
+        } else {
+            EXPECT_EQ(r, KVCOPY_CREATE_FAILED);
+            EXPECT_EQ(s.GetExitCode(), -2104);
+            EXPECT_NE(log.find("GetTempFileName in '" + folder + "' Failed! lasterror=206"), std::string::npos) << log;
+            EXPECT_NE(log.find("Backup file from '" + p.Prod("a.ini") + "' to ''. result=-140"), std::string::npos)
+                << log;
+            EXPECT_TRUE(FilesIn(folder).empty());
+        }
+    }
+}
+
 TEST(ReplaceSymbolsInFile, SourceEqualToOutputIsRewrittenInPlace)
 {
     Package p;

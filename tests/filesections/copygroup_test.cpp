@@ -44,6 +44,22 @@ bool Appended(const kvtest::CRecordingCallback& cb, const std::string& text)
     return std::find(cb.details.begin(), cb.details.end(), text) != cb.details.end();
 }
 
+// The process's current folder set to folder while it lives.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::string& folder)
+    {
+        char old[MAX_PATH] = {0};
+        ::GetCurrentDirectoryA(sizeof old, old);
+        m_old = old;
+        ::SetCurrentDirectoryA(folder.c_str());
+    }
+    ~CurrentFolder() { ::SetCurrentDirectoryA(m_old.c_str()); }
+
+private:
+    std::string m_old;
+};
+
 }  // namespace
 
 TEST(CopyFileGroupTo, BacksUpCopiesAndRollsBackNewAndInstalledFiles)
@@ -452,4 +468,151 @@ TEST(CopyFileGroupTo, LockedTargetIsStagedForTheNextStart)
     EXPECT_TRUE(safety.empty());
     EXPECT_EQ(kvtest::ReadFileOr(p.Prod("busy.dll")), "old");
     kvtest::ForgetPendingRenamesIn(p.prod);
+}
+
+TEST(CopyFileGroupTo, GroupWithoutItsFoldersIsRefusedBeforeAnythingChanges)
+{
+    struct {
+        const char* folders;  // the group's Target and Backup lines
+        const char* key;
+    } cases[] = {{"Backup={BAK}\r\n", "Target"},
+                 {"Target=\r\nBackup={BAK}\r\n", "Target"},
+                 {"Target={PROD}\r\n", "Backup"},
+                 {"Target={PROD}\r\nBackup=\r\n", "Backup"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folders);
+        Package p;
+        p.Script(std::string("[ProductInstall.CopyFileGroupTo]\r\nFileGroupCount=2\r\n") +
+                 Group(1, "FileCount=1\r\nFile1=one.dll\r\n") +
+                 "[FileGroup2]\r\nDescription=Nowhere\r\nFileCount=1\r\nFile1=a.dll\r\n" + c.folders);
+        p.PackageFile("FileGroup1\\one.dll", "new one");
+        p.PackageFile("FileGroup2\\a.dll", "new a");
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("one.dll"), "old one"));
+        // Run from inside the package: an empty folder would be this one.
+        CurrentFolder cwd(p.pkg);
+        CHFS_CopyFileGroupToSection s(&p.interp);
+        EXPECT_EQ(RunSection(p, s), -1100);
+        EXPECT_EQ(s.GetExitCode(), KV_EXIT_GROUP_FOLDER_MISSING);
+        EXPECT_TRUE(p.cb.LogContains(std::string("*** Syntax error: ") + c.key +
+                                     "='' can not be empty in section ['FileGroup2']. "))
+            << p.cb.LogText();
+        EXPECT_FALSE(kvtest::Exists(p.pkg + "a.dll"));
+        EXPECT_FALSE(kvtest::Exists(p.pkg + "(empty)"));
+        EXPECT_FALSE(kvtest::Exists(p.Prod("a.dll")));
+        // The rollback restores the first group and has nothing to do for the second.
+        EXPECT_EQ(RollbackSection(p, s), 0);
+        EXPECT_EQ(kvtest::ReadFileOr(p.Prod("one.dll")), "old one");
+        EXPECT_FALSE(kvtest::Exists(p.pkg + "(empty)"));
+        EXPECT_EQ(p.list.Size(), 0u);
+    }
+}
+
+TEST(CopyFileGroupTo, EntriesLeadingOutOfTheFoldersAreRefused)
+{
+    const char* const outside[] = {"..\\x.txt", "sub\\..\\..\\x.txt", "../x.txt", "..\\*.txt", "sub\\../..\\x.txt"};
+    for (const char* entry : outside) {
+        SCOPED_TRACE(entry);
+        Package p;
+        // Target and Backup side by side: "..\" of one is the parent of both.
+        p.Script(std::string("[ProductInstall.CopyFileGroupTo]\r\nFileGroupCount=1\r\n") +
+                 Group(1, std::string("FileCount=2\r\nFile1=a.dll\r\nFile2=") + entry + "\r\n",
+                       "OnRollBackFile=KVHF_RollBackExtraAndExistenFile\r\n"));
+        p.PackageFile("FileGroup1\\a.dll", "new a");
+        p.PackageFile("x.txt", "the package's own file");
+        p.PackageFile("FileGroup1\\sub\\keep.txt", "k");
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.dll"), "old a"));
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.dir / "x.txt", "not the patch's"));
+        CHFS_CopyFileGroupToSection s(&p.interp);
+        EXPECT_EQ(RunSection(p, s), -1100);
+        EXPECT_EQ(s.GetExitCode(), KV_EXIT_GROUP_ENTRY_OUTSIDE);
+        EXPECT_TRUE(p.cb.LogContains(std::string("*** Syntax error: File2='") + entry + "' leads out of '"))
+            << p.cb.LogText();
+        // Nothing changed, not even the entry before it.
+        EXPECT_EQ(kvtest::ReadFileOr(p.Prod("a.dll")), "old a");
+        EXPECT_FALSE(kvtest::Exists(p.Bak("a.dll")));
+        EXPECT_EQ(kvtest::ReadFileOr(p.dir / "x.txt"), "not the patch's");
+
+        // A rollback of the group (a later removal with a record that names
+        // it) neither restores to nor deletes from outside the folders.
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.Bak("a.dll"), "saved a"));
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.dir / "sub\\x.txt", "outside too"));
+        CHFS_ItemList record;
+        record.SetStep(3);
+        record.AddItem(1, p.prod, "|\\..\\x.txt|", "");
+        CHFS_CopyFileGroupToSection removal(&p.interp);
+        EXPECT_EQ(removal.Rollback(kStep, record), 0);
+        EXPECT_EQ(kvtest::ReadFileOr(p.Prod("a.dll")), "saved a");
+        EXPECT_EQ(kvtest::ReadFileOr(p.dir / "x.txt"), "not the patch's");
+        EXPECT_EQ(kvtest::ReadFileOr(p.dir / "sub\\x.txt"), "outside too");
+    }
+}
+
+TEST(CopyFileGroupTo, EntriesThatStayInsideMayUseDots)
+{
+    Package p;
+    p.Script(std::string("[ProductInstall.CopyFileGroupTo]\r\nFileGroupCount=1\r\n") +
+             Group(1, "FileCount=2\r\nFile1=bin\\..\\a.dll\r\nFile2=.\\bin\\.\\b.dll\r\n"));
+    p.PackageFile("FileGroup1\\a.dll", "new a");
+    p.PackageFile("FileGroup1\\bin\\b.dll", "new b");
+    CHFS_CopyFileGroupToSection s(&p.interp);
+    EXPECT_EQ(RunSection(p, s), 0) << p.cb.LogText();
+    EXPECT_EQ(kvtest::ReadFileOr(p.Prod("a.dll")), "new a");
+    EXPECT_EQ(kvtest::ReadFileOr(p.Prod("bin\\b.dll")), "new b");
+}
+
+// The copy knows what is in the folders it made; a file that two entries
+// name is backed up the second time from what the first one installed.
+TEST(CopyFileGroupTo, SecondEntryForTheSameFileInANewFolderSeesTheFirstCopy)
+{
+    Package p;
+    p.Script(std::string("[ProductInstall.CopyFileGroupTo]\r\nFileGroupCount=1\r\n") +
+             Group(1, "FileCount=2\r\nFile1=new\\*.dll\r\nFile2=new\\A.DLL\r\n"));
+    p.PackageFile("FileGroup1\\new\\a.dll", "new a");
+    CHFS_CopyFileGroupToSection s(&p.interp);
+    EXPECT_EQ(RunSection(p, s), 0) << p.cb.LogText();
+    EXPECT_EQ(kvtest::CountOf(p.cb.LogText(), "skip extra files."), 1u) << p.cb.LogText();
+    EXPECT_EQ(kvtest::ReadFileOr(p.Bak("new\\a.dll")), "new a");
+    EXPECT_EQ(kvtest::ReadFileOr(p.Prod("new\\a.dll")), "new a");
+}
+
+// Every copy into Target that fails leaves the installed file as it was,
+// whichever file fails; the rollback then restores the others.
+TEST(CopyFileGroupTo, FailedCopyAtEveryFileLeavesItsTargetAsItWas)
+{
+    const char* const files[] = {"a.dll", "bin\\b.dll", "bin\\c.cfg", "ro.txt"};
+    for (size_t held = 0; held < 4; ++held) {
+        SCOPED_TRACE(files[held]);
+        Package p;
+        p.Script(std::string("[ProductInstall.CopyFileGroupTo]\r\nFileGroupCount=1\r\n") +
+                 Group(1, "FileCount=3\r\nFile1=a.dll\r\nFile2=bin\\*.*\r\nFile3=ro.txt\r\n",
+                       "OnCopyFail=KVHF_CopyFailRemoveReadonly\r\n"));
+        std::vector<kvtest::FileState> before;
+        WORD year = 2001;
+        for (const char* f : files) {
+            p.PackageFile(std::string("FileGroup1\\") + f, std::string("new ") + f);
+            ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod(f), std::string("MZ old ") + f));
+            kvtest::SetWriteTime(p.Prod(f), year++);
+        }
+        ::SetFileAttributesA(p.Prod("ro.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+        for (const char* f : files)
+            before.push_back(StateOf(p.Prod(f)));
+        CHFS_CopyFileGroupToSection s(&p.interp);
+        {
+            // Held like a running program holds its files: readable, so the
+            // backup works, but not writable.
+            kvtest::CLocker lock(p.Prod(files[held]), true);
+            ASSERT_TRUE(lock.Locked());
+            EXPECT_EQ(RunSection(p, s), -1100);
+            EXPECT_EQ(s.GetExitCode(), -2300);
+            EXPECT_TRUE(StateOf(p.Prod(files[held])) == before[held]);
+        }
+        EXPECT_EQ(kvtest::ReadFileOr(p.Bak(files[held])), std::string("MZ old ") + files[held]);
+        EXPECT_EQ(RollbackSection(p, s), 0);
+        for (size_t i = 0; i < 4; ++i)
+            EXPECT_TRUE(StateOf(p.Prod(files[i])) == before[i]) << files[i];
+        std::vector<std::string> left;
+        FindFiles(left, p.prod, "$B$_*", false);
+        FindFiles(left, p.Prod("bin"), "$B$_*", false);
+        EXPECT_TRUE(left.empty());
+    }
 }

@@ -7,6 +7,7 @@
 #include "util/CopyFailPolicy.h"
 #include "util/FileUtil.h"
 
+#include "../filesections/package.h"
 #include "lock_helpers.h"
 
 namespace {
@@ -131,4 +132,131 @@ TEST_F(Fixture, LockedTargetIsReplacedAtTheNextStart)
     EXPECT_EQ(kvtest::ReadFileOr(Dst()), "new bytes");
     EXPECT_FALSE(kvtest::Exists(staged[0]));
     ForgetPendingRenamesIn(folder);
+}
+
+TEST_F(Fixture, FailedCopyIsUndoneFromTheCallersCopyOfTheDestination)
+{
+    // The backup of the destination, made as the copy section makes it.
+    std::string backup = dir / "bak\\x.dll";
+    ASSERT_TRUE(kvtest::CreateTree(dir / "bak"));
+    ::SetFileAttributesA(Dst().c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+    ASSERT_EQ(CopyFileKeepTime(Dst(), backup, log), KVCOPY_OK);
+    kvtest::FileState before = kvtest::StateOf(Dst());
+    // A folder in the way of the safety copy: only the caller's copy can
+    // put the destination back.
+    ASSERT_TRUE(kvtest::CreateTree(dir / "dest\\$B$_x.dll"));
+
+    // A source whose reads fail once the destination has been emptied.
+    CKvCopySource src;
+    src.path = Src();
+    src.handle.Reset(::CreateFileA(Src().c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                   nullptr));
+    ASSERT_TRUE(src.handle);
+    std::vector<BYTE> buffer;
+    CKvCopyPlan plan;
+    plan.source = &src;
+    plan.buffer = &buffer;
+    plan.restoreFrom = backup;
+    EXPECT_EQ(CopyFileSafe(log, Src(), Dst(), &plan), KVCOPY_READ_FAILED);
+    EXPECT_TRUE(cb.LogContains("Rollback the file because the file copy fail.")) << cb.LogText();
+    EXPECT_TRUE(kvtest::StateOf(Dst()) == before);
+    EXPECT_EQ(kvtest::ReadFileOr(backup), "old bytes");
+
+    // The same failure onto a file that was not there leaves nothing behind.
+    CKvCopySource again;
+    again.path = Src();
+    again.handle.Reset(::CreateFileA(Src().c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                     nullptr));
+    CKvCopyPlan fresh;
+    fresh.source = &again;
+    fresh.buffer = &buffer;
+    EXPECT_EQ(CopyFileSafe(log, Src(), dir / "dest\\new.dll", &fresh), KVCOPY_READ_FAILED);
+    EXPECT_FALSE(kvtest::Exists(dir / "dest\\new.dll"));
+}
+
+namespace {
+
+// Makes the system refuse every replacement at the next start while it
+// lives: the pending-rename value in a type the system cannot extend.
+class CRefusedRenames {
+public:
+    CRefusedRenames()
+    {
+        m_ok = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kvtest::kSessionManager, 0,
+                               KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY, &m_key) == ERROR_SUCCESS;
+        if (!m_ok)
+            return;
+        DWORD size = 0;
+        if (::RegQueryValueExA(m_key, kValue, nullptr, &m_type, nullptr, &size) == ERROR_SUCCESS) {
+            m_saved.resize(size);
+            ::RegQueryValueExA(m_key, kValue, nullptr, &m_type, m_saved.data(), &size);
+            m_had = true;
+        }
+        DWORD junk = 1;
+        m_ok = ::RegSetValueExA(m_key, kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&junk), sizeof junk) ==
+               ERROR_SUCCESS;
+    }
+    ~CRefusedRenames()
+    {
+        if (!m_key)
+            return;
+        if (m_had)
+            ::RegSetValueExA(m_key, kValue, 0, m_type, m_saved.data(), static_cast<DWORD>(m_saved.size()));
+        else
+            ::RegDeleteValueA(m_key, kValue);
+        ::RegCloseKey(m_key);
+    }
+    bool Ok() const { return m_ok; }
+
+private:
+    static constexpr const char* kValue = "PendingFileRenameOperations";
+    HKEY m_key = nullptr;
+    bool m_ok = false;
+    bool m_had = false;
+    DWORD m_type = 0;
+    std::vector<BYTE> m_saved;
+};
+
+}  // namespace
+
+TEST_F(Fixture, ReplacementTheSystemRefusesFailsAndPutsTheAttributeBack)
+{
+    CLocker lock(Dst());
+    ASSERT_TRUE(lock.Locked());
+    ::SetFileAttributesA(Dst().c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+    bool scheduled = true;
+    {
+        CRefusedRenames refused;
+        ASSERT_TRUE(refused.Ok());
+        EXPECT_EQ(CopyFileWithFailPolicy(log, Src(), Dst(), true, true, &scheduled), KVCOPY_CREATE_FAILED);
+    }
+    EXPECT_TRUE(cb.LogContains("[OnCopyFail] MoveFileEx fail when move (")) << cb.LogText();
+    EXPECT_FALSE(scheduled);
+    EXPECT_NE(::GetFileAttributesA(Dst().c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_TRUE(FilesIn(dir / "dest", "_KV*.tmp").empty());
+    EXPECT_EQ(PendingRenames().find(Dst()), std::string::npos);
+    lock.Stop();
+    EXPECT_EQ(kvtest::ReadFileOr(Dst()), "old bytes");
+    EXPECT_TRUE(NoSafetyCopyLeft());
+}
+
+TEST(CopyFailPolicy, NoStagedFileInAFolderTooLongForItsName)
+{
+    // The folder leaves no room for a unique name: the read-only step is
+    // undone and the copy's failure returned, nothing is staged.
+    kvtest::CRecordingCallback cb;
+    CHFS_Interpreter interp{&cb, "setup.ini"};
+    kvtest::TempDir dir("policy");
+    std::string folder = dir.Path() + "\\" + std::string(247 - dir.Path().size() - 1, 'd');
+    ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+    std::string dst = folder + "\\x";
+    ASSERT_TRUE(kvtest::WriteFileBytes(dst, "old"));
+    ASSERT_TRUE(kvtest::WriteFileBytes(dir / "new", "new"));
+    CLocker lock(dst);
+    ASSERT_TRUE(lock.Locked());
+    ::SetFileAttributesA(dst.c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(CopyFileWithFailPolicy(interp.LogSink(), dir / "new", dst, true, true), KVCOPY_CREATE_FAILED);
+    EXPECT_TRUE(cb.LogContains("[OnCopyFail] GetTempFileName fail in (" + folder + "\\) err:(206)")) << cb.LogText();
+    EXPECT_NE(::GetFileAttributesA(dst.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_TRUE(FilesIn(folder, "*.tmp").empty());
 }

@@ -121,8 +121,10 @@ TEST(CopyFileKeepTime, CopiesBytesTimesAndAttributes)
     kvtest::TempDir dir("copy");
     LogSink sink;
     sink.cb.logLines.clear();
-    // Around the 16383-byte block: empty, one exact block, several blocks.
-    for (size_t size : {size_t(0), size_t(1), size_t(0x3FFF), size_t(0x3FFF * 3 + 5)}) {
+    // Around the block: empty, one byte, one block less one, exactly one,
+    // several blocks and a piece.
+    for (size_t size : {size_t(0), size_t(1), size_t(KV_COPY_BLOCK - 1), size_t(KV_COPY_BLOCK),
+                        size_t(KV_COPY_BLOCK * 2 + 5)}) {
         std::string src = dir / "src.bin", dst = dir / "dst.bin";
         ::SetFileAttributesA(src.c_str(), FILE_ATTRIBUTE_NORMAL);
         ::SetFileAttributesA(dst.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -261,4 +263,100 @@ TEST(GetFileSizeLow, SizeOfAFile)
     size = 77;
     EXPECT_FALSE(GetFileSizeLow(dir / "none", size));
     EXPECT_EQ(size, 77u);
+}
+
+TEST(CopyFileKeepTime, OpenedSourceIsReadOnceForItsHeadAndItsCopy)
+{
+    kvtest::TempDir dir("copy");
+    const std::string bytes = Pattern(KV_COPY_BLOCK + 77);
+    ASSERT_TRUE(kvtest::WriteFileBytes(dir / "src", bytes));
+    SetLastWrite(dir / "src", 1999);
+    CKvCopySource src;
+    ASSERT_TRUE(OpenCopySource(dir / "src", src));
+    EXPECT_TRUE(src.timesKnown);
+    FILETIME written = LastWrite(dir / "src");
+    EXPECT_EQ(::CompareFileTime(&src.written, &written), 0);
+    std::vector<BYTE> buffer;
+    ASSERT_TRUE(ReadCopySourceHead(src, buffer));
+    EXPECT_EQ(src.headSize, static_cast<DWORD>(KV_COPY_BLOCK));
+    // A second look at the head reads nothing more.
+    ASSERT_TRUE(ReadCopySourceHead(src, buffer));
+    const DWORD absent = INVALID_FILE_ATTRIBUTES;
+    EXPECT_EQ(CopyFileKeepTime(src, dir / "dst", &absent, buffer, nullptr), KVCOPY_OK);
+    EXPECT_FALSE(src.handle);
+    EXPECT_EQ(kvtest::ReadFileOr(dir / "dst"), bytes);
+    FILETIME copied = LastWrite(dir / "dst");
+    EXPECT_EQ(::CompareFileTime(&copied, &written), 0);
+
+    // A missing source says why.
+    CKvCopySource none;
+    EXPECT_FALSE(OpenCopySource(dir / "missing", none));
+    EXPECT_EQ(none.openError, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(CopyFileKeepTime, SourceThatCannotBeReadFailsAfterCreatingTheCopy)
+{
+    // A handle without read access: the open works, every read fails.
+    kvtest::TempDir dir("copy");
+    ASSERT_TRUE(kvtest::WriteFileBytes(dir / "src", "data"));
+    LogSink sink;
+    CKvCopySource src;
+    src.path = dir / "src";
+    src.handle.Reset(::CreateFileA(src.path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   0, nullptr));
+    ASSERT_TRUE(src.handle);
+    std::vector<BYTE> buffer;
+    EXPECT_EQ(CopyFileKeepTime(src, dir / "dst", nullptr, buffer, sink.interp.LogSink()), KVCOPY_READ_FAILED);
+    EXPECT_TRUE(sink.cb.LogContains("Read source File Failed,last error:[5]")) << sink.cb.LogText();
+    EXPECT_EQ(kvtest::ReadFileOr(dir / "dst", "none"), "");
+}
+
+TEST(FileVersion, OnlyExecutablesAndExpandableFilesCanHoldOne)
+{
+    struct {
+        const char* head;
+        size_t size;
+        bool may;
+    } cases[] = {{"MZ\x90\0", 4, true}, {"MZ", 2, true}, {"SZDD\x88\xf0", 6, true}, {"M", 1, false},
+                 {"", 0, false},       {"ZM\x90", 3, false}, {"SZD", 3, false}, {"PK\3\4", 4, false},
+                 {"\x11\x11", 2, false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(HeadMayHoldVersion(reinterpret_cast<const BYTE*>(c.head), c.size), c.may) << c.head;
+    // The file-level check agrees with the version functions on real files.
+    EXPECT_TRUE(FileMayHoldVersion(Fixture("kvver_6_5_100_7.dll")));
+    EXPECT_TRUE(FileMayHoldVersion(Fixture("missing.dll")));  // cannot look: the version functions decide
+    kvtest::TempDir dir("ver");
+    ASSERT_TRUE(kvtest::WriteFileBytes(dir / "plain.dll", "not an executable"));
+    EXPECT_FALSE(FileMayHoldVersion(dir / "plain.dll"));
+}
+
+TEST(MakeTempFileName, FolderMustLeaveRoomForTheName)
+{
+    // Folders of every length up to what a folder can have; GetTempFileNameA
+    // takes at most MAX_PATH - 14 characters.
+    kvtest::TempDir dir("tmpname");
+    std::string base = dir.Path();
+    for (size_t length = 240; length <= 248; ++length) {
+        SCOPED_TRACE(length);
+        std::string folder = base + "\\" + std::string(length - base.size() - 1, 'f');
+        ASSERT_EQ(folder.size(), length);
+        ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr)) << ::GetLastError();
+        std::string name = "untouched";
+        bool made = MakeTempFileName(folder, "BAK", name);
+        if (length <= static_cast<size_t>(MAX_PATH - 14)) {
+            ASSERT_TRUE(made);
+            EXPECT_EQ(name.compare(0, folder.size() + 4, folder + "\\BAK"), 0) << name;
+            EXPECT_LE(name.size(), static_cast<size_t>(KV_MAX_PATH_CHARS));
+            EXPECT_EQ(name.substr(name.size() - 4), ".tmp");
+            EXPECT_TRUE(kvtest::Exists(name));
+            ::DeleteFileA(name.c_str());
+        } else {
+            EXPECT_FALSE(made);
+            EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+            EXPECT_EQ(name, "");
+        }
+        ::RemoveDirectoryA(folder.c_str());
+    }
+    std::string name;
+    EXPECT_FALSE(MakeTempFileName(base + "\\" + std::string(300, 'x'), "BAK", name));
 }

@@ -119,3 +119,31 @@ TEST(AbsolutePath, RelativeNamesAreTakenAgainstTheBase)
     for (const auto& c : cases)
         EXPECT_EQ(AbsolutePath(base, c.path), c.full) << c.path;
 }
+
+TEST(PathIsBelow, AsTheSystemResolvesThePath)
+{
+    struct {
+        const char* base;
+        const char* path;
+        bool below;
+    } cases[] = {
+        {"C:\\prod", "C:\\prod\\a.dll", true},
+        {"C:\\prod\\", "C:\\prod\\bin\\*.dll", true},
+        {"C:\\prod", "C:\\prod\\sub\\..\\a.dll", true},
+        {"C:\\prod", "C:\\prod\\..\\prod\\a.dll", true},
+        {"C:\\prod", "C:\\prod\\\\a.dll", true},
+        {"C:\\prod", "C:\\prod\\..\\x.txt", false},
+        {"C:\\prod", "C:\\prod\\sub\\..\\..\\x.txt", false},
+        {"C:\\prod", "C:\\prod/../x.txt", false},
+        {"C:\\prod", "C:\\prod\\...\\x.txt", true},
+        {"C:\\prod", "C:\\prodx\\a.dll", false},
+        {"C:\\prod", "C:\\prod", false},
+        {"C:\\prod", "C:\\prod\\.", false},
+        {"C:\\prod", "C:\\prod\\..", false},
+        {"C:\\", "C:\\a.dll", true},
+        {"C:\\prod", "", false},
+        {"", "C:\\prod\\a.dll", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PathIsBelow(c.base, c.path), c.below) << c.base << " | " << c.path;
+}

@@ -111,9 +111,11 @@ TEST_F(UpdateIniTest, WriteWithoutAFreshBackupFailsAndIsUndone)
     EXPECT_EQ("top=1\r\n[Main]\r\nPort=80\r\n", kvtest::ReadFileOr(Ini()));
     EXPECT_TRUE(Logged("SetINIVariable Failed! ret=-2 [" + f + ",,top]"));
     ASSERT_EQ(1u, list.Size());
-    // Its rollback cannot write either, and says so.
-    EXPECT_EQ(-1, sec.Rollback(kSec, list));
+    // The write never happened: the rollback finds the key as it was and
+    // has nothing to write (it could not write either).
+    EXPECT_EQ(0, sec.Rollback(kSec, list));
     EXPECT_EQ("top=1\r\n[Main]\r\nPort=80\r\n", kvtest::ReadFileOr(Ini()));
+    EXPECT_TRUE(Logged("nothing to put back [" + f + ",,top]"));
 }
 
 TEST_F(UpdateIniTest, FullRecordWritesNothing)

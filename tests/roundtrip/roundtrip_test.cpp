@@ -17,11 +17,13 @@ std::string Describe(const kvtest::ProcessResult& r)
            " exit=" + std::to_string(kvtest::Signed(r.exitCode)) + " output=" + r.output;
 }
 
-// Opens a file without sharing, as a running program holding it would.
+// Opens a file without sharing, or shared for reading only, as a running
+// program holding it would.
 class CLocker {
 public:
-    explicit CLocker(const std::string& path)
-        : m_h(::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+    explicit CLocker(const std::string& path, bool shareRead = false)
+        : m_h(::CreateFileA(path.c_str(), GENERIC_READ, shareRead ? FILE_SHARE_READ : 0, nullptr, OPEN_EXISTING, 0,
+                            nullptr)) {}
     ~CLocker()
     {
         if (m_h != INVALID_HANDLE_VALUE)
@@ -198,6 +200,39 @@ TEST(RoundTrip, FailureAtEveryFileRollsBackExactly)
     }
 }
 
+TEST(RoundTrip, FailedCopyIntoTheProductAtEveryFileRollsBackExactly)
+{
+    // Held readable: each file is backed up, and its own copy is the one
+    // that fails, after the files before it have been replaced.
+    Options opt;
+    opt.withNewFiles = false;
+    CWorld w("sweep-copy", opt);
+    const std::vector<std::string>& files = w.ReplacedFiles();
+    for (size_t k = 0; k < files.size(); ++k) {
+        SCOPED_TRACE("held file " + files[k]);
+        w.ResetProduct();
+        kvtest::SnapshotState before = w.Capture();
+        rt::CLogTail log;
+        kvtest::ProcessResult r;
+        {
+            CLocker lock(files[k], true);
+            ASSERT_TRUE(lock.Held());
+            r = w.Install();
+        }
+        ASSERT_TRUE(r.started);
+        EXPECT_EQ(-2300, kvtest::Signed(r.exitCode)) << Describe(r) << "\n" << log.Text();
+        // The held file could not be restored while held, so its (unneeded)
+        // backup stays; everything else is as it was.
+        const std::string bak = "file:" + w.Backup() + files[k].substr(w.Product().size());
+        kvtest::SnapshotTolerance heldBackup = [bak](const std::string& locator, const std::string* before,
+                                                     const std::string*) { return !before && locator == bak; };
+        EXPECT_EQ("", kvtest::DiffSnapshots(before, w.Capture(), kvtest::AnyOf({w.Traces(), heldBackup})))
+            << log.Text();
+        EXPECT_NE(std::string::npos, log.Text().find("Rollback the file because the file copy fail."));
+        EXPECT_FALSE(kvtest::Exists(w.RecordFile()));
+    }
+}
+
 // The same for the commands' failure points: a command that fails after the
 // copy undoes the copy and runs the rollback commands; a failed check stops
 // the run before anything changed.
@@ -243,6 +278,50 @@ TEST(RoundTrip, FailureOfACommandOrACheckRollsBackExactly)
         if (ran) {
             EXPECT_NE(std::string::npos, text.find("CHFS_RunSection::Rollback('ProductInstall.Run.Before') Ret=0"));
         }
+    }
+}
+
+// The settings steps' own failure points: a whole-key removal the platform
+// refuses (the key has a subkey) and an INI file that cannot be written.
+// What the steps before them changed, and what the refused removal had
+// recorded, comes back exactly.
+TEST(RoundTrip, FailureOfARegistryOrIniStepRollsBackExactly)
+{
+    Options opt;
+    opt.withNewFiles = false;
+    CWorld w("setsweep", opt);
+    const std::string oldKey = w.RegBase() + "\\Program\\Old";
+    struct Point {
+        const char* name;
+        int code;
+        const char* errorMsg;
+    } points[] = {{"key with a subkey", -2403, "Remove old settings failed"},
+                  {"read-only INI file", -3001, "Update the INI file failed"}};
+    for (const Point& p : points) {
+        SCOPED_TRACE(p.name);
+        w.ResetProduct();
+        const bool refusedKey = p.code == -2403;
+        if (refusedKey)
+            ASSERT_TRUE(kvtest::RegWriteString(HKEY_LOCAL_MACHINE, oldKey + "\\Child", "Keep", "me",
+                                               kvtest::kProgramView));
+        else
+            ASSERT_TRUE(::SetFileAttributesA(w.SettingsIni().c_str(), FILE_ATTRIBUTE_READONLY));
+        kvtest::SnapshotState before = w.Capture();
+        rt::CLogTail log;
+        kvtest::ProcessResult r = w.Install();
+        std::string text = log.Text();
+        const std::string diff = kvtest::DiffSnapshots(before, w.Capture(), w.Traces());
+        if (refusedKey)
+            kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, oldKey + "\\Child", kvtest::kProgramView);
+        else
+            ::SetFileAttributesA(w.SettingsIni().c_str(), FILE_ATTRIBUTE_NORMAL);
+        ASSERT_TRUE(r.started);
+        EXPECT_EQ(p.code, kvtest::Signed(r.exitCode)) << Describe(r) << "\n" << text;
+        EXPECT_EQ("", diff) << text;
+        EXPECT_FALSE(kvtest::Exists(w.RecordFile()));
+        char buf[256];
+        ::GetPrivateProfileStringA(w.PatchID().c_str(), "ErrorMSG", "", buf, sizeof buf, w.DBFile().c_str());
+        EXPECT_STREQ(p.errorMsg, buf);
     }
 }
 
@@ -396,8 +475,11 @@ TEST(RoundTrip, InstallEndedAtAnyPointCanBeRunAgainAndRemoved)
         ::CloseHandle(pi.hProcess);
         SCOPED_TRACE("ended after " + std::to_string(at) + " ms of " + std::to_string(full));
         // An install that finished before the point is a complete one: running
-        // it again is a reinstallation, not what this test is about.
-        if (ended) {
+        // it again is a reinstallation, not what this test is about. It may
+        // have finished its work (record written, journal gone) and been
+        // ended on its way out.
+        const bool complete = kvtest::Exists(w.RecordFile()) && !kvtest::Exists(w.RecordFile() + ".journal");
+        if (ended || complete) {
             std::printf("kill: ended at %5lu of %lu ms: the install had finished\n", static_cast<unsigned long>(at),
                         static_cast<unsigned long>(full));
             ++restored;
@@ -411,11 +493,21 @@ TEST(RoundTrip, InstallEndedAtAnyPointCanBeRunAgainAndRemoved)
         ASSERT_FALSE(command.empty());
         kvtest::ProcessResult rem = w.RunCommand(command + " /S /G");
         EXPECT_EQ(0, kvtest::Signed(rem.exitCode)) << Describe(rem);
-        const std::string diff = kvtest::DiffSnapshots(before, w.Capture(), w.Traces());
+        // Ended between making a backup copy and recording it, the install
+        // leaves that copy behind: a spare copy of an original, nothing lost.
+        const std::string saved = "file:" + w.Saved() + "\\BAK";
+        kvtest::SnapshotTolerance spareCopy = [saved](const std::string& locator, const std::string* was,
+                                                      const std::string*) {
+            return !was && locator.compare(0, saved.size(), saved) == 0;
+        };
+        const kvtest::SnapshotState after = w.Capture();
+        const std::string diff = kvtest::DiffSnapshots(before, after, kvtest::AnyOf({w.Traces(), spareCopy}));
+        const bool spare = !kvtest::DiffSnapshots(before, after, w.Traces()).empty();
         EXPECT_EQ("", diff);
         restored += diff.empty() ? 1 : 0;
-        std::printf("kill: ended at %5lu of %lu ms, run again and removed: %s\n", static_cast<unsigned long>(at),
-                    static_cast<unsigned long>(full), diff.empty() ? "machine as before" : "differences left");
+        std::printf("kill: ended at %5lu of %lu ms, run again and removed: %s%s\n", static_cast<unsigned long>(at),
+                    static_cast<unsigned long>(full), diff.empty() ? "machine as before" : "differences left",
+                    spare ? ", a spare backup copy left" : "");
     }
     std::printf("kill: %d of %d points restored the machine\n", restored, points);
 }
