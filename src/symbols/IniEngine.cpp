@@ -1,6 +1,7 @@
 // Reading and writing INI keys through the platform's profile functions, with
 // a temporary copy for keys that stand before the first section header.
 #include "interpreter/Interpreter.h"
+#include "util/FileUtil.h"
 #include "util/Profile.h"
 #include "util/StrFormat.h"
 #include "util/WinHandles.h"
@@ -159,9 +160,11 @@ int CHFS_Interpreter::CreateTempINI(const std::string& file, std::string& tempPa
     DWORD n = ::GetTempPathA(sizeof folder, folder);
     if (n == 0 || n >= sizeof folder)
         return -2;
-    char name[MAX_PATH + 1] = {0};
-    if (!::GetTempFileNameA(folder, "TMP", 0, name))
+    // A temporary folder near the path limit gives no usable name.
+    std::string tempName;
+    if (!MakeTempFileName(folder, "TMP", tempName))
         return -2;
+    const char* name = tempName.c_str();
     CHandle copy(::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!copy) {

@@ -1,5 +1,6 @@
 #include "../symbols/Fixture.h"
 
+#include <algorithm>
 #include <atomic>
 #include <set>
 #include <thread>
@@ -237,6 +238,28 @@ TEST_F(WriteIni, HeaderBytesLaterInTheFileAreKept)
     EXPECT_EQ(kvtest::ReadFileOr(f), original);
     for (const std::string& c : NewCopies(before))
         ::DeleteFileA(c.c_str());
+}
+
+TEST_F(WriteIni, TemporaryFolderNearThePathLimitGivesNoCopy)
+{
+    // A temporary folder too long for a temporary name is refused before
+    // the name is asked for, and nothing is read past its buffer.
+    std::string f = dir / "short.ini";
+    ASSERT_TRUE(kvtest::WriteFileBytes(f, "[S]\r\nk=1\r\n"));
+    // As long as a folder may be: the name would need 14 more characters.
+    const size_t longest = MAX_PATH - 12;
+    std::string deep = dir.Path();
+    while (deep.size() + 2 <= longest)
+        deep += "\\" + std::string(std::min<size_t>(40, longest - deep.size() - 1), 'd');
+    ASSERT_TRUE(kvtest::CreateTree(deep));
+    char saved[1024] = {0};
+    DWORD had = ::GetEnvironmentVariableA("TMP", saved, sizeof saved);
+    ::SetEnvironmentVariableA("TMP", deep.c_str());
+    std::string tempPath;
+    int r = interp->CreateTempINI(f, tempPath);
+    ::SetEnvironmentVariableA("TMP", had ? saved : nullptr);
+    EXPECT_EQ(-2, r);
+    EXPECT_TRUE(tempPath.empty());
 }
 
 TEST_F(WriteIni, NoCopyMeansNoWriteAnywhere)
