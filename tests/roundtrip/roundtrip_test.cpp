@@ -3,6 +3,8 @@
 // it was too.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "../services/TestServices.h"
 #include "Package.h"
 
@@ -33,6 +35,25 @@ public:
 
 private:
     HANDLE m_h;
+};
+
+// Counts the points of a failure sweep whose rollback restored the
+// snapshot, and prints the figure when the sweep ends.
+class CSweepFigure {
+public:
+    explicit CSweepFigure(const char* name) : m_name(name) {}
+    ~CSweepFigure() { std::printf("sweep: %s: %d of %d points restored\n", m_name, m_restored, m_points); }
+    std::string Point(const std::string& diff)
+    {
+        ++m_points;
+        m_restored += diff.empty() ? 1 : 0;
+        return diff;
+    }
+
+private:
+    const char* m_name;
+    int m_points = 0;
+    int m_restored = 0;
 };
 
 std::string Expected(const CWorld& w)
@@ -168,6 +189,7 @@ TEST(RoundTrip, KeptRecordReplaysTheSameItemsAgain)
 
 TEST(RoundTrip, FailureAtEveryFileRollsBackExactly)
 {
+    CSweepFigure figure("a held file at every file");
     Options opt;
     opt.withNewFiles = false;
     opt.withCommands = true;
@@ -189,7 +211,7 @@ TEST(RoundTrip, FailureAtEveryFileRollsBackExactly)
         // the unreadable file for a missing one, its copy (-2300).
         int code = kvtest::Signed(r.exitCode);
         EXPECT_TRUE(code == -2301 || code == -2300) << Describe(r) << "\n" << log.Text();
-        EXPECT_EQ("", kvtest::DiffSnapshots(before, w.Capture(), w.Traces())) << log.Text();
+        EXPECT_EQ("", figure.Point(kvtest::DiffSnapshots(before, w.Capture(), w.Traces()))) << log.Text();
         EXPECT_FALSE(kvtest::Exists(w.RecordFile()));
         EXPECT_EQ("", w.UninstallString());
         char buf[256];
@@ -202,6 +224,7 @@ TEST(RoundTrip, FailureAtEveryFileRollsBackExactly)
 
 TEST(RoundTrip, FailedCopyIntoTheProductAtEveryFileRollsBackExactly)
 {
+    CSweepFigure figure("a failed copy at every file");
     // Held readable: each file is backed up, and its own copy is the one
     // that fails, after the files before it have been replaced.
     Options opt;
@@ -226,7 +249,7 @@ TEST(RoundTrip, FailedCopyIntoTheProductAtEveryFileRollsBackExactly)
         const std::string bak = "file:" + w.Backup() + files[k].substr(w.Product().size());
         kvtest::SnapshotTolerance heldBackup = [bak](const std::string& locator, const std::string* before,
                                                      const std::string*) { return !before && locator == bak; };
-        EXPECT_EQ("", kvtest::DiffSnapshots(before, w.Capture(), kvtest::AnyOf({w.Traces(), heldBackup})))
+        EXPECT_EQ("", figure.Point(kvtest::DiffSnapshots(before, w.Capture(), kvtest::AnyOf({w.Traces(), heldBackup}))))
             << log.Text();
         EXPECT_NE(std::string::npos, log.Text().find("Rollback the file because the file copy fail."));
         EXPECT_FALSE(kvtest::Exists(w.RecordFile()));
@@ -238,6 +261,7 @@ TEST(RoundTrip, FailedCopyIntoTheProductAtEveryFileRollsBackExactly)
 // the run before anything changed.
 TEST(RoundTrip, FailureOfACommandOrACheckRollsBackExactly)
 {
+    CSweepFigure figure("a failing command or check");
     Options opt;
     opt.withNewFiles = false;
     opt.withCommands = true;
@@ -267,7 +291,7 @@ TEST(RoundTrip, FailureOfACommandOrACheckRollsBackExactly)
         ASSERT_TRUE(r.started);
         std::string text = log.Text();
         EXPECT_EQ(p.code, kvtest::Signed(r.exitCode)) << Describe(r) << "\n" << text;
-        EXPECT_EQ("", kvtest::DiffSnapshots(before, w.Capture(), w.Traces())) << text;
+        EXPECT_EQ("", figure.Point(kvtest::DiffSnapshots(before, w.Capture(), w.Traces()))) << text;
         EXPECT_FALSE(kvtest::Exists(w.RecordFile()));
         EXPECT_EQ("", w.UninstallString());
         char buf[256];
@@ -287,6 +311,7 @@ TEST(RoundTrip, FailureOfACommandOrACheckRollsBackExactly)
 // recorded, comes back exactly.
 TEST(RoundTrip, FailureOfARegistryOrIniStepRollsBackExactly)
 {
+    CSweepFigure figure("a refused registry or INI change");
     Options opt;
     opt.withNewFiles = false;
     CWorld w("setsweep", opt);
@@ -317,7 +342,7 @@ TEST(RoundTrip, FailureOfARegistryOrIniStepRollsBackExactly)
             ::SetFileAttributesA(w.SettingsIni().c_str(), FILE_ATTRIBUTE_NORMAL);
         ASSERT_TRUE(r.started);
         EXPECT_EQ(p.code, kvtest::Signed(r.exitCode)) << Describe(r) << "\n" << text;
-        EXPECT_EQ("", diff) << text;
+        EXPECT_EQ("", figure.Point(diff)) << text;
         EXPECT_FALSE(kvtest::Exists(w.RecordFile()));
         char buf[256];
         ::GetPrivateProfileStringA(w.PatchID().c_str(), "ErrorMSG", "", buf, sizeof buf, w.DBFile().c_str());
@@ -357,6 +382,7 @@ TEST(RoundTrip, ServicePackageStopsReplacesStartsAndComesBack)
 
 TEST(RoundTrip, ServicePackageFailureAtEveryFileRestartsTheService)
 {
+    CSweepFigure figure("a held file with a stopped service");
     Options opt;
     opt.withNewFiles = false;
     opt.withService = true;
@@ -379,7 +405,7 @@ TEST(RoundTrip, ServicePackageFailureAtEveryFileRestartsTheService)
             << log.Text();
         // The service and its program as they were; the other files are the
         // business of the plain sweep above.
-        EXPECT_EQ("", kvtest::DiffSnapshots(before, w.Capture(), kvtest::AnyOf({w.Traces(), OtherFiles(w)})))
+        EXPECT_EQ("", figure.Point(kvtest::DiffSnapshots(before, w.Capture(), kvtest::AnyOf({w.Traces(), OtherFiles(w)}))))
             << log.Text();
         EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), kvsvc::QueryState(w.ServiceName()));
         EXPECT_FALSE(kvtest::Exists(w.RecordFile()));
