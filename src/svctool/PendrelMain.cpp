@@ -29,14 +29,18 @@ namespace {
 
 bool Is(const wchar_t* arg, const wchar_t* word) { return _wcsicmp(arg, word) == 0; }
 
-// Leading decimal digits; none give 0. Wraps like the platform's unsigned
-// parse so that 4294967295 means "wait for ever".
+// Leading decimal digits; none give 0. 4294967295 is INFINITE, and so is
+// anything larger: read modulo 2^32, a very long wait could become none and
+// /kill would end the programs at once.
 DWORD ParseMilliseconds(const wchar_t* text)
 {
-    DWORD v = 0;
-    for (const wchar_t* p = text; *p >= L'0' && *p <= L'9'; ++p)
-        v = v * 10 + static_cast<DWORD>(*p - L'0');
-    return v;
+    unsigned long long v = 0;
+    for (const wchar_t* p = text; *p >= L'0' && *p <= L'9'; ++p) {
+        v = v * 10 + static_cast<unsigned>(*p - L'0');
+        if (v >= INFINITE)
+            return INFINITE;
+    }
+    return static_cast<DWORD>(v);
 }
 
 }  // namespace

@@ -169,6 +169,17 @@ TEST(PendrelProcesses, KillEndsTheOnesStillRunning)
     EXPECT_FALSE(other.Ended(0));
 }
 
+TEST(PendrelProcesses, TimeBeyondThirtyTwoBitsWaitsInsteadOfKillingAtOnce)
+{
+    // 4294967296 ms is 2^32: read modulo 2^32 it would be no wait at all.
+    kvtest::TempDir dir("pdhuge");
+    kvsvc::CWaiters w(dir, "kvpd_huge.exe");
+    ASSERT_TRUE(w.Start(1500));
+    EXPECT_EQ(0, Code(Pendrel("/wait kvpd_huge.exe 4294967296 /kill")));
+    ASSERT_TRUE(w.WaitEnded(0, 5000));
+    EXPECT_EQ(7u, w.ExitCode(0));
+}
+
 TEST(PendrelProcesses, MoreThanSixtyFourProcesses)
 {
     // More handles than one wait takes: the tool waits in groups that share
