@@ -215,47 +215,40 @@ def run_korvex(w):
     return secs, rss
 
 
-def run_xcopy(w):
+def timed_run(w, label, cmd, backup=True):
+    """Seconds one tool takes on a freshly laid out product; the run must
+    succeed and leave the product replaced (and backed up)."""
     w.reset()
+    secs, _, rc = measured(cmd)
+    if rc != 0:
+        sys.exit(f"{label} failed with exit code {rc}")
+    w.check(label, backup)
+    return secs
+
+
+def run_xcopy(w):
     script = (f"xcopy {w.wtop}\\product {w.wtop}\\backup /E /I /Y /Q /K /H >nul && "
               f"xcopy {w.wtop}\\pkg\\FileGroup1 {w.wtop}\\product /E /I /Y /Q /K /H >nul")
-    secs, _, rc = measured(wine("cmd.exe", "/c", script))
-    if rc != 0:
-        sys.exit(f"xcopy failed with exit code {rc}")
-    w.check("xcopy")
-    return secs
+    return timed_run(w, "xcopy", wine("cmd.exe", "/c", script))
 
 
 def run_nsis(w):
-    w.reset()
-    secs, _, rc = measured(wine(f"{w.wtop}\\nsispatch.exe", "/S"))
-    if rc != 0:
-        sys.exit(f"the NSIS package failed with exit code {rc}")
-    w.check("the NSIS package")
-    return secs
+    return timed_run(w, "the NSIS package", wine(f"{w.wtop}\\nsispatch.exe", "/S"))
 
 
 def run_msi(w):
-    w.reset()
     msi = f"{w.wtop}\\patch.msi"
-    secs, _, rc = measured(wine("msiexec", "/i", msi, "/qn", f"INSTALLDIR={w.wtop}\\product",
-                                "REINSTALLMODE=amus"))
-    if rc != 0:
-        sys.exit(f"msiexec failed with exit code {rc}")
-    w.check("msiexec", backup=False)
+    secs = timed_run(w, "msiexec", wine("msiexec", "/i", msi, "/qn", f"INSTALLDIR={w.wtop}\\product",
+                                        "REINSTALLMODE=amus"), backup=False)
     # Not timed: removed again, so that the next round installs afresh.
     subprocess.run(wine("msiexec", "/x", msi, "/qn"), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return secs
 
 
 def run_cp(w):
-    w.reset()
     cmd = ["bash", "-c", f'cp -a "{w.top}/product/." "{w.top}/backup/" && '
                          f'cp -a "{w.pkg}/FileGroup1/." "{w.top}/product/"']
-    secs, _, rc = measured(cmd)
-    if rc != 0:
-        sys.exit("cp failed")
-    return secs
+    return timed_run(w, "cp", cmd)
 
 
 def syscalls(w):

@@ -9,6 +9,7 @@
 #include "app/KorvexApp.h"
 #include "app/StringTable.h"
 #include "interpreter/Interpreter.h"
+#include "util/CodePageText.h"
 
 namespace {
 
@@ -31,29 +32,9 @@ std::string ReadMainItem(const char* key)
 
 }  // namespace
 
-std::wstring KorvexWide(const std::string& text)
-{
-    if (text.empty())
-        return std::wstring();
-    int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (n <= 0)
-        return std::wstring();
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
-    return out;
-}
+std::wstring KorvexWide(const std::string& text) { return KvWiden(CP_ACP, text); }
 
-std::string KorvexNarrow(const std::wstring& text)
-{
-    if (text.empty())
-        return std::string();
-    int n = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    if (n <= 0)
-        return std::string();
-    std::string out(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
+std::string KorvexNarrow(const std::wstring& text) { return KvNarrow(CP_ACP, text); }
 
 // ------------------------------------------------------------------ OS::CThread
 

@@ -1,5 +1,7 @@
 #include "app/StringTable.h"
 
+#include "util/CodePageText.h"
+
 std::wstring LoadResStringW(UINT id)
 {
     const wchar_t* p = nullptr;
@@ -13,13 +15,5 @@ std::wstring LoadResStringW(UINT id)
 
 std::string LoadResString(UINT id)
 {
-    std::wstring w = LoadResStringW(id);
-    if (w.empty())
-        return std::string();
-    int n = ::WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    if (n <= 0)
-        return std::string();
-    std::string s(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
-    return s;
+    return KvNarrow(CP_ACP, LoadResStringW(id));
 }

@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "util/CodePageText.h"
+
 namespace kvcheck {
 
 std::string FindingLine(const Finding& f)
@@ -16,19 +18,9 @@ std::string FindingLine(const Finding& f)
 
 std::string AnsiToUtf8(const std::string& text)
 {
-    if (text.empty())
-        return text;
-    int wide = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (wide <= 0)
-        return text;
-    std::wstring w(static_cast<size_t>(wide), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &w[0], wide);
-    int bytes = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0)
-        return text;
-    std::string out(static_cast<size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, &out[0], bytes, nullptr, nullptr);
-    return out;
+    // A text that does not convert is kept as it is.
+    std::string out = KvNarrow(CP_UTF8, KvWiden(CP_ACP, text));
+    return out.empty() ? text : out;
 }
 
 std::string JsonReport(const CPackageChecker& checker, int exitCode)

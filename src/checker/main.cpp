@@ -10,6 +10,7 @@
 
 #include "checker/Checker.h"
 #include "checker/Report.h"
+#include "util/CodePageText.h"
 #include "util/WinHandles.h"
 
 namespace {
@@ -26,13 +27,11 @@ void Print(FILE* stream, const std::string& text)
     HANDLE h = ::GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
     DWORD mode = 0;
     if (h && h != INVALID_HANDLE_VALUE && ::GetConsoleMode(h, &mode)) {
-        int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-        if (n > 0) {
-            std::wstring w(static_cast<size_t>(n), L'\0');
-            ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &w[0], n);
+        std::wstring w = KvWiden(CP_ACP, text);
+        if (!w.empty()) {
             fflush(stream);
             DWORD written = 0;
-            if (::WriteConsoleW(h, w.data(), static_cast<DWORD>(n), &written, nullptr))
+            if (::WriteConsoleW(h, w.data(), static_cast<DWORD>(w.size()), &written, nullptr))
                 return;
         }
     }

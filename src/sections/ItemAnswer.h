@@ -1,6 +1,6 @@
 #pragma once
-// How the item loops of the registry and INI sections follow an item's event
-// answer: go on, repeat the item, or leave the loop with the answer.
+// How the item loops of the registry, INI and service sections follow an
+// item's event answer: go on, repeat the item, or leave the loop with it.
 #include "interpreter/Section.h"
 
 // Returns false when the loop ends with result as the section's answer;

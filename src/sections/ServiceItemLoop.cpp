@@ -7,6 +7,7 @@
 #include "interpreter/Interpreter.h"
 #include "interpreter/ItemList.h"
 #include "interpreter/Section.h"
+#include "sections/ItemAnswer.h"
 #include "util/ServiceControl.h"
 #include "util/StrFormat.h"
 
@@ -146,16 +147,8 @@ int RunServiceItems(CHFS_Section& section, CHFS_Interpreter& interp, const CServ
             result = section.EventHandler(ItemKey(n, ".Success."), 0);
         }
 
-        if (result == KVHF_CONTINUE) {
-            result = 0;
-            ++n;
-        } else if (result == KVHF_RETRY) {
-            result = 0;
-        } else if (result == KVHF_UNINSTALL || result == 0) {
-            ++n;
-        } else {
+        if (!FollowItemAnswer(result, n))
             break;
-        }
     }
 
     if (!kind.bStartsInRun)
