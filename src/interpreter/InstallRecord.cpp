@@ -267,15 +267,23 @@ int CHFS_ItemList::LoadRecord(CHFS_Interpreter* p, const std::string& recordFile
     // Items are decoded into a side list first: a record that turns out to be
     // damaged must load nothing rather than undo with half its data.
     std::vector<CHFS_RecordItem> loaded;
+    // Journal notes stand only until the next entry: by then the section
+    // that wrote them has recorded their content as items of its own.
+    std::vector<CHFS_RecordItem> notes;
     size_t room = m_items.size() < MAX_ITEMS ? MAX_ITEMS - m_items.size() : 0;
     for (int i = 1; i <= total && loaded.size() < room; ++i) {
         std::string sec = RecSection(static_cast<size_t>(i));
         std::string pop;
         if (journal && ReadRaw(file, sec, "Pop", pop)) {
+            notes.clear();
             if (!loaded.empty())
                 loaded.pop_back();
             continue;
         }
+        std::string note;
+        const bool isNote = journal && ReadRaw(file, sec, "Note", note);
+        if (journal && !isNote)
+            notes.clear();
         if (!SectionPresent(file, sec)) {
             // The count promises more than the file holds: a record cut short
             // (a failed write, a damaged copy) is not replayed in part.
@@ -305,7 +313,12 @@ int CHFS_ItemList::LoadRecord(CHFS_Interpreter* p, const std::string& recordFile
                 *params[k] = raw;
             }
         }
-        loaded.push_back(item);
+        (isNote ? notes : loaded).push_back(item);
+    }
+    for (const CHFS_RecordItem& it : notes) {
+        if (loaded.size() >= room)
+            break;
+        loaded.push_back(it);
     }
     for (const CHFS_RecordItem& it : loaded) {
         SetStep(it.nStep);

@@ -72,6 +72,10 @@ public:
     }
     void Added(const CHFS_RecordItem& item) override { Append(CHFS_ItemList::RecordSectionText(item, ++m_nEntries)); }
     void Removed() override { Append("[REC_" + std::to_string(++m_nEntries) + "]\r\nPop=1\r\n"); }
+    void Noted(const CHFS_RecordItem& item) override
+    {
+        Append(CHFS_ItemList::RecordSectionText(item, ++m_nEntries) + "Note=1\r\n");
+    }
 
 private:
     // One write per entry, so that an entry is in the file or not at all

@@ -26,6 +26,19 @@ int CHFS_ItemList::AddItem(int itemIndex, const std::string& p1, const std::stri
     return 0;
 }
 
+void CHFS_ItemList::NoteInJournal(int itemIndex, const std::string& p1, const std::string& p2, const std::string& p3)
+{
+    if (!m_pJournal)
+        return;
+    CHFS_RecordItem item;
+    item.nStep = m_nStep;
+    item.nItemIndex = itemIndex;
+    item.strParam1 = p1;
+    item.strParam2 = p2;
+    item.strParam3 = p3;
+    m_pJournal->Noted(item);
+}
+
 int CHFS_ItemList::GetLastStep(int& step)
 {
     if (m_items.empty())

@@ -13,6 +13,9 @@ class CHFS_ItemJournal {
 public:
     virtual void Added(const CHFS_RecordItem& item) = 0;
     virtual void Removed() = 0;
+    // An item that is in the journal only: it stands until the next item is
+    // added or removed, so a run that ends before then is undone with it.
+    virtual void Noted(const CHFS_RecordItem& item) = 0;
 
 protected:
     ~CHFS_ItemJournal() {}
@@ -49,6 +52,9 @@ public:
     static std::string RecordSectionText(const CHFS_RecordItem& item, size_t number);
     // Null: no journal.
     void SetJournal(CHFS_ItemJournal* journal) { m_pJournal = journal; }
+    // Tells the journal, and only the journal, of an item a section will add
+    // (in some other form) when its work is done.
+    void NoteInJournal(int itemIndex, const std::string& p1, const std::string& p2, const std::string& p3);
 
     size_t Size() const { return m_items.size(); }
     int GetStep() const { return m_nStep; }

@@ -232,6 +232,14 @@ void CHFS_CopyFileGroupToSection::RecordNewTarget(const std::string& path, bool 
     if (!m_newTargets.insert(path).second)
         return;
     (isFolder ? m_groupCreated.folders : m_groupCreated.files).push_back(path);
+    if (!m_pRunList)
+        return;
+    CCreatedTargets one;
+    (isFolder ? one.folders : one.files).push_back(path);
+    // A continuation item of the group's own item, as the rollback reads it.
+    for (const CHFS_RecordItem& item : EncodeCreatedTargets(m_nRunGroup, m_strGroupTarget, one))
+        m_pRunList->NoteInJournal(item.nItemIndex, std::string(1, kContinuationMark) + m_strGroupTarget,
+                                  item.strParam2, item.strParam3);
 }
 
 int CHFS_CopyFileGroupToSection::PrepareFolder(CHFS_Interpreter* p, const std::string& folder, int failResult)
@@ -278,7 +286,10 @@ int CHFS_CopyFileGroupToSection::Run(const std::string& sectionName, CHFS_ItemLi
         }
         m_groupCreated = CCreatedTargets();
         m_strGroupTarget.clear();
+        m_pRunList = &list;
+        m_nRunGroup = n;
         int r = CopyGroup(GroupName(n));
+        m_pRunList = nullptr;
         StoreCreatedTargets(list, n, m_strGroupTarget);
         if (r != 0) {
             if (r == -1190)

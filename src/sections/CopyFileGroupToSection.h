@@ -73,6 +73,10 @@ private:
     int m_nGroupsProcessed = 0;
     // Targets (folders and files) that did not exist before the copy.
     std::set<std::string> m_newTargets;
+    // The list and group of the running copy: what it creates is noted in
+    // the journal at once, so that a run ended mid-group is undone with it.
+    CHFS_ItemList* m_pRunList = nullptr;
+    int m_nRunGroup = 0;
     // The same, per group and in creation order, for the record items.
     CCreatedTargets m_groupCreated;
     std::string m_strGroupTarget;

@@ -323,3 +323,31 @@ TEST_F(RecordTest, UnwritableRecordIsReportedNotSilentlyIncomplete)
     EXPECT_TRUE(m_cb.LogContains("could not write every item"));
     ::SetFileAttributesA(m_file.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
+
+// A journal replays added and removed items; a note stands only until the
+// next entry, so a run ended mid-group is undone with what it had noted.
+TEST_F(RecordTest, JournalNotesStandUntilTheNextEntry)
+{
+    struct Case {
+        const char* name;
+        const char* tail;  // entries after the group's item and one note
+        std::vector<std::string> params;  // Param1 of the items replayed
+    } cases[] = {
+        {"ended mid-group", "", {"T", "*T"}},
+        {"group stored", "[REC_3]\r\nPop=1\r\n[REC_4]\r\nItemIndex=1\r\nParam1=T\r\nParam2=|a|\r\n", {"T"}},
+        {"next group", "[REC_3]\r\nItemIndex=2\r\n", {"T", ""}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(kvtest::WriteFileBytes(m_file, std::string("[REC_1]\r\nItemIndex=1\r\nParam1=T\r\n"
+                                                               "[REC_2]\r\nItemIndex=1\r\nParam1=*T\r\n"
+                                                               "Param2=|a|\r\nNote=1\r\n") +
+                                                       c.tail));
+        CHFS_ItemList back;
+        ASSERT_EQ(0, back.LoadRecord(m_interp.get(), m_file, true));
+        std::vector<std::string> got;
+        for (const CHFS_RecordItem& it : back.Items())
+            got.push_back(it.strParam1);
+        EXPECT_EQ(c.params, got);
+    }
+}
