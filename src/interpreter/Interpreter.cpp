@@ -298,6 +298,31 @@ int CHFS_Interpreter::WriteInstallRecord(CHFS_ItemList& list)
     return 0;
 }
 
+int CHFS_Interpreter::CheckRemoval(CHFS_MainSection& main)
+{
+    CHFS_ItemList recorded;
+    if (recorded.LoadRecord(this, m_strRecordFile) != 0) {
+        Log("*** Runtime error: CHFS_Interpreter::Execute(): the install record '%s' is damaged; nothing is "
+            "removed and the record is kept",
+            m_strRecordFile.c_str());
+        return KV_EXIT_RECORD_DAMAGED;
+    }
+    int changed = main.CheckRollback("ProductInstall.Main", recorded);
+    if (changed < 0) {
+        Log("*** Runtime error: CHFS_Interpreter::Execute(): the install record '%s' names steps its script "
+            "lacks; nothing is removed and the record is kept",
+            m_strRecordFile.c_str());
+        return KV_EXIT_RECORD_DAMAGED;
+    }
+    if (changed > 0) {
+        Log("*** Runtime error: CHFS_Interpreter::Execute(): %d thing(s) this patch changed were changed again "
+            "since; nothing is removed, the record '%s' and the uninstall entry are kept",
+            changed, m_strRecordFile.c_str());
+        return KV_EXIT_REMOVAL_REFUSED;
+    }
+    return 0;
+}
+
 int CHFS_Interpreter::Execute()
 {
     if (m_settings.m_bCheckOnly) {
@@ -310,6 +335,24 @@ int CHFS_Interpreter::Execute()
     const bool v2 = m_strVersion == "2.0";
     bool succeeded = false;
     int result = -1;
+
+    // Redirection is a setting of the thread: the one that runs the
+    // procedure (a worker in a dialog-driven run) turns it off before it
+    // touches the first file, the undo of an interrupted install included
+    // (the loop below says so in the log, as it always has).
+    DisableWow64Redirection();
+
+    if (m_settings.m_bUninstall && !m_strRecordFile.empty()) {
+        int refused = CheckRemoval(*main);
+        if (refused != 0) {
+            if (v2)
+                UpdatePatchDB(GetPatchInfo("PatchID"), "ResultCode", "1");
+            m_nExitCode = refused;
+            list.reset();
+            main.reset();
+            return FinishRun(-1);
+        }
+    }
 
     // An install that will leave a record journals its items beside it.
     const bool journaled = !m_settings.m_bUninstall && !m_strRecordFile.empty();
@@ -358,6 +401,9 @@ int CHFS_Interpreter::Execute()
     // The record comes before the uninstall entry: an entry must never point
     // at a record that cannot undo the installation. A record that could not
     // be written completely fails the run, which is then rolled back.
+    // The record says what the install left, as it is now that every step ran.
+    if (succeeded && !m_settings.m_bUninstall && !m_strRecordFile.empty())
+        main->SealItems("ProductInstall.Main", *list);
     if (succeeded && !m_settings.m_bUninstall && !m_strRecordFile.empty() && WriteInstallRecord(*list) != 0) {
         succeeded = false;
         result = -1;

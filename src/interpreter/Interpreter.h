@@ -19,6 +19,20 @@ enum { KV_EXIT_RECORD_NOT_WRITTEN = -2005 };
 // An earlier installation of the same record ended without finishing and its
 // changes could not be undone: nothing of this run was done.
 enum { KV_EXIT_INTERRUPTED_NOT_UNDONE = -2007 };
+// A removal changed nothing: something the patch left was changed since (by
+// a later patch or by hand), and undoing the patch would undo that too.
+enum { KV_EXIT_REMOVAL_REFUSED = -2008 };
+// InstallRecordFile names an existing file that is not this patch's record:
+// nothing ran, the file is left as it is.
+enum { KV_EXIT_RECORD_NOT_OURS = -2009 };
+// A rollback or removal could not put something back (nor stage it for the
+// next start): the record and the uninstall entry are kept.
+enum { KV_EXIT_RESTORE_FAILED = -2010 };
+// The install record (or the journal of an interrupted install) is damaged:
+// nothing was undone, the file is kept.
+enum { KV_EXIT_RECORD_DAMAGED = -2011 };
+// The package's manifest does not match its files: nothing ran.
+enum { KV_EXIT_PACKAGE_ALTERED = -2012 };
 
 class CHFS_MainSection;
 class CHFS_ItemList;
@@ -168,4 +182,7 @@ private:
     // The end of Execute: /E, /G and the result.
     int FinishRun(int result);
     int WriteInstallRecord(CHFS_ItemList& list);
+    // A removal from a record: 0 when undoing it would take back only what
+    // the patch itself left; otherwise the run's exit code (logged).
+    int CheckRemoval(CHFS_MainSection& main);
 };

@@ -59,6 +59,9 @@ public:
     size_t Size() const { return m_items.size(); }
     int GetStep() const { return m_nStep; }
     const std::vector<CHFS_RecordItem>& Items() const { return m_items; }
+    // An item in place, for a handler that brings it up to date before the
+    // record is written (0 is the oldest).
+    CHFS_RecordItem& At(size_t index) { return m_items[index]; }
 
 private:
     std::vector<CHFS_RecordItem> m_items;

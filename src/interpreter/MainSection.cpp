@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <set>
 
 #include "interpreter/Interpreter.h"
 #include "util/StrFormat.h"
@@ -292,4 +293,76 @@ int CHFS_MainSection::Rollback(const std::string& procedure, CHFS_ItemList& list
         }
     }
     return result;
+}
+
+CHFS_Section* CHFS_MainSection::StepHandler(const std::string& prefix, int step, std::string& value)
+{
+    std::string key = KvFormat("Step%d.Section", step);
+    value = ReadKey(key, true);
+    if (value == KORVEX_MISSING) {
+        m_pInterpreter->Log("*** Runtime error: a recorded change of step %d can't be undone: ['%s'] names no "
+                            "section! ",
+                            step, key.c_str());
+        return nullptr;
+    }
+    std::string typeName;
+    CHFS_Section* handler = GetTypeName(value, prefix, typeName) ? FindHandler(typeName) : nullptr;
+    if (!handler)
+        m_pInterpreter->Log("*** Runtime error: a recorded change of step %d can't be undone: Session name ['%s'] "
+                            "not supported! ",
+                            step, value.c_str());
+    return handler;
+}
+
+int CHFS_MainSection::CheckRollback(const std::string& procedure, const CHFS_ItemList& list)
+{
+    if (procedure.find('.') == std::string::npos) {
+        m_pInterpreter->Log("*** Syntax error: Session name ['%s'] incorrect. ", procedure.c_str());
+        return -1;
+    }
+    SetSectionName(procedure);
+    const std::string prefix = PrefixOf(procedure);
+    const std::vector<CHFS_RecordItem>& items = list.Items();
+    std::set<std::string> seen;
+    int changed = 0;
+    std::vector<CHFS_UndoTarget> targets;
+    for (size_t i = items.size(); i-- > 0;) {
+        const CHFS_RecordItem& item = items[i];
+        std::string value;
+        SetSectionName(procedure);
+        CHFS_Section* handler = StepHandler(prefix, item.nStep, value);
+        if (!handler)
+            return -1;
+        targets.clear();
+        handler->CheckUndo(value, item, targets);
+        for (const CHFS_UndoTarget& t : targets) {
+            if (!seen.insert(t.strId).second)
+                continue;  // a newer change of the same thing decides
+            if (t.nState == CHFS_UndoTarget::CHANGED) {
+                ++changed;
+                m_pInterpreter->Log("*** Runtime error: '%s' is no longer as this patch left it (%s): it was changed "
+                                    "since, by a later patch or by hand; remove that first ",
+                                    t.strShown.c_str(), t.strWhy.c_str());
+            }
+        }
+    }
+    SetSectionName(procedure);
+    return changed;
+}
+
+int CHFS_MainSection::SealItems(const std::string& procedure, CHFS_ItemList& list)
+{
+    if (procedure.find('.') == std::string::npos)
+        return -1;
+    const std::string prefix = PrefixOf(procedure);
+    for (size_t i = 0; i < list.Size(); ++i) {
+        std::string value;
+        SetSectionName(procedure);
+        CHFS_Section* handler = StepHandler(prefix, list.At(i).nStep, value);
+        if (!handler)
+            return -1;
+        handler->SealItem(value, list.At(i));
+    }
+    SetSectionName(procedure);
+    return 0;
 }

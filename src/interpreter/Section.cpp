@@ -23,6 +23,10 @@ int CHFS_Section::GetExitCode()
     return m_nExitCode;
 }
 
+void CHFS_Section::CheckUndo(const std::string&, const CHFS_RecordItem&, std::vector<CHFS_UndoTarget>&) {}
+
+void CHFS_Section::SealItem(const std::string&, CHFS_RecordItem&) {}
+
 std::string CHFS_Section::ReadKey(const std::string& key, bool warn)
 {
     return m_pInterpreter->ReadItem(key, m_strSectionName, warn);
@@ -39,6 +43,7 @@ int CHFS_Section::BoundedCount(const std::string& key, const std::string& text)
     }
     return value;
 }
+
 
 namespace {
 

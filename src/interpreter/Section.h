@@ -1,6 +1,7 @@
 #pragma once
 // The handler contract of every section type.
 #include <string>
+#include <vector>
 
 #include "interpreter/ItemList.h"
 
@@ -18,6 +19,20 @@ enum {
     KVHF_UNINSTALL = -400
 };
 
+// What undoing one recorded change would meet: the thing it changed (a
+// file, a registry value or key, an INI key) as the patch left it, as it was
+// before the change (put back already, by an earlier attempt), or changed
+// since by someone else (a later patch, a person).
+struct CHFS_UndoTarget {
+    enum { AS_LEFT = 0, RESTORED = 1, CHANGED = -1 };
+    // The thing, the same text whichever section recorded the change
+    // (util/UndoId.h); compared as it stands.
+    std::string strId;
+    std::string strShown;  // path or description for the log
+    int nState = AS_LEFT;
+    std::string strWhy;    // CHANGED: what differs, for the log
+};
+
 class CHFS_Section {
 public:
     explicit CHFS_Section(CHFS_Interpreter* pInterpreter);
@@ -25,6 +40,16 @@ public:
     virtual int Run(const std::string& sectionName, CHFS_ItemList& list);
     virtual int Rollback(const std::string& sectionName, CHFS_ItemList& list);
     virtual int GetExitCode();
+    // Before a removal changes anything (and with an item of this section's
+    // step, read from a record): what undoing the item would meet, one entry
+    // per thing the item changed. The base knows of nothing to check.
+    virtual void CheckUndo(const std::string& sectionName, const CHFS_RecordItem& item,
+                           std::vector<CHFS_UndoTarget>& targets);
+    // At the end of a successful install, before its record is written:
+    // brings what the item says the patch left up to date (a later step of
+    // the same install may have changed the thing again). The base keeps
+    // the item as it is.
+    virtual void SealItem(const std::string& sectionName, CHFS_RecordItem& item);
     // The main section owns its handlers through this base.
     virtual ~CHFS_Section() {}
 
