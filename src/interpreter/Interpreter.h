@@ -115,6 +115,8 @@ public:
     std::string ExpandSymbols(const std::string& text);
     int InitVariables(const std::string& section);
     int SaveSymbols(const std::string& recordFile);
+    // The Symbols section as SaveSymbols appends it to a new record.
+    std::string SymbolsText() const;
     int LoadSymbols(const std::string& recordFile);
     // The one resolver entry point for variable references: applies at most
     // one of [Reg:, [FileInfo:, [INI:, [ServiceStatus: (in that order) and
@@ -176,11 +178,24 @@ private:
     // when it could not be written completely, logged).
     // Returns the rollback's result.
     int FailRun(CHFS_MainSection& main, CHFS_ItemList& list, int result);
-    // Undoes what an installation that did not end recorded in its journal;
-    // 0 when there was none or it is undone.
-    int UndoInterruptedInstall(CHFS_MainSection& main, const std::string& journal);
     // The end of Execute: /E, /G and the result.
     int FinishRun(int result);
+
+    // ---- the install record over the patch's life (interpreter/InstallRecordFile.cpp)
+    // Before an install that will leave a record changes anything: 0 to go
+    // on; 1 when the patch is installed already (its record is there);
+    // otherwise the run's exit code (logged): the record file is not this
+    // patch's, or an interrupted install could not be undone.
+    int PrepareInstall(CHFS_MainSection& main);
+    // Whether the file is an install record of this patch.
+    bool IsOwnRecord(const std::string& file);
+    // Undoes what an installation that did not end recorded in its journal
+    // (with that run's own script copy); 0 when it is undone.
+    int UndoInterruptedInstall(CHFS_MainSection& main, const std::string& journal);
+    // The end of a run of an installed patch, which changes nothing.
+    void KeepAlreadyInstalled();
+    // 0, or -1 when it could not be written completely (logged); an earlier
+    // file of that name is replaced only by a complete record.
     int WriteInstallRecord(CHFS_ItemList& list);
     // A removal from a record: 0 when undoing it would take back only what
     // the patch itself left; otherwise the run's exit code (logged).
