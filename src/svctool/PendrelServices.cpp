@@ -4,7 +4,7 @@
 
 namespace {
 
-// A stop has 601 seconds to arrive, counted from the request: once one
+// A stop has 601 seconds to arrive, counted from the request: one
 // second for the control to be taken in, then 600 more.
 const ULONGLONG kStopLimitMs = 601000;
 const ULONGLONG kSettleMs = 1000;
