@@ -363,26 +363,4 @@ std::string CWorld::UninstallString() const
     return v;
 }
 
-CLogTail::CLogTail()
-{
-    m_path = "C:\\Korvex.log";
-    if (!kvtest::Exists(m_path)) {
-        char tmp[MAX_PATH + 1] = {0};
-        ::GetTempPathA(MAX_PATH, tmp);
-        std::string alt = std::string(tmp) + "Korvex.log";
-        if (kvtest::Exists(alt))
-            m_path = alt;
-    }
-    std::string s;
-    kvtest::ReadFileBytes(m_path, s);
-    m_start = s.size();
-}
-
-std::string CLogTail::Text() const
-{
-    std::string s;
-    kvtest::ReadFileBytes(m_path, s);
-    return s.size() > m_start ? s.substr(m_start) : std::string();
-}
-
 }  // namespace rt

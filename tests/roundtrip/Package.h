@@ -104,16 +104,7 @@ private:
     std::unique_ptr<kvsvc::CTestService> m_service;
 };
 
-// Log lines written by runs between construction and Text().
-class CLogTail {
-public:
-    CLogTail();
-    std::string Text() const;
-
-private:
-    std::string m_path;
-    size_t m_start = 0;
-};
+using kvtest::CLogTail;
 
 FILETIME MakeTime(int year, int month, int day, int hour, int minute, int second);
 bool SetTimes(const std::string& path, const FILETIME& created, const FILETIME& written);

@@ -227,4 +227,26 @@ const CHFS_ProgramTexts* ProgramTexts()
     return &texts;
 }
 
+CLogTail::CLogTail()
+{
+    m_path = "C:\\Korvex.log";
+    if (!Exists(m_path)) {
+        char tmp[MAX_PATH + 1] = {0};
+        ::GetTempPathA(MAX_PATH, tmp);
+        std::string alt = std::string(tmp) + "Korvex.log";
+        if (Exists(alt))
+            m_path = alt;
+    }
+    std::string s;
+    ReadFileBytes(m_path, s);
+    m_start = s.size();
+}
+
+std::string CLogTail::Text() const
+{
+    std::string s;
+    ReadFileBytes(m_path, s);
+    return s.size() > m_start ? s.substr(m_start) : std::string();
+}
+
 }  // namespace kvtest

@@ -56,6 +56,17 @@ inline int Signed(DWORD code) { return static_cast<int>(code); }
 // The program's own texts, from the test program's copy of the string table.
 const CHFS_ProgramTexts* ProgramTexts();
 
+// Log lines that the installer's runs write between construction and Text().
+class CLogTail {
+public:
+    CLogTail();
+    std::string Text() const;
+
+private:
+    std::string m_path;
+    size_t m_start = 0;
+};
+
 // Count of non-overlapping occurrences of needle in hay.
 size_t CountOf(const std::string& hay, const std::string& needle);
 
