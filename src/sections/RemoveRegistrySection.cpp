@@ -5,6 +5,8 @@
 #include "interpreter/Interpreter.h"
 #include "sections/ItemAnswer.h"
 #include "sections/RegistryValue.h"
+#include "sections/UndoSeal.h"
+#include "util/CodePageText.h"
 #include "util/StrFormat.h"
 #include "util/WinHandles.h"
 
@@ -21,19 +23,27 @@ struct CFoundValue {
 };
 
 // Every value of an open key with its stored type. Returns ERROR_SUCCESS when
-// the list is complete, otherwise the enumeration's error.
-LONG ListValues(HKEY key, std::vector<CFoundValue>& values)
+// the list is complete, otherwise the enumeration's error; a name the code
+// page cannot carry (the 8-bit functions would reach no value by it, or
+// another one) gives ERROR_NO_UNICODE_TRANSLATION with that name in badName.
+LONG ListValues(HKEY key, std::vector<CFoundValue>& values, std::string& badName)
 {
-    std::vector<char> name(kNameBufferSize + 1);
+    std::vector<wchar_t> name(kNameBufferSize + 1);
     for (DWORD i = 0;; ++i) {
         DWORD length = kNameBufferSize + 1;
         DWORD type = 0;
-        LONG ret = ::RegEnumValueA(key, i, name.data(), &length, nullptr, &type, nullptr, nullptr);
+        LONG ret = ::RegEnumValueW(key, i, name.data(), &length, nullptr, &type, nullptr, nullptr);
         if (ret == ERROR_NO_MORE_ITEMS)
             return ERROR_SUCCESS;
         if (ret != ERROR_SUCCESS)
             return ret;
-        values.push_back(CFoundValue{std::string(name.data(), length), type});
+        const std::wstring wide(name.data(), length);
+        std::string narrow = KvNarrow(CP_ACP, wide);
+        if (KvWiden(CP_ACP, narrow) != wide) {
+            badName = narrow;
+            return ERROR_NO_UNICODE_TRANSLATION;
+        }
+        values.push_back(CFoundValue{narrow, type});
     }
 }
 
@@ -84,11 +94,12 @@ int CHFS_RemoveRegistrySection::Run(const std::string& sectionName, CHFS_ItemLis
             // recorded or deleted: a value it could not write back exactly,
             // or a list it could not get complete, keeps the key as it is.
             std::vector<CFoundValue> values;
-            status = ListValues(key.Get(), values);
+            std::string badName;
+            status = ListValues(key.Get(), values, badName);
             if (status != ERROR_SUCCESS) {
                 m_pInterpreter->WriteLog(KvFormat("CHFS_RemoveRegistrySection::Run(): RegEnumValue of subkey='%s' "
-                                                  "Failed! ret=%d; key not deleted!",
-                                                  path.c_str(), static_cast<int>(status)));
+                                                  "Failed! ret=%d, name='%s'; key not deleted!",
+                                                  path.c_str(), static_cast<int>(status), badName.c_str()));
             }
             for (size_t i = 0; status == ERROR_SUCCESS && i < values.size(); ++i) {
                 DWORD storedType = 0;
@@ -96,7 +107,10 @@ int CHFS_RemoveRegistrySection::Run(const std::string& sectionName, CHFS_ItemLis
                 LONG query = ReadStoredRegValue(key.Get(), values[i].name, storedType, bytes);
                 if (query != ERROR_SUCCESS ||
                     !RegStoredValueRestorable(key.Get(), values[i].name, storedType, bytes, storedType)) {
-                    status = query != ERROR_SUCCESS ? query : kRegNotRestorable;
+                    // A value listed but not found by its name is not
+                    // absent: it cannot be read back, and "not found" would
+                    // pass for a key already removed.
+                    status = query != ERROR_SUCCESS && query != ERROR_FILE_NOT_FOUND ? query : kRegNotRestorable;
                     m_pInterpreter->WriteLog(KvFormat("CHFS_RemoveRegistrySection::Run(): name='%s' of subkey='%s' "
                                                       "holds type=%d, len=%d, ret=%d, which can't be written back "
                                                       "exactly; key not deleted!",
@@ -191,19 +205,24 @@ int CHFS_RemoveRegistrySection::Rollback(const std::string& sectionName, CHFS_It
     m_pInterpreter->Log("CHFS_RemoveRegistrySection::Rollback(%s)", sectionName.c_str());
     int result = 0;
     int n = 0;
-    std::string valueName, data, typeName;
+    std::string valueName, data, param3;
     CRegKey key;
-    while (list.PopItem(n, valueName, data, typeName) == 0) {
+    while (list.PopItem(n, valueName, data, param3) == 0) {
         m_pInterpreter->AppendDetail(ReadKey(RegItemKey(n, ".Description"), true) + "\r\n", 1);
-        const std::string desc = ReadKey(RegItemKey(n, ".Key"), true);
-        if (desc == KORVEX_MISSING)
-            continue;
-        DWORD type = 0;
-        HKEY root = nullptr;
-        std::string path, name;
-        int b64 = 0;
-        if (m_pInterpreter->SpliteRegParameter(desc, type, root, path, name, b64) != 0)
-            continue;
+        CRegItemPlace place;
+        if (!ReadRegItemPlace(*this, *m_pInterpreter, n, place)) {
+            m_pInterpreter->Log("*** Runtime error: CHFS_RemoveRegistrySection::Rollback('%s'): item %d names no "
+                                "registry value or key; it can't be undone",
+                                sectionName.c_str(), n);
+            result = -1;
+            break;
+        }
+        // The type of a value of a deleted key, before what the patch left.
+        std::string typeName, left;
+        SplitSeal(param3, typeName, left);
+        DWORD type = place.type;
+        std::string name = place.name;
+        const std::string& path = place.path;
         if (!typeName.empty())
             type = typeName == "REG_DWORD" ? REG_DWORD : REG_SZ;
         if (!valueName.empty())
@@ -212,32 +231,27 @@ int CHFS_RemoveRegistrySection::Rollback(const std::string& sectionName, CHFS_It
         // empty name it is the key's default value, which belongs to the
         // key as much as its named values do. The key's own entry has none.
         const bool writes = !name.empty() || !typeName.empty();
-        const REGSAM access = RegSectionAccess(b64);
+        const REGSAM access = RegSectionAccess(place.b64);
 
         key.Close();
-        LONG ret = ::RegOpenKeyExA(root, path.c_str(), 0, access, key.Put());
+        LONG ret = ::RegOpenKeyExA(place.root, path.c_str(), 0, access, key.Put());
         if (ret != ERROR_SUCCESS) {
             key.Release();
             m_pInterpreter->Log("CHFS_RemoveRegistrySection::Rollback(): RegOpenKeyEx subkey='%s' Failed! "
                                 "ret=%d,lasterror=%d",
                                 path.c_str(), static_cast<int>(ret), LastError());
-            ret = ::RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, access, nullptr, key.Put(), nullptr);
-            if (ret == ERROR_SUCCESS) {
-                m_pInterpreter->Log("CHFS_RemoveRegistrySection::Rollback(): RegCreateKeyEx Successful for "
-                                    "subkey='%s'",
-                                    path.c_str());
-            } else {
+            ret = ::RegCreateKeyExA(place.root, path.c_str(), 0, nullptr, 0, access, nullptr, key.Put(), nullptr);
+            if (ret != ERROR_SUCCESS) {
                 key.Release();
                 m_pInterpreter->Log("CHFS_RemoveRegistrySection::Rollback(): RegCreateKeyEx subkey='%s' Failed! "
                                     "ret=%d,lasterror=%d",
                                     path.c_str(), static_cast<int>(ret), LastError());
-                // A value with no key to go into is not written back.
-                if (writes) {
-                    result = -1;
-                    break;
-                }
-                continue;
+                // Neither the key nor a value of it comes back.
+                result = -1;
+                break;
             }
+            m_pInterpreter->Log("CHFS_RemoveRegistrySection::Rollback(): RegCreateKeyEx Successful for subkey='%s'",
+                                path.c_str());
         } else {
             m_pInterpreter->Log("CHFS_RemoveRegistrySection::Rollback(): RegOpenKeyEx Successful for subkey='%s'",
                                 path.c_str());
@@ -267,4 +281,57 @@ int CHFS_RemoveRegistrySection::Rollback(const std::string& sectionName, CHFS_It
     }
     key.Close();
     return result;
+}
+
+namespace {
+
+// What an item of this section names: the key's own entry (no name and no
+// type), a value of a deleted key (a type), or one value (a name).
+bool IsKeyEntry(const CHFS_RecordItem& item, const std::string& typeName)
+{
+    return item.strParam1.empty() && typeName.empty();
+}
+
+}  // namespace
+
+void CHFS_RemoveRegistrySection::CheckUndo(const std::string& sectionName, const CHFS_RecordItem& item,
+                                           std::vector<CHFS_UndoTarget>& targets)
+{
+    SetSectionName(sectionName);
+    CRegItemPlace place;
+    if (!ReadRegItemPlace(*this, *m_pInterpreter, item.nItemIndex, place))
+        return;
+    std::string typeName, left;
+    SplitSeal(item.strParam3, typeName, left);
+    if (IsKeyEntry(item, typeName)) {
+        targets.push_back(RegKeyUndo(place, left));
+        return;
+    }
+    DWORD type = place.type;
+    if (!typeName.empty())
+        type = typeName == "REG_DWORD" ? REG_DWORD : REG_SZ;
+    const std::string name = item.strParam1.empty() ? place.name : item.strParam1;
+    targets.push_back(RegValueUndo(place, name, left, RegStateOfText(type, item.strParam2)));
+}
+
+void CHFS_RemoveRegistrySection::SealItem(const std::string& sectionName, CHFS_RecordItem& item)
+{
+    SetSectionName(sectionName);
+    CRegItemPlace place;
+    if (!ReadRegItemPlace(*this, *m_pInterpreter, item.nItemIndex, place))
+        return;
+    std::string typeName, left;
+    SplitSeal(item.strParam3, typeName, left);
+    std::string state;
+    LONG ret = IsKeyEntry(item, typeName)
+                   ? RegKeyState(place.root, place.path, place.b64, state)
+                   : RegValueState(place.root, place.path, item.strParam1.empty() ? place.name : item.strParam1,
+                                   place.b64, state);
+    if (ret != ERROR_SUCCESS) {
+        m_pInterpreter->Log("CHFS_RemoveRegistrySection::SealItem(): '%s' of subkey='%s' can't be read, ret=%d; "
+                            "its removal will not be checked",
+                            item.strParam1.c_str(), place.path.c_str(), static_cast<int>(ret));
+        return;
+    }
+    item.strParam3 = WithSeal(typeName, state);
 }

@@ -1,4 +1,5 @@
 #include "util/FileUtil.h"
+#include "util/Sha256.h"
 
 #include <cstdio>
 #include <cstring>
@@ -276,6 +277,7 @@ bool OpenCopySource(const std::string& path, CKvCopySource& source)
     source.headSize = 0;
     source.headError = 0;
     source.openError = 0;
+    source.nCopied = 0;
     if (PathFitsLimit(path))
         source.handle.Reset(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -372,6 +374,9 @@ int CopyFileKeepTime(CKvCopySource& source, const std::string& destination, cons
             result = KVCOPY_READ_FAILED;
             break;
         }
+        if (got > 0 && source.pHash)
+            source.pHash->Update(buffer.data(), got);
+        source.nCopied += got;
         if (got == 0 || !WriteAllBytes(out.Get(), buffer.data(), got, result) || got < KV_COPY_BLOCK)
             break;
         if (!::ReadFile(source.handle.Get(), buffer.data(), KV_COPY_BLOCK, &got, nullptr)) {
