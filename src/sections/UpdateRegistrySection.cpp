@@ -32,9 +32,7 @@ std::string CreatedFlag(int levels)
     return levels == 1 ? "K" : "K" + std::to_string(levels);
 }
 
-// At most as many levels as the path has: an edited record must not reach
-// the keys above it.
-int CreatedLevels(const std::string& flags, const std::string& path)
+int CreatedLevels(const std::string& flags)
 {
     size_t k = flags.find('K');
     if (k == std::string::npos)
@@ -42,17 +40,13 @@ int CreatedLevels(const std::string& flags, const std::string& path)
     int levels = 0;
     for (size_t i = k + 1; i < flags.size() && flags[i] >= '0' && flags[i] <= '9' && levels < 1000; ++i)
         levels = levels * 10 + (flags[i] - '0');
-    int depth = 0;
-    for (std::string p = path; !p.empty(); p = RegParentPath(p))
-        ++depth;
-    if (levels == 0)
-        levels = 1;
-    return levels < depth ? levels : depth;
+    return levels == 0 ? 1 : levels;
 }
 
 // Deletes the levels of path that an item created, deepest first, each only
 // while it is empty: what someone put into one since is theirs, and so are
-// the keys above it. 0, or -1 (logged) when one could not be looked into
+// the keys above it. Nothing above the path is reached, whatever an edited
+// record says. 0, or -1 (logged) when one could not be looked into
 // or deleted.
 int DeleteCreatedKeys(CHFS_Interpreter& interp, HKEY root, const std::string& path, int levels, int b64,
                       const char* tag)
@@ -336,7 +330,7 @@ int CHFS_UpdateRegistrySection::UndoItem(const CRegItemPlace& place, const std::
                             name.c_str(), static_cast<int>(place.type), previous.c_str());
     }
     key.Close();
-    return DeleteCreatedKeys(*m_pInterpreter, place.root, path, CreatedLevels(flags, path), place.b64,
+    return DeleteCreatedKeys(*m_pInterpreter, place.root, path, CreatedLevels(flags), place.b64,
                              kRollbackTag);
 }
 

@@ -391,6 +391,11 @@ int CopyFileKeepTime(CKvCopySource& source, const std::string& destination, cons
     // copy of a small file. Only when that fails is the file reopened.
     bool attrsSet = false;
     bool timesSet = false;
+    if (result == KVCOPY_OK && source.bFlush && !::FlushFileBuffers(out.Get())) {
+        if (logSink)
+            logSink->LogText(KvFormat("Flush new File Failed,last error:[%lu]", ::GetLastError()));
+        result = KVCOPY_WRITE_FAILED;
+    }
     if (result == KVCOPY_OK && source.timesKnown)
         attrsSet = SetTimesAndAttributes(out.Get(), source);
     if (result == KVCOPY_OK)

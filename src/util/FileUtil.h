@@ -67,6 +67,10 @@ struct CKvCopySource {
     // fingerprint costs no second read. nCopied counts those bytes.
     CKvSha256* pHash = nullptr;
     unsigned long long nCopied = 0;
+    // Set by a caller whose copy must be on the disk, not only in the
+    // system's cache, before it counts as made (a backup that a record or
+    // journal will name): the copy is flushed through its writing handle.
+    bool bFlush = false;
 };
 // Opens path for reading, shared for reading, as a copy does; false with the
 // system error in openError (ERROR_FILENAME_EXCED_RANGE for a path that does
