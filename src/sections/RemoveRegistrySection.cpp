@@ -47,6 +47,31 @@ LONG ListValues(HKEY key, std::vector<CFoundValue>& values, std::string& badName
     }
 }
 
+// What an item of this section names: the key's own entry (no name and no
+// type), a value of a deleted key (its type, before the seal), or one value
+// (its name). name and type are those its rollback writes back with.
+struct CRemovedThing {
+    CRegItemPlace place;
+    std::string typeName, left;
+    std::string name;
+    DWORD type = 0;
+    bool isKey = false;
+};
+
+bool ReadRemovedThing(CHFS_Section& section, CHFS_Interpreter& interp, const CHFS_RecordItem& item,
+                      CRemovedThing& thing)
+{
+    if (!ReadRegItemPlace(section, interp, item.nItemIndex, thing.place))
+        return false;
+    SplitSeal(item.strParam3, thing.typeName, thing.left);
+    thing.type = thing.place.type;
+    if (!thing.typeName.empty())
+        thing.type = thing.typeName == "REG_DWORD" ? REG_DWORD : REG_SZ;
+    thing.name = item.strParam1.empty() ? thing.place.name : item.strParam1;
+    thing.isKey = thing.name.empty() && thing.typeName.empty();
+    return true;
+}
+
 }  // namespace
 
 int CHFS_RemoveRegistrySection::GetExitCode() { return m_nExitCode; }
@@ -204,33 +229,22 @@ int CHFS_RemoveRegistrySection::Rollback(const std::string& sectionName, CHFS_It
     SetSectionName(sectionName);
     m_pInterpreter->Log("CHFS_RemoveRegistrySection::Rollback(%s)", sectionName.c_str());
     int result = 0;
-    int n = 0;
-    std::string valueName, data, param3;
+    CHFS_RecordItem item;
     CRegKey key;
-    while (list.PopItem(n, valueName, data, param3) == 0) {
-        m_pInterpreter->AppendDetail(ReadKey(RegItemKey(n, ".Description"), true) + "\r\n", 1);
-        CRegItemPlace place;
-        if (!ReadRegItemPlace(*this, *m_pInterpreter, n, place)) {
+    while (list.PopItem(item.nItemIndex, item.strParam1, item.strParam2, item.strParam3) == 0) {
+        m_pInterpreter->AppendDetail(ReadKey(RegItemKey(item.nItemIndex, ".Description"), true) + "\r\n", 1);
+        CRemovedThing thing;
+        if (!ReadRemovedThing(*this, *m_pInterpreter, item, thing)) {
             m_pInterpreter->Log("*** Runtime error: CHFS_RemoveRegistrySection::Rollback('%s'): item %d names no "
                                 "registry value or key; it can't be undone",
-                                sectionName.c_str(), n);
+                                sectionName.c_str(), item.nItemIndex);
             result = -1;
             break;
         }
-        // The type of a value of a deleted key, before what the patch left.
-        std::string typeName, left;
-        SplitSeal(param3, typeName, left);
-        DWORD type = place.type;
-        std::string name = place.name;
+        const CRegItemPlace& place = thing.place;
         const std::string& path = place.path;
-        if (!typeName.empty())
-            type = typeName == "REG_DWORD" ? REG_DWORD : REG_SZ;
-        if (!valueName.empty())
-            name = valueName;
-        // An entry with a type comes from a value of a deleted key; with an
-        // empty name it is the key's default value, which belongs to the
-        // key as much as its named values do. The key's own entry has none.
-        const bool writes = !name.empty() || !typeName.empty();
+        const std::string& name = thing.name;
+        const std::string& data = item.strParam2;
         const REGSAM access = RegSectionAccess(place.b64);
 
         key.Close();
@@ -256,11 +270,13 @@ int CHFS_RemoveRegistrySection::Rollback(const std::string& sectionName, CHFS_It
             m_pInterpreter->Log("CHFS_RemoveRegistrySection::Rollback(): RegOpenKeyEx Successful for subkey='%s'",
                                 path.c_str());
         }
-        if (!writes)
+        // The key's default value belongs to the key as much as its named
+        // values do: only the key's own entry writes nothing.
+        if (thing.isKey)
             continue;
 
         DWORD number = RegDecimalDword(data);
-        if (type == REG_DWORD)
+        if (thing.type == REG_DWORD)
             ret = ::RegSetValueExA(key.Get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
                                    sizeof number);
         else
@@ -269,11 +285,11 @@ int CHFS_RemoveRegistrySection::Rollback(const std::string& sectionName, CHFS_It
         if (ret == ERROR_SUCCESS) {
             m_pInterpreter->Log("CHFS_RemoveRegistrySection::Rollback(): RegSetValueEx Successful for name='%s', "
                                 "type=%d, value='%s'",
-                                name.c_str(), static_cast<int>(type), data.c_str());
+                                name.c_str(), static_cast<int>(thing.type), data.c_str());
         } else {
             m_pInterpreter->Log("CHFS_RemoveRegistrySection::Rollback(): RegSetValueEx name='%s', type=%d, "
                                 "value='%s' Failed! ret=%d,lasterror=%d",
-                                name.c_str(), static_cast<int>(type), data.c_str(), static_cast<int>(ret),
+                                name.c_str(), static_cast<int>(thing.type), data.c_str(), static_cast<int>(ret),
                                 LastError());
             result = -1;
             break;
@@ -283,55 +299,35 @@ int CHFS_RemoveRegistrySection::Rollback(const std::string& sectionName, CHFS_It
     return result;
 }
 
-namespace {
-
-// What an item of this section names: the key's own entry (no name and no
-// type), a value of a deleted key (a type), or one value (a name).
-bool IsKeyEntry(const CHFS_RecordItem& item, const std::string& typeName)
-{
-    return item.strParam1.empty() && typeName.empty();
-}
-
-}  // namespace
-
 void CHFS_RemoveRegistrySection::CheckUndo(const std::string& sectionName, const CHFS_RecordItem& item,
                                            std::vector<CHFS_UndoTarget>& targets)
 {
     SetSectionName(sectionName);
-    CRegItemPlace place;
-    if (!ReadRegItemPlace(*this, *m_pInterpreter, item.nItemIndex, place))
+    CRemovedThing thing;
+    if (!ReadRemovedThing(*this, *m_pInterpreter, item, thing))
         return;
-    std::string typeName, left;
-    SplitSeal(item.strParam3, typeName, left);
-    if (IsKeyEntry(item, typeName)) {
-        targets.push_back(RegKeyUndo(place, left));
-        return;
-    }
-    DWORD type = place.type;
-    if (!typeName.empty())
-        type = typeName == "REG_DWORD" ? REG_DWORD : REG_SZ;
-    const std::string name = item.strParam1.empty() ? place.name : item.strParam1;
-    targets.push_back(RegValueUndo(place, name, left, RegStateOfText(type, item.strParam2)));
+    if (thing.isKey)
+        targets.push_back(RegKeyUndo(thing.place, thing.left));
+    else
+        targets.push_back(
+            RegValueUndo(thing.place, thing.name, thing.left, RegStateOfText(thing.type, item.strParam2)));
 }
 
 void CHFS_RemoveRegistrySection::SealItem(const std::string& sectionName, CHFS_RecordItem& item)
 {
     SetSectionName(sectionName);
-    CRegItemPlace place;
-    if (!ReadRegItemPlace(*this, *m_pInterpreter, item.nItemIndex, place))
+    CRemovedThing thing;
+    if (!ReadRemovedThing(*this, *m_pInterpreter, item, thing))
         return;
-    std::string typeName, left;
-    SplitSeal(item.strParam3, typeName, left);
+    const CRegItemPlace& place = thing.place;
     std::string state;
-    LONG ret = IsKeyEntry(item, typeName)
-                   ? RegKeyState(place.root, place.path, place.b64, state)
-                   : RegValueState(place.root, place.path, item.strParam1.empty() ? place.name : item.strParam1,
-                                   place.b64, state);
+    LONG ret = thing.isKey ? RegKeyState(place.root, place.path, place.b64, state)
+                           : RegValueState(place.root, place.path, thing.name, place.b64, state);
     if (ret != ERROR_SUCCESS) {
         m_pInterpreter->Log("CHFS_RemoveRegistrySection::SealItem(): '%s' of subkey='%s' can't be read, ret=%d; "
                             "its removal will not be checked",
-                            item.strParam1.c_str(), place.path.c_str(), static_cast<int>(ret));
+                            thing.name.c_str(), place.path.c_str(), static_cast<int>(ret));
         return;
     }
-    item.strParam3 = WithSeal(typeName, state);
+    item.strParam3 = WithSeal(thing.typeName, state);
 }

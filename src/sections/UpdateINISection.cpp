@@ -8,6 +8,7 @@
 #include "sections/UndoSeal.h"
 #include "util/FileUtil.h"
 #include "util/Profile.h"
+#include "util/StrFormat.h"
 #include "util/UndoId.h"
 
 // The flags of an item: "A" the key did not exist, "S" the section did not
@@ -31,16 +32,6 @@ std::string ItemKey(int n, const char* suffix)
 bool HasFlag(const std::string& flags, char flag)
 {
     return flags.find(flag) != std::string::npos;
-}
-
-// The profile functions take the blanks around names and values off.
-std::string TrimBlanks(const std::string& text)
-{
-    size_t b = text.find_first_not_of(" \t");
-    if (b == std::string::npos)
-        return std::string();
-    size_t e = text.find_last_not_of(" \t");
-    return text.substr(b, e - b + 1);
 }
 
 // The key's value as the file stores it: the key reader would take off
@@ -72,14 +63,14 @@ bool ReadStoredValue(CHFS_Interpreter& interp, const std::string& file, const st
     if (!tempPath.empty())
         ::DeleteFileA(tempPath.c_str());
 
-    const std::string wanted = TrimBlanks(key);
+    const std::string wanted = KvTrimBlanks(key);
     for (size_t pos = 0; pos < n;) {
         std::string line(buffer.data() + pos);
         pos += line.size() + 1;
         size_t eq = line.find('=');
-        std::string name = TrimBlanks(line.substr(0, eq));
+        std::string name = KvTrimBlanks(line.substr(0, eq));
         if (!name.empty() && ::lstrcmpiA(name.c_str(), wanted.c_str()) == 0) {
-            value = eq == std::string::npos ? std::string() : TrimBlanks(line.substr(eq + 1));
+            value = eq == std::string::npos ? std::string() : KvTrimBlanks(line.substr(eq + 1));
             return true;
         }
     }
@@ -255,7 +246,7 @@ int CHFS_UpdateINISection::UndoItem(const std::string& desc, const std::string& 
     std::string current;
     const bool present = ReadStoredValue(*m_pInterpreter, file, section, key, current);
     const bool added = HasFlag(flags, 'A');
-    if (added ? !present : present && current == TrimBlanks(previous)) {
+    if (added ? !present : present && current == KvTrimBlanks(previous)) {
         m_pInterpreter->Log("Key '%s' in section [%s] is as it was: nothing to put back [%s]", key.c_str(),
                             section.c_str(), desc.c_str());
     } else {
@@ -310,7 +301,7 @@ void CHFS_UpdateINISection::CheckUndo(const std::string& sectionName, const CHFS
     SplitSeal(item.strParam3, head, left);
     const std::string current = left.empty() ? std::string() : StoredState(*m_pInterpreter, file, section, key);
     const std::string previous =
-        HasFlag(item.strParam2, 'A') ? std::string(kUndoAbsent) : UndoPresent(TrimBlanks(item.strParam1));
+        HasFlag(item.strParam2, 'A') ? std::string(kUndoAbsent) : UndoPresent(KvTrimBlanks(item.strParam1));
     targets.push_back(JudgeUndo(KvUndoIniId(file, section, key), desc, "value", current, left, previous));
 }
 

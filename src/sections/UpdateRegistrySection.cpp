@@ -155,6 +155,8 @@ int CHFS_UpdateRegistrySection::Run(const std::string& sectionName, CHFS_ItemLis
                 m_pInterpreter->Log("CHFS_UpdateRegistrySection::Run(): RegCreateKeyEx subkey='%s' Failed! "
                                     "ret=%d,lasterror=%d",
                                     path.c_str(), static_cast<int>(ret), LastError());
+                // A create that failed part-way may have made parents.
+                DeleteCreatedKeys(*m_pInterpreter, root, path, levels, b64, kRunTag);
                 // The value the patch needs is not there: a failure, not a
                 // silent skip.
                 result = EventHandler(RegItemKey(n, ".Error."), -1);

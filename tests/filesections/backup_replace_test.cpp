@@ -24,6 +24,16 @@ std::vector<std::string> FilesIn(const std::string& folder)
     return list;
 }
 
+// Two files saved by a BackupFiles step.
+void SaveTwoFiles(Package& p, CHFS_BackupFileSection& s)
+{
+    p.Script("[ProductInstall.BackupFiles]\r\nFileCount=2\r\nBackup={BAK}\r\n"
+             "File1={PROD}\\a.ini\r\nFile2={PROD}\\b.ini\r\n");
+    ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.ini"), "saved a"));
+    ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("b.ini"), "saved b"));
+    ASSERT_EQ(s.Run(kBackupStep, p.list), 0);
+}
+
 }  // namespace
 
 TEST(BackupFiles, RunThenRollbackPutsTheFilesBack)
@@ -157,13 +167,9 @@ TEST(BackupFiles, ItemsKnowWhatThePatchLeftAndARetriedRemovalCompletes)
 {
     const int L = CHFS_UndoTarget::AS_LEFT, R = CHFS_UndoTarget::RESTORED, C = CHFS_UndoTarget::CHANGED;
     Package p;
-    p.Script("[ProductInstall.BackupFiles]\r\nFileCount=2\r\nBackup={BAK}\r\n"
-             "File1={PROD}\\a.ini\r\nFile2={PROD}\\b.ini\r\n");
-    ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.ini"), "saved a"));
-    ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("b.ini"), "saved b"));
-    const kvtest::FileState savedA = StateOf(p.Prod("a.ini")), savedB = StateOf(p.Prod("b.ini"));
     CHFS_BackupFileSection s(&p.interp);
-    ASSERT_EQ(s.Run(kBackupStep, p.list), 0);
+    ASSERT_NO_FATAL_FAILURE(SaveTwoFiles(p, s));
+    const kvtest::FileState savedA = StateOf(p.Prod("a.ini")), savedB = StateOf(p.Prod("b.ini"));
     // Later steps change the files; the seal says what the install left.
     ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.ini"), "patched a"));
     ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("b.ini"), "patched b"));
@@ -211,12 +217,8 @@ TEST(BackupFiles, ItemsKnowWhatThePatchLeftAndARetriedRemovalCompletes)
 TEST(BackupFiles, ACopyThatNoLongerHoldsWhatWasSavedIsNeverRestored)
 {
     Package p;
-    p.Script("[ProductInstall.BackupFiles]\r\nFileCount=2\r\nBackup={BAK}\r\n"
-             "File1={PROD}\\a.ini\r\nFile2={PROD}\\b.ini\r\n");
-    ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.ini"), "saved a"));
-    ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("b.ini"), "saved b"));
     CHFS_BackupFileSection s(&p.interp);
-    ASSERT_EQ(s.Run(kBackupStep, p.list), 0);
+    ASSERT_NO_FATAL_FAILURE(SaveTwoFiles(p, s));
     ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("b.ini"), "patched b"));
     // The newest copy cut short, as a copy of a killed run would be.
     ASSERT_TRUE(kvtest::WriteFileBytes(p.list.Items()[1].strParam2, "sav"));
