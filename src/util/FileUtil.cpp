@@ -1,4 +1,5 @@
 #include "util/FileUtil.h"
+#include "util/Sha256.h"
 
 #include <cstdio>
 #include <cstring>
@@ -279,6 +280,7 @@ bool OpenCopySource(const std::string& path, CKvCopySource& source)
     source.openError = 0;
     source.sizeKnown = false;
     source.size = 0;
+    source.nCopied = 0;
     if (PathFitsLimit(path))
         source.handle.Reset(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -399,6 +401,9 @@ int CopyFileKeepTime(CKvCopySource& source, const std::string& destination, cons
             break;
         if (written)
             sha.Update(buffer.data(), got);
+        if (source.pHash)
+            source.pHash->Update(buffer.data(), got);
+        source.nCopied += got;
         total += got;
         // The whole file is there: no read is spent on learning so.
         if (source.sizeKnown && total >= source.size)
@@ -420,6 +425,11 @@ int CopyFileKeepTime(CKvCopySource& source, const std::string& destination, cons
     // copy of a small file. Only when that fails is the file reopened.
     bool attrsSet = false;
     bool timesSet = false;
+    if (result == KVCOPY_OK && source.bFlush && !::FlushFileBuffers(out.Get())) {
+        if (logSink)
+            logSink->LogText(KvFormat("Flush new File Failed,last error:[%lu]", ::GetLastError()));
+        result = KVCOPY_WRITE_FAILED;
+    }
     if (result == KVCOPY_OK && source.timesKnown)
         attrsSet = SetTimesAndAttributes(out.Get(), source);
     if (result == KVCOPY_OK)

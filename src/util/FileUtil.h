@@ -11,6 +11,8 @@
 #include "util/PathText.h"
 #include "util/WinHandles.h"
 
+class CKvSha256;
+
 enum {
     KVCOPY_OK = 0,
     KVCOPY_SOURCE_OPEN_FAILED = -100,
@@ -69,6 +71,15 @@ struct CKvCopySource {
     bool headRead = false;
     DWORD headSize = 0;
     DWORD headError = 0;  // system error of a failed first read
+    // Set by a caller that wants the fingerprint of what it copies: every
+    // byte the copy moves is fed to it while it is in the buffer, so the
+    // fingerprint costs no second read. nCopied counts those bytes.
+    CKvSha256* pHash = nullptr;
+    unsigned long long nCopied = 0;
+    // Set by a caller whose copy must be on the disk, not only in the
+    // system's cache, before it counts as made (a backup that a record or
+    // journal will name): the copy is flushed through its writing handle.
+    bool bFlush = false;
 };
 // Opens path for reading, shared for reading, as a copy does; false with the
 // system error in openError (ERROR_FILENAME_EXCED_RANGE for a path that does
