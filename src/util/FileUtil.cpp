@@ -276,6 +276,7 @@ bool OpenCopySource(const std::string& path, CKvCopySource& source)
     source.headSize = 0;
     source.headError = 0;
     source.openError = 0;
+    source.bytesCopied = 0;
     if (PathFitsLimit(path))
         source.handle.Reset(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -372,7 +373,10 @@ int CopyFileKeepTime(CKvCopySource& source, const std::string& destination, cons
             result = KVCOPY_READ_FAILED;
             break;
         }
-        if (got == 0 || !WriteAllBytes(out.Get(), buffer.data(), got, result) || got < KV_COPY_BLOCK)
+        if (got == 0 || !WriteAllBytes(out.Get(), buffer.data(), got, result))
+            break;
+        source.bytesCopied += got;
+        if (got < KV_COPY_BLOCK)
             break;
         if (!::ReadFile(source.handle.Get(), buffer.data(), KV_COPY_BLOCK, &got, nullptr)) {
             readError = ::GetLastError();

@@ -60,6 +60,8 @@ struct CKvCopySource {
     bool headRead = false;
     DWORD headSize = 0;
     DWORD headError = 0;  // system error of a failed first read
+    // Bytes a copy from this opening wrote to its destination.
+    unsigned long long bytesCopied = 0;
 };
 // Opens path for reading, shared for reading, as a copy does; false with the
 // system error in openError (ERROR_FILENAME_EXCED_RANGE for a path that does
