@@ -35,7 +35,7 @@ CKorvexApp::CKorvexApp()
     : m_bZenta(0), m_bSilent(0), m_bTrace(0), m_bUninstall(0), m_bKeepRecord(0), m_bPrintErrorCode(0),
       m_bExitCode(0), m_bNoLog(0), m_bRemoteProgress(0), m_bAllowSecondInstance(0), m_pCallback(nullptr),
       m_pInterpreter(nullptr), m_pWelcomeDlg(nullptr), m_pRunDlg(nullptr), m_pInputDlg(nullptr),
-      m_pAgreementDlg(nullptr), m_hMainWnd(nullptr), m_hZentaEvent(nullptr), m_bExecuted(0),
+      m_pAgreementDlg(nullptr), m_hMainWnd(nullptr), m_hZentaEvent(nullptr),
       m_nStopCode(KV_CONVENTIONAL_FAILURE), m_bRunEnded(false), m_bResultWritten(false), m_startTime()
 {
 }
@@ -148,7 +148,6 @@ BOOL CKorvexApp::InitInstance()
 
     // 11. With /G the process ends inside Execute with the run's code.
     if (m_bSilent) {
-        m_bExecuted = 1;
         m_pInterpreter->Execute();
         return FALSE;
     }

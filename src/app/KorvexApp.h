@@ -98,7 +98,6 @@ public:
     CHandle m_globalMutex;
     HANDLE m_hZentaEvent;     // kept open for the life of the process
     CResourceTexts m_texts;   // what the interpreter shows of the program's own texts
-    int m_bExecuted;          // the silent run reached Execute
     // How a run that did not reach the end of Execute ends, as a
     // conventional code: another copy, a user's cancel, any other stop.
     int m_nStopCode;
