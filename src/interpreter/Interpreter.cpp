@@ -62,7 +62,7 @@ void CHFS_InterpreterLog::LogText(const std::string& line) { m_pInterpreter->Log
 CHFS_Interpreter::CHFS_Interpreter(CHFS_UICallback* pCallback, const std::string& scriptName,
                                    const CHFS_RunSettings& settings, const CHFS_ProgramTexts* pTexts)
     : m_pCallback(pCallback), m_bErrorShown(0), m_nExitCode(-2000), m_settings(settings), m_pTexts(pTexts),
-      m_logSink(this)
+      m_logSink(this), m_bRemovalAsked(settings.m_bUninstall != 0)
 {
     m_strModuleDir = ModuleFolder();
     if (!m_settings.m_strPackageDir.empty()) {
@@ -351,6 +351,8 @@ int CHFS_Interpreter::Execute()
 
 int CHFS_Interpreter::FinishRun(int result)
 {
+    if (m_pRunEnd)
+        m_pRunEnd->RunEnded(Outcome(result));
     if (m_settings.m_bPrintErrorCode && m_nExitCode != 0) {
         AttachParentConsole();
         Log("Return error code in silent mode if the installation failed,code=%d\n", m_nExitCode);

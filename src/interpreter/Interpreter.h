@@ -5,6 +5,7 @@
 #include <string>
 
 #include "interpreter/ProgramTexts.h"
+#include "interpreter/RunOutcome.h"
 #include "interpreter/RunSettings.h"
 #include "interpreter/UICallback.h"
 #include "symbols/SymbolTable.h"
@@ -78,6 +79,19 @@ public:
     CKvLogSink* LogSink() { return &m_logSink; }
     // /E: connects standard output to the parent's console (log lines as designed).
     void AttachParentConsole();
+
+    // ---- how the run ended (interpreter/RunOutcome.cpp)
+    // Told how the run ended, once, before /G may end the process; not owned.
+    void SetRunEndListener(CHFS_RunEndListener* pListener) { m_pRunEnd = pListener; }
+    // The step runner: the step (0: none) and section value that ended a
+    // procedure as a failure.
+    void NoteFailedStep(int step, const std::string& section);
+    // What the patch wrote into product folders, for the uninstall entry's
+    // size; fed by the sections that copy files.
+    void NoteBytesWritten(unsigned long long bytes) { m_ullBytesWritten += bytes; }
+    unsigned long long BytesWritten() const { return m_ullBytesWritten; }
+    // The outcome as it stands, result being the step runner's final answer.
+    CHFS_RunOutcome Outcome(int result) const;
 
     // ---- debug log (interpreter/Log.cpp). Formats are program text only:
     // script text always goes through "%s".
@@ -169,6 +183,13 @@ private:
     CHFS_RunSettings m_settings;
     const CHFS_ProgramTexts* m_pTexts;
     CHFS_InterpreterLog m_logSink;
+    CHFS_RunEndListener* m_pRunEnd = nullptr;
+    // Asked for by the command line: a failed install that the script
+    // switches to the removal procedure did not do what was asked.
+    bool m_bRemovalAsked;
+    int m_nFailedStep = 0;
+    std::string m_strFailedSection;
+    unsigned long long m_ullBytesWritten = 0;
 
     // Loads name=value lines of a section into a table (InitVariables and the
     // loading half of InitPatchInfo). tableKind: 0 script, 2 patch information.

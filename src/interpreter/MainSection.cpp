@@ -105,11 +105,15 @@ int CHFS_MainSection::Run(const std::string& procedure, CHFS_ItemList& list)
         m_pInterpreter->Log("*** Syntax error: StepCount='%s' in section ['%s'] is more than %d steps! ",
                             countText.c_str(), procedure.c_str(), static_cast<int>(KV_MAX_STEPS));
         m_nMainExitCode = -2001;
+        m_pInterpreter->NoteFailedStep(0, procedure);
         return -1;
     }
 
     int result = -1;
     int n = 1;
+    // Where the walk was when it ended: a failed run names that step.
+    int atStep = 0;
+    std::string atSection = procedure;
     // A loop is made of jumps back (a retry is one to the same step). One
     // whose turns record items ends at the full item list; one whose turns
     // record nothing would run for ever, so it ends after so many turns.
@@ -117,6 +121,8 @@ int CHFS_MainSection::Run(const std::string& procedure, CHFS_ItemList& list)
     int previous = 0;
     size_t itemsAtLastJump = 0;
     while (n <= count) {
+        atStep = n;
+        atSection.clear();
         if (n <= previous) {
             idleJumpsBack = list.Size() == itemsAtLastJump ? idleJumpsBack + 1 : 0;
             itemsAtLastJump = list.Size();
@@ -141,6 +147,8 @@ int CHFS_MainSection::Run(const std::string& procedure, CHFS_ItemList& list)
 
         std::string key = KvFormat("Step%d.Section", n);
         std::string value = ReadKey(key, true);
+        if (value != KORVEX_MISSING)
+            atSection = value;
         if (value == KORVEX_MISSING) {
             m_pInterpreter->Log("*** Syntax error: Session name ['%s'] not found, skip and continue. ", key.c_str());
             m_nMainExitCode = -2003;
@@ -223,6 +231,8 @@ int CHFS_MainSection::Run(const std::string& procedure, CHFS_ItemList& list)
             ++n;
         }
     }
+    if (result < 0)
+        m_pInterpreter->NoteFailedStep(atStep, atSection);
     return result;
 }
 

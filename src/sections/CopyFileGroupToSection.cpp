@@ -560,6 +560,9 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
                 result = -1140;
                 break;
             }
+            // A copy that needed a second attempt counts what the first one
+            // wrote: the size is an estimate for the uninstall entry.
+            m_pInterpreter->NoteBytesWritten(shipped.nCopied);
         }
     }
 

@@ -1,3 +1,5 @@
+#include <vector>
+
 #include "InterpFixture.h"
 #include "app/StringTable.h"
 
@@ -170,6 +172,11 @@ TEST_F(ExecuteTest, UninstallAnswerWithoutRecordEndsAsFailure)
 
 TEST_F(ExecuteTest, UninstallAnswerWithRecordRunsTheRemoval)
 {
+    struct CRecordingEnd : CHFS_RunEndListener {
+        void RunEnded(const CHFS_RunOutcome& outcome) override { told.push_back(outcome); }
+        std::vector<CHFS_RunOutcome> told;
+    } end;
+    interp->SetRunEndListener(&end);
     interp->m_strRecordFile = dir / "record.ini";
     EXPECT_EQ(Execute(std::string(kSections) +
                       "[ProductInstall.Main]\r\nStepCount=2\r\nStep1.Section=ProductInstall.UpdateSymbols.SetA\r\n"
@@ -182,6 +189,15 @@ TEST_F(ExecuteTest, UninstallAnswerWithRecordRunsTheRemoval)
     EXPECT_EQ(cb.tasks.back(), std::make_pair(removed, 0));
     EXPECT_TRUE(Logged("Delete Install record file!"));
     EXPECT_FALSE(kvtest::Exists(interp->m_strRecordFile));
+
+    // The removal went well, the install asked for did not happen.
+    ASSERT_EQ(end.told.size(), 1u);
+    EXPECT_EQ(end.told[0].m_nExitCode, 0);
+    EXPECT_FALSE(end.told[0].m_bSuccess);
+    EXPECT_FALSE(end.told[0].m_bRemoval);
+    EXPECT_EQ(end.told[0].m_nConventionalCode, 1603);
+    EXPECT_EQ(end.told[0].m_nFailedStep, 2);
+    EXPECT_EQ(end.told[0].m_strFailedSection, "ProductInstall.UpdateSymbols.Bad");
 }
 
 TEST_F(ExecuteTest, RemovalKeepsTheRecordWithD)

@@ -121,6 +121,29 @@ void RemoveTree(const std::string& path)
     ::RemoveDirectoryA(path.c_str());
 }
 
+bool CopyTree(const std::string& from, const std::string& to)
+{
+    DWORD a = ::GetFileAttributesA(from.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES)
+        return false;
+    if (!(a & FILE_ATTRIBUTE_DIRECTORY))
+        return ::CopyFileA(from.c_str(), to.c_str(), FALSE) != FALSE;
+    if (!CreateTree(to))
+        return false;
+    bool ok = true;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = ::FindFirstFileA((from + "\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string n = fd.cFileName;
+            if (n != "." && n != "..")
+                ok = CopyTree(from + "\\" + n, to + "\\" + n) && ok;
+        } while (::FindNextFileA(h, &fd));
+        ::FindClose(h);
+    }
+    return ok;
+}
+
 ProcessResult RunProcess(const std::string& commandLine, const std::string& cwd, DWORD timeoutMs)
 {
     ProcessResult r;

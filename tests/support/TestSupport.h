@@ -39,6 +39,7 @@ bool ReadFileBytes(const std::string& path, std::string& bytes);
 std::string ReadFileOr(const std::string& path, const std::string& fallback = std::string());
 bool Exists(const std::string& path);
 void RemoveTree(const std::string& path);  // clears read-only attributes first
+bool CopyTree(const std::string& from, const std::string& to);  // files and folders below, too
 bool CreateTree(const std::string& folder);
 
 struct ProcessResult {
