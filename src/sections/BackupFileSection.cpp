@@ -53,6 +53,9 @@ void DeleteCopy(const std::string& path)
     ::DeleteFileA(path.c_str());
 }
 
+// Param3 of the item of a folder the section made.
+const char kFolderMark[] = "folder";
+
 bool IsAbsent(DWORD openError)
 {
     return openError == ERROR_FILE_NOT_FOUND || openError == ERROR_PATH_NOT_FOUND;
@@ -115,7 +118,11 @@ int CHFS_BackupFileSection::Run(const std::string& sectionName, CHFS_ItemList& l
             result = -1;
             break;
         }
-        CHFS_CopyFileGroupToSection::PrepareFolder(m_pInterpreter, backup, -1);
+        if (!PrepareBackupFolder(backup, list)) {
+            m_nExitCode = -2199;
+            result = KVHF_USERBREAK;
+            break;
+        }
         std::string copy;
         int r = KVCOPY_CREATE_FAILED;
         CKvSha256 hash;
@@ -161,12 +168,54 @@ int CHFS_BackupFileSection::Run(const std::string& sectionName, CHFS_ItemList& l
     return result;
 }
 
+bool CHFS_BackupFileSection::PrepareBackupFolder(const std::string& backup, CHFS_ItemList& list)
+{
+    if (FileExists(backup))
+        return true;
+    // The levels this section makes, so that its rollback takes them away
+    // again once they are empty: a removal leaves nothing of its own.
+    std::vector<std::string> made;
+    for (std::string level = backup; !level.empty() && !FileExists(level);) {
+        made.push_back(level);
+        std::string parent = GetParentFolder(level);
+        if (parent.size() >= level.size())
+            break;
+        level = parent;
+    }
+    CHFS_CopyFileGroupToSection::PrepareFolder(m_pInterpreter, backup, -1);
+    for (size_t i = made.size(); i-- > 0;) {
+        if (!FileExists(made[i]))
+            continue;
+        if (list.AddItem(0, std::string(), made[i], kFolderMark) != 0)
+            return false;
+    }
+    return true;
+}
+
 int CHFS_BackupFileSection::Rollback(const std::string& sectionName, CHFS_ItemList& list)
 {
     SetSectionName(sectionName);
     int index = 0;
     std::string saved, copy, param3;
     while (list.PopItem(index, saved, copy, param3) == 0) {
+        if (index == 0 && saved.empty() && param3 == kFolderMark) {
+            // A folder the section made for its copies: it goes when empty;
+            // one that holds something else now stays, which is no failure.
+            const std::string backup = ReadKey("Backup", false);
+            if (!SamePath(backup, copy) && !PathIsBelow(copy, backup)) {
+                m_pInterpreter->Log("*** Runtime error: CHFS_BackupFileSection::Rollback('%s'): the folder '%s' is "
+                                    "not its section's; refused!",
+                                    sectionName.c_str(), copy.c_str());
+                return -1;
+            }
+            if (FileExists(copy)) {
+                if (::RemoveDirectoryA(copy.c_str()))
+                    m_pInterpreter->Log("[Remove %s]", copy.c_str());
+                else
+                    m_pInterpreter->Log("[Remove %s] return [%lu]", copy.c_str(), ::GetLastError());
+            }
+            continue;
+        }
         // An item is only as trustworthy as the record it came from, which a
         // person may have edited: it may restore only the file that this
         // section's own key names, from a copy in this section's own Backup.
@@ -226,6 +275,8 @@ int CHFS_BackupFileSection::Restore(const std::string& saved, const std::string&
 void CHFS_BackupFileSection::CheckUndo(const std::string&, const CHFS_RecordItem& item,
                                        std::vector<CHFS_UndoTarget>& targets)
 {
+    if (item.nItemIndex == 0 && item.strParam3 == kFolderMark)
+        return;
     CKvFingerprint saved;
     std::string left;
     const std::string id = KvUndoFileId(item.strParam1);
@@ -244,6 +295,8 @@ void CHFS_BackupFileSection::CheckUndo(const std::string&, const CHFS_RecordItem
 
 void CHFS_BackupFileSection::SealItem(const std::string&, CHFS_RecordItem& item)
 {
+    if (item.nItemIndex == 0 && item.strParam3 == kFolderMark)
+        return;
     CKvFingerprint saved, now;
     std::string left;
     DWORD error = 0;

@@ -15,6 +15,9 @@ public:
     void SealItem(const std::string& sectionName, CHFS_RecordItem& item) override;
 
 private:
+    // Makes the Backup folder when it is missing, with an item per level it
+    // made; false when the item list is full.
+    bool PrepareBackupFolder(const std::string& backup, CHFS_ItemList& list);
     // Puts one saved file back; 0, or the failing copy's code or -1 (logged).
     int Restore(const std::string& saved, const std::string& copy, const std::string& param3);
 };

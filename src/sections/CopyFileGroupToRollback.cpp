@@ -172,6 +172,11 @@ int CHFS_CopyFileGroupToSection::UndoFile(const CCopyUndoEntry& e)
             return -1;
         }
         if (taken > 0) {
+            // The copy cleared a read-only attribute for the replacement; the
+            // original keeps the attributes it was saved with.
+            DWORD saved = e.strBackup.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesA(e.strBackup.c_str());
+            if (saved != INVALID_FILE_ATTRIBUTES)
+                ::SetFileAttributesA(target.c_str(), saved);
             if (!e.strBackup.empty() && FileExists(e.strBackup) && !::DeleteFileA(e.strBackup.c_str())) {
                 ::SetFileAttributesA(e.strBackup.c_str(), FILE_ATTRIBUTE_NORMAL);
                 ::DeleteFileA(e.strBackup.c_str());
@@ -199,14 +204,29 @@ int CHFS_CopyFileGroupToSection::UndoFile(const CCopyUndoEntry& e)
         return 0;
     }
 
-    const bool trusted = m_madeBackups.count(e.strBackup) != 0;
-    if (!FileExists(e.strBackup)) {
-        // Gone: put back by an earlier attempt, or lost.
+    // A file that holds its original already (the copy over it failed, an
+    // earlier attempt put it back) is left alone: touching it again would
+    // only stand in the way of whoever holds it now.
+    uint64_t size = 0;
+    FILETIME written;
+    // (The copy's own file, bytes equal to the original's, still gets the
+    // original's times back.)
+    const bool copiedOver = e.after.bPresent && e.after == e.before;
+    if (QuickState(target, size, written) && e.before.bPresent && size == e.before.nSize &&
+        !(copiedOver && ::CompareFileTime(&written, &e.afterTime) == 0)) {
         CKvFingerprint now;
         if (KvFingerprintFile(target, now) && now == e.before) {
             m_pInterpreter->Log("[%s : already as it was]", target.c_str());
+            if (FileExists(e.strBackup) && !::DeleteFileA(e.strBackup.c_str())) {
+                ::SetFileAttributesA(e.strBackup.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileA(e.strBackup.c_str());
+            }
+            m_madeBackups.erase(e.strBackup);
             return 0;
         }
+    }
+    const bool trusted = m_madeBackups.count(e.strBackup) != 0;
+    if (!FileExists(e.strBackup)) {
         m_pInterpreter->Log("*** Runtime error: [Rollback failed : %s] its saved original '%s' is gone",
                             target.c_str(), e.strBackup.c_str());
         return -1;

@@ -79,7 +79,9 @@ int KvPutBack(CKvLogSink* log, const std::string& saved, const std::string& targ
         return KVRESTORE_FAILED;
     }
 
-    // In use: staged beside it and put in place at the next start.
+    // In use: staged beside it and put in place at the next start; until
+    // then the file keeps its attributes.
+    writable.Undo();
     std::string staged;
     if (!MakeTempFileName(GetFolderPart(target), "_KVHF_", staged)) {
         writable.Undo();
@@ -95,7 +97,9 @@ int KvPutBack(CKvLogSink* log, const std::string& saved, const std::string& targ
                               kTag, saved.c_str(), target.c_str(), r, moveError));
         return KVRESTORE_FAILED;
     }
-    // Kept for an attempt made again before the start; gone after it.
+    // Kept for an attempt made again before the start; gone after it (a
+    // read-only file would stay).
+    ::SetFileAttributesA(saved.c_str(), FILE_ATTRIBUTE_NORMAL);
     KvScheduleDeletion(log, kTag, saved);
     return KVRESTORE_AT_NEXT_START;
 }

@@ -38,7 +38,9 @@ public:
             m_pkg + "\\setup.ini",
             "[PatchInformation]\r\nKorvexVersion=2.0\r\nPatchID=" + m_patchID +
                 "\r\nProductName=Order Product\r\nLanguage=ENU\r\nProductVersion=7.1\r\nBuildNumber=1\r\n"
-                "Platform=x64\r\nPatchDescription=Order patch " + name + "\r\nTimeOutSecond=600\r\n\r\n"
+                "Platform=x64\r\nPatchDescription=Order patch " + name + "\r\nTimeOutSecond=600\r\n"
+                "UninstallString=" + m_pkg + "\\setup.ini\r\n\r\n"
+                "[ProductInstall.Symbols]\r\nRecordFile=" + m_record + "\r\n\r\n"
                 "[ProductInstall.Main]\r\nInstallRecordFile=" + m_record + "\r\nStepCount=2\r\n"
                 "Step1.Section=ProductInstall.UpdateRegistry.Settings\r\nStep1.Description=Registry\r\n"
                 "Step2.Section=ProductInstall.UpdateINI.Settings\r\nStep2.Description=INI\r\n\r\n"
