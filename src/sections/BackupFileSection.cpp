@@ -55,6 +55,8 @@ void DeleteCopy(const std::string& path)
 
 // Param3 of the item of a folder the section made.
 const char kFolderMark[] = "folder";
+// Param3 of a journal's note of a copy being made.
+const char kPendingMark[] = "pending";
 
 bool IsAbsent(DWORD openError)
 {
@@ -129,8 +131,12 @@ int CHFS_BackupFileSection::Run(const std::string& sectionName, CHFS_ItemList& l
         source.pHash = &hash;
         // The record may outlive a power cut that the system's cache would not.
         source.bFlush = true;
-        if (MakeTempFileName(backup, "BAK", copy))
+        if (MakeTempFileName(backup, "BAK", copy)) {
+            // Known to the journal before it is filled: a run ended during the
+            // copy leaves nothing the next run does not take away.
+            list.NoteInJournal(i, file, copy, kPendingMark);
             r = CopyFileKeepTime(source, copy, nullptr, buffer, m_pInterpreter->LogSink());
+        }
         else
             m_pInterpreter->Log("CHFS_BackupFileSection::Run('%s'): GetTempFileName in '%s' Failed! lasterror=%lu",
                                 sectionName.c_str(), backup.c_str(), ::GetLastError());
@@ -226,6 +232,12 @@ int CHFS_BackupFileSection::Rollback(const std::string& sectionName, CHFS_ItemLi
                                 "from '%s', which its section does not name; refused!",
                                 sectionName.c_str(), index, saved.c_str(), copy.c_str());
             return -1;
+        }
+        if (param3 == kPendingMark) {
+            // A copy that was being made when its run was ended.
+            if (FileExists(copy))
+                DeleteCopy(copy);
+            continue;
         }
         int r = Restore(saved, copy, param3);
         if (r != 0)

@@ -105,7 +105,9 @@ bool DecodeEntry(const CCopyUndoBatch& batch, const std::string& text, CCopyUndo
         return false;
     e.strTarget = Absolute(batch.strTarget, f[0]);
     e.strBackup = f[1].empty() ? std::string() : Absolute(batch.strBackup, f[1]);
-    if (!e.strBackup.empty() && !CKvFingerprint::Parse(f[2], e.before))
+    e.bDeleteNew = f[6].find('n') != std::string::npos;
+    e.bPending = f[6].find('p') != std::string::npos;
+    if (!e.strBackup.empty() && !e.bPending && !CKvFingerprint::Parse(f[2], e.before))
         return false;
     if (!f[3].empty() && !CKvFingerprint::Parse(f[3], e.after))
         return false;
@@ -113,7 +115,6 @@ bool DecodeEntry(const CCopyUndoBatch& batch, const std::string& text, CCopyUndo
         return false;
     if (!f[5].empty())
         e.strStaged = JoinPath(GetFolderPart(e.strTarget), f[5]);
-    e.bDeleteNew = f[6].find('n') != std::string::npos;
     return true;
 }
 
@@ -141,7 +142,7 @@ std::string EncodeCopyUndoEntry(const CCopyUndoBatch& batch, const CCopyUndoEntr
     text += kFieldSep;
     text += Relative(batch.strBackup, e.strBackup);
     text += kFieldSep;
-    if (!e.strBackup.empty())
+    if (!e.strBackup.empty() && !e.bPending)
         text += e.before.Text();
     text += kFieldSep;
     if (e.after.bPresent)
@@ -154,6 +155,8 @@ std::string EncodeCopyUndoEntry(const CCopyUndoBatch& batch, const CCopyUndoEntr
     text += kFieldSep;
     if (e.bDeleteNew)
         text += 'n';
+    if (e.bPending)
+        text += 'p';
     return text;
 }
 

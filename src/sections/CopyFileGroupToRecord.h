@@ -14,8 +14,10 @@
 //           none, the copy created the file), the fingerprints of the
 //           original and of what the copy left (util/FileFingerprint.h), the
 //           last-write time the copy gave it (16 hex digits), the name of a
-//           file staged to replace it at the next start, and "n" when the
-//           file is the copy's own and goes again on rollback;
+//           file staged to replace it at the next start, and flags: "n"
+//           the file is the copy's own and goes again on rollback, "p" the
+//           backup (a temporary name) was being written and the file itself
+//           not yet touched (a journal's note only);
 //   D folder  a folder below Target the copy created (goes when empty);
 //   E folder  a folder below Backup the copy created (goes when empty).
 // Paths below Target or Backup are stored relative to them; others whole,
@@ -40,6 +42,7 @@ struct CCopyUndoEntry {
     FILETIME afterTime = {};
     std::string strStaged;  // full path of the file staged for the next start
     bool bDeleteNew = false;
+    bool bPending = false;  // the backup was being made; the file is untouched
 };
 
 struct CCopyUndoBatch {

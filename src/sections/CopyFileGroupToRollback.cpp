@@ -161,6 +161,16 @@ int CHFS_CopyFileGroupToSection::UndoFile(const CCopyUndoEntry& e)
     CKvLogSink* log = m_pInterpreter->LogSink();
     const std::string& target = e.strTarget;
 
+    // A backup that was being written when its run was ended: the file it
+    // was to save was not touched yet, and the unfinished copy goes.
+    if (e.bPending) {
+        if (!e.strBackup.empty() && FileExists(e.strBackup)) {
+            ::SetFileAttributesA(e.strBackup.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileA(e.strBackup.c_str());
+        }
+        return 0;
+    }
+
     // A new file staged for the next start has not reached the target yet:
     // taking back the request is the whole undo.
     if (!e.strStaged.empty()) {
@@ -267,7 +277,7 @@ void CHFS_CopyFileGroupToSection::CheckUndo(const std::string&, const CHFS_Recor
         return;
     for (size_t i = batch.entries.size(); i-- > 0;) {
         const CCopyUndoEntry& e = batch.entries[i];
-        if (e.cKind != CCopyUndoEntry::FILE_ENTRY || (e.strBackup.empty() && !e.bDeleteNew))
+        if (e.cKind != CCopyUndoEntry::FILE_ENTRY || e.bPending || (e.strBackup.empty() && !e.bDeleteNew))
             continue;
         CHFS_UndoTarget t;
         t.strId = KvUndoFileId(e.strTarget);

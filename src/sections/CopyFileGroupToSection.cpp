@@ -304,6 +304,15 @@ int CHFS_CopyFileGroupToSection::SaveOriginal(CKvCopySource& installed, const st
     static unsigned s_nTemp = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp = JoinPath(backupFolder, KvFormat("~kv%lx_%x.tmp", ::GetCurrentProcessId(), ++s_nTemp));
+        // The journal knows of the copy before it is begun: a run ended in
+        // the middle of it leaves nothing that the next run does not remove.
+        if (m_pRunList) {
+            CCopyUndoEntry pending = entry;
+            pending.strBackup = temp;
+            pending.bPending = true;
+            m_pRunList->NoteInJournal(m_nRunGroup, EncodeCopyUndoParam1(m_batch),
+                                      "|" + EncodeCopyUndoEntry(m_batch, pending) + "|", std::string());
+        }
         r = CopyFileKeepTime(installed, temp, &absent, m_buffer, log, &entry.before, true);
         if (r != KVCOPY_CREATE_FAILED || ::GetLastError() != ERROR_FILE_EXISTS)
             break;

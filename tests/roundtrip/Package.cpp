@@ -52,6 +52,7 @@ CWorld::CWorld(const std::string& tag, const Options& opt) : m_dir("rt-" + tag)
     m_patchID = id;
     kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, UninstallKey(), kvtest::kProgramView);
     m_db = new kvtest::CPatchDBRedirect(DBFile());
+    m_nBigFilesMB = opt.bigFilesMB;
     LayOutProduct();
     if (opt.withSettings) {
         m_regBase = "SOFTWARE\\KorvexRT\\" + m_patchID;
@@ -100,6 +101,20 @@ void CWorld::ResetProduct()
     LayOutProduct();
 }
 
+namespace {
+
+// Bytes that differ from block to block, so that a copy cut short or a
+// block out of place shows.
+std::string BigBytes(int mb, char seed)
+{
+    std::string bytes(static_cast<size_t>(mb) << 20, seed);
+    for (size_t i = 0; i < bytes.size(); i += 4096)
+        bytes[i] = static_cast<char>(i >> 12);
+    return bytes;
+}
+
+}  // namespace
+
 void CWorld::LayOutProduct()
 {
     // Distinct, old times and a read-only file: a restore that loses bytes,
@@ -118,6 +133,11 @@ void CWorld::LayOutProduct()
     Put(p + "\\conf\\caf\xe9.cfg", "accent=original\r\n", c, MakeTime(2020, 7, 7, 7, 7, 7));
     m_replaced = {p + "\\a.txt", p + "\\bin\\b.dll", p + "\\bin\\sub\\c.cfg", p + "\\readme.txt",
                   p + "\\conf\\second.cfg"};
+    for (int i = 1; i <= 3 && m_nBigFilesMB > 0; ++i) {
+        std::string big = p + "\\data\\big" + std::to_string(i) + ".bin";
+        Put(big, BigBytes(m_nBigFilesMB, static_cast<char>('a' + i)), c, MakeTime(2020, 8, i, 8, 8, 8));
+        m_replaced.push_back(big);
+    }
 }
 
 void CWorld::RemoveSettings()
@@ -166,6 +186,9 @@ void CWorld::WritePackage(const Options& opt)
     Put(pkg + "\\FileGroup2\\bin\\sub\\c.cfg", "c=2\r\n", c, w);
     Put(pkg + "\\FileGroup2\\readme.txt", "new readme\r\n", c, w);
     Put(pkg + "\\FileGroup3\\conf\\second.cfg", "second=patched\r\n", c, w);
+    for (int i = 1; i <= 3 && opt.bigFilesMB > 0; ++i)
+        Put(pkg + "\\FileGroup1\\data\\big" + std::to_string(i) + ".bin",
+            BigBytes(opt.bigFilesMB, static_cast<char>('A' + i)), c, w);
     if (opt.withNewFiles) {
         Put(pkg + "\\FileGroup2\\new\\n1.txt", "new one\r\n", c, w);
         Put(pkg + "\\FileGroup2\\new\\n2.txt", "new two\r\n", c, w);
@@ -234,8 +257,9 @@ void CWorld::WritePackage(const Options& opt)
          "File3=%PRODUCT%\\conf\\caf\xe9.cfg\r\n\r\n";
     s += "[ProductInstall.CopyFileGroupTo.Files]\r\nFileGroupCount=3\r\nFileGroupStartCount=1\r\n\r\n";
     s += "[ProductInstall.CopyFileGroupTo.Missing]\r\nFileGroupCount=1\r\nFileGroupStartCount=4\r\n\r\n";
-    s += "[FileGroup1]\r\nDescription=Main files\r\nTarget=%PRODUCT%\r\nBackup=%BACKUP%\r\nFileCount=2\r\n"
-         "File1=a.txt\r\nFile2=bin\\*.dll\r\nOnRollBackFile=KVHF_RollBackExtraAndExistenFile\r\n\r\n";
+    s += "[FileGroup1]\r\nDescription=Main files\r\nTarget=%PRODUCT%\r\nBackup=%BACKUP%\r\n";
+    s += opt.bigFilesMB > 0 ? "FileCount=3\r\nFile3=data\\*.bin\r\n" : "FileCount=2\r\n";
+    s += "File1=a.txt\r\nFile2=bin\\*.dll\r\nOnRollBackFile=KVHF_RollBackExtraAndExistenFile\r\n\r\n";
     s += "[FileGroup2]\r\nDescription=Configuration and new files\r\nTarget=%PRODUCT%\r\nBackup=%BACKUP%\r\n";
     s += opt.withNewFiles ? "FileCount=3\r\n" : "FileCount=2\r\n";
     s += "File1=bin\\sub\\c.cfg\r\nFile2=readme.txt\r\n";

@@ -40,6 +40,9 @@ struct Options {
     // folder holds FailFlag(); the check fails while a program named
     // kBlockerName runs.
     bool withCommands = false;
+    // Three more product files of this many MB each, replaced by group 1:
+    // copies long enough for a run to be ended in the middle of one.
+    int bigFilesMB = 0;
 };
 
 const char kBlockerName[] = "kvrt_block.exe";
@@ -90,6 +93,7 @@ public:
 
 private:
     void LayOutProduct();
+    int m_nBigFilesMB = 0;
     void LayOutSettings();
     void RemoveSettings();
     void WritePackage(const Options& opt);
