@@ -251,3 +251,52 @@ TEST_F(ExecuteTest, RecordOfAReadOnlyScriptStaysWritable)
     EXPECT_EQ(interp->Execute(), 0);
     EXPECT_FALSE(kvtest::Exists(record));
 }
+
+// File-system redirection is a setting of the thread: a run on a worker
+// thread (a dialog-driven run) must turn it off before it undoes an
+// interrupted install, or files journaled under System32 would be looked for
+// in SysWOW64. Meaningful in a 32-bit build on 64-bit Windows only.
+TEST_F(ExecuteTest, InterruptedInstallIsUndoneWithoutRedirectionOnAnyThread)
+{
+    BOOL wow64 = FALSE;
+    if (!::IsWow64Process(::GetCurrentProcess(), &wow64) || !wow64)
+        GTEST_SKIP() << "no file-system redirection in this build";
+    char system[MAX_PATH] = {0};
+    ::GetSystemDirectoryA(system, sizeof system);
+    const std::string name = "kvredir-" + std::to_string(::GetCurrentProcessId()) + ".txt";
+    const std::string file = std::string(system) + "\\" + name;
+    PVOID old = nullptr;
+    ASSERT_TRUE(::Wow64DisableWow64FsRedirection(&old));
+    ASSERT_TRUE(kvtest::WriteFileBytes(file, "made by the interrupted install"));
+    ::Wow64RevertWow64FsRedirection(old);
+
+    interp->m_strRecordFile = dir / "record.ini";
+    WriteScript(std::string(kSections) +
+                "[ProductInstall.Main]\r\nStepCount=1\r\nStep1.Section=ProductInstall.CopyFileGroupTo.Files\r\n"
+                "[ProductInstall.CopyFileGroupTo.Files]\r\nFileGroupCount=0\r\n");
+    ASSERT_TRUE(kvtest::WriteFileBytes(interp->m_strRecordFile + ".journal",
+                                       "[REC_1]\r\nSectionIndex=1\r\nItemIndex=1\r\nParam1=@\r\n"
+                                       "[REC_2]\r\nSectionIndex=1\r\nItemIndex=1\r\nParam1=@" + std::string(system) +
+                                           "|" + dir.Path() + "\r\nParam2=|F" + name + ">>>>>>n|\r\n"));
+    struct CRun {
+        CHFS_Interpreter* interp;
+        int result = -9;
+        static DWORD WINAPI Go(LPVOID p)
+        {
+            CRun* run = static_cast<CRun*>(p);
+            run->result = run->interp->Execute();
+            return 0;
+        }
+    } run{interp.get()};
+    HANDLE worker = ::CreateThread(nullptr, 0, &CRun::Go, &run, 0, nullptr);
+    ASSERT_NE(worker, nullptr);
+    ::WaitForSingleObject(worker, 60000);
+    ::CloseHandle(worker);
+    EXPECT_EQ(run.result, 0);
+
+    ASSERT_TRUE(::Wow64DisableWow64FsRedirection(&old));
+    const bool left = kvtest::Exists(file);
+    ::DeleteFileA(file.c_str());
+    ::Wow64RevertWow64FsRedirection(old);
+    EXPECT_FALSE(left) << cb.LogText();
+}
