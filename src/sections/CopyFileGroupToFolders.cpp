@@ -18,22 +18,6 @@ const size_t kMaxBatchChars = 3900;
 // The longest text one entry can take beside its paths.
 const size_t kEntryOverhead = 2 * (20 + 1 + 64) + 16 + 20 + 16;
 
-// The folder base joined with rel, then each folder above it up to base
-// itself, deepest first, in the form both the copy and its rollback build them.
-std::vector<std::string> FolderChain(const std::string& base, const std::string& rel)
-{
-    std::vector<std::string> chain;
-    std::string cur = rel;
-    for (;;) {
-        chain.push_back(JoinPath(base, cur));
-        if (cur.empty())
-            break;
-        // rel comes from a folder part, so its last byte is a real separator.
-        cur = GetFolderPart(cur.substr(0, cur.size() - 1));
-    }
-    return chain;
-}
-
 // File names compare without regard to case, as the file system does.
 std::string NameKey(const std::string& name)
 {
@@ -154,7 +138,7 @@ void CHFS_CopyFileGroupToSection::EnsureFolder(const std::string& folder, const 
             rel.erase(0, 1);
         if (!rel.empty() && rel.back() != '\\')
             rel += '\\';
-        for (const std::string& level : FolderChain(base, rel)) {
+        for (const std::string& level : CopyFolderChain(base, rel)) {
             if (FileExists(level))
                 break;
             made.insert(made.begin(), level);

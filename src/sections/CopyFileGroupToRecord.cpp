@@ -120,6 +120,20 @@ bool DecodeEntry(const CCopyUndoBatch& batch, const std::string& text, CCopyUndo
 
 }  // namespace
 
+std::vector<std::string> CopyFolderChain(const std::string& base, const std::string& rel)
+{
+    std::vector<std::string> chain;
+    std::string cur = rel;
+    for (;;) {
+        chain.push_back(JoinPath(base, cur));
+        if (cur.empty())
+            break;
+        // rel comes from a folder part, so its last byte is a real separator.
+        cur = GetFolderPart(cur.substr(0, cur.size() - 1));
+    }
+    return chain;
+}
+
 bool IsCopyUndoItem(const std::string& param1) { return !param1.empty() && param1[0] == kBatchMark; }
 
 bool IsCopyGroupStart(const std::string& param1) { return param1.size() == 1 && param1[0] == kBatchMark; }

@@ -51,6 +51,11 @@ struct CCopyUndoBatch {
     std::vector<CCopyUndoEntry> entries;
 };
 
+// The folder base joined with rel (a folder part, ending in a separator, or
+// empty), then each folder above it up to base itself, deepest first, in the
+// form both the copy and its rollback build them.
+std::vector<std::string> CopyFolderChain(const std::string& base, const std::string& rel);
+
 // Whether an item is of this kind (Param1 begins with "@").
 bool IsCopyUndoItem(const std::string& param1);
 // The item that opens a group: nothing changed yet.

@@ -23,20 +23,6 @@ std::string GroupName(int n) { return KvFormat("FileGroup%d", n); }
 
 std::string FileKey(int i) { return KvFormat("File%d", i); }
 
-// The folder base joined with rel, then each folder above it up to base.
-std::vector<std::string> FolderChain(const std::string& base, const std::string& rel)
-{
-    std::vector<std::string> chain;
-    std::string cur = rel;
-    for (;;) {
-        chain.push_back(JoinPath(base, cur));
-        if (cur.empty())
-            break;
-        cur = GetFolderPart(cur.substr(0, cur.size() - 1));
-    }
-    return chain;
-}
-
 // Size and last-write time of a file without opening it.
 bool QuickState(const std::string& path, uint64_t& size, FILETIME& written)
 {
@@ -424,7 +410,7 @@ int CHFS_CopyFileGroupToSection::RollbackGroup(const std::string& group, std::st
                     ::DeleteFileA(t.c_str());
                 }
             }
-            std::vector<std::string> chain = FolderChain(target, GetFolderPart(entry));
+            std::vector<std::string> chain = CopyFolderChain(target, GetFolderPart(entry));
             if (created.count(folder) && FileExists(folder)) {
                 RemoveFolderIfEmpty(folder);
                 // Folders above it that the copy made go too once they are

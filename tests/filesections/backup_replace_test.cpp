@@ -57,9 +57,12 @@ TEST(BackupFiles, RunThenRollbackPutsTheFilesBack)
     CHFS_BackupFileSection s(&p.interp);
     EXPECT_EQ(s.Run(kBackupStep, p.list), 0);
     EXPECT_EQ(s.GetExitCode(), -2000);
-    ASSERT_EQ(p.list.Size(), 3u);
+    // The Backup folder it made comes first, then one item per file.
+    ASSERT_EQ(p.list.Size(), 4u);
+    EXPECT_EQ(p.list.Items()[0].nItemIndex, 0);
+    EXPECT_EQ(p.list.Items()[0].strParam2, p.bak);
     for (size_t i = 0; i < 3; ++i) {
-        const CHFS_RecordItem& it = p.list.Items()[i];
+        const CHFS_RecordItem& it = p.list.Items()[i + 1];
         EXPECT_EQ(it.nItemIndex, static_cast<int>(i + 1));
         EXPECT_EQ(it.strParam1, p.Prod(files[i]));
         EXPECT_EQ(GetFolderPart(it.strParam2), p.bak + "\\");
@@ -85,7 +88,8 @@ TEST(BackupFiles, RunThenRollbackPutsTheFilesBack)
     EXPECT_EQ(r.Rollback(kBackupStep, p.list), 0);
     for (size_t i = 0; i < 3; ++i)
         EXPECT_TRUE(StateOf(p.Prod(files[i])) == before[i]) << files[i];
-    EXPECT_TRUE(FilesIn(p.bak).empty());
+    // Nothing of its own stays: not the copies, not the folder it made.
+    EXPECT_FALSE(kvtest::Exists(p.bak));
     EXPECT_EQ(p.list.Size(), 0u);
     // Newest first.
     std::string log = p.cb.LogText();
@@ -120,8 +124,8 @@ TEST(BackupFiles, MissingKeysAndMissingFiles)
         ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("c.ini"), "c"));
         CHFS_BackupFileSection s(&p.interp);
         EXPECT_EQ(s.Run(kBackupStep, p.list), 0);
-        ASSERT_EQ(p.list.Size(), 2u);
-        EXPECT_EQ(p.list.Items()[1].nItemIndex, 3);
+        ASSERT_EQ(p.list.Size(), 3u);
+        EXPECT_EQ(p.list.Items()[2].nItemIndex, 3);
         EXPECT_TRUE(p.cb.LogContains(
             "*** Syntax error: File2 can not be empty in section ['ProductInstall.BackupFiles']. "));
     }
@@ -137,8 +141,8 @@ TEST(BackupFiles, MissingKeysAndMissingFiles)
         CHFS_BackupFileSection s(&p.interp);
         EXPECT_EQ(s.Run(kBackupStep, p.list), 0);
         EXPECT_EQ(s.GetExitCode(), -2000);
-        ASSERT_EQ(p.list.Size(), 2u);
-        EXPECT_EQ(p.list.Items()[1].nItemIndex, 3);
+        ASSERT_EQ(p.list.Size(), 3u);
+        EXPECT_EQ(p.list.Items()[2].nItemIndex, 3);
         EXPECT_EQ(FilesIn(p.bak).size(), 2u);
         EXPECT_TRUE(p.cb.LogContains("Backup file '" + p.Prod("none.ini") + "' does not exist: nothing to save"));
         ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.ini"), "changed"));
@@ -174,7 +178,7 @@ TEST(BackupFiles, ItemsKnowWhatThePatchLeftAndARetriedRemovalCompletes)
     ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.ini"), "patched a"));
     ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("b.ini"), "patched b"));
     kvtest::SealAll(s, kBackupStep, p.list);
-    EXPECT_EQ(p.list.Items()[0].strParam3,
+    EXPECT_EQ(p.list.Items()[1].strParam3,
               "7:" + CKvSha256::HexOf("saved a", 7) + " left:=9:" + CKvSha256::HexOf("patched a", 9));
 
     struct {
@@ -221,12 +225,12 @@ TEST(BackupFiles, ACopyThatNoLongerHoldsWhatWasSavedIsNeverRestored)
     ASSERT_NO_FATAL_FAILURE(SaveTwoFiles(p, s));
     ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("b.ini"), "patched b"));
     // The newest copy cut short, as a copy of a killed run would be.
-    ASSERT_TRUE(kvtest::WriteFileBytes(p.list.Items()[1].strParam2, "sav"));
+    ASSERT_TRUE(kvtest::WriteFileBytes(p.list.Items()[2].strParam2, "sav"));
     EXPECT_EQ(s.Rollback(kBackupStep, p.list), -1);
     EXPECT_EQ(kvtest::ReadFileOr(p.Prod("b.ini")), "patched b");
     EXPECT_TRUE(p.cb.LogContains("*** Runtime error: CHFS_BackupFileSection::Rollback(): the copy '"));
-    // The failure ends the rollback at once: the older item is still there.
-    EXPECT_EQ(p.list.Size(), 1u);
+    // The failure ends the rollback at once: the older items are still there.
+    EXPECT_EQ(p.list.Size(), 2u);
 }
 
 TEST(BackupFiles, EmptyOrTooLongBackupFolder)

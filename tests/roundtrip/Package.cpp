@@ -384,4 +384,53 @@ std::string CWorld::UninstallString() const
     return v;
 }
 
+
+CSmallPatch::CSmallPatch(const kvtest::TempDir& dir, const std::string& tag, const std::string& name)
+    : m_pkg(dir / ("pkg" + name)), m_record(dir / ("records\\" + name + ".ini")), m_name(name)
+{
+    char id[64];
+    snprintf(id, sizeof id, "KVRT-%s%s-%lu", tag.c_str(), name.c_str(), ::GetCurrentProcessId());
+    m_patchID = id;
+    kvtest::CreateTree(m_pkg);
+    ::CopyFileA(kvtest::KorvexExe().c_str(), (m_pkg + "\\Korvex.exe").c_str(), FALSE);
+}
+
+CSmallPatch::~CSmallPatch() { kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, UninstallKey(), kvtest::kProgramView); }
+
+std::string CSmallPatch::UninstallKey() const
+{
+    return kUninstallRoot + m_patchID;
+}
+
+void CSmallPatch::WriteScript(int stepCount, const std::string& steps, const std::string& sections) const
+{
+    kvtest::WriteFileBytes(
+        m_pkg + "\\setup.ini",
+        "[PatchInformation]\r\nKorvexVersion=2.0\r\nPatchID=" + m_patchID +
+            "\r\nProductName=Small Product\r\nLanguage=ENU\r\nProductVersion=7.1\r\nBuildNumber=1\r\n"
+            "Platform=x64\r\nPatchDescription=Small patch " + m_name + "\r\nTimeOutSecond=600\r\n"
+            "UninstallString=" + m_pkg + "\\setup.ini\r\n\r\n"
+            "[ProductInstall.Symbols]\r\nRecordFile=" + m_record + "\r\n\r\n"
+            "[ProductInstall.Main]\r\nInstallRecordFile=" + m_record + "\r\nStepCount=" +
+            std::to_string(stepCount) + "\r\n" + steps + "\r\n" + sections +
+            "\r\n[ProductRemove.Main]\r\nStepCount=1\r\n"
+            "Step1.Section=ProductRemove.Rollback\r\nStep1.Description=Undo the patch\r\n\r\n"
+            "[ProductRemove.Rollback]\r\n");
+}
+
+kvtest::ProcessResult CSmallPatch::Install() const
+{
+    return kvtest::RunProcess("\"" + m_pkg + "\\Korvex.exe\" /S /G", m_pkg);
+}
+
+kvtest::ProcessResult CSmallPatch::Remove() const
+{
+    return kvtest::RunProcess("\"" + m_pkg + "\\Korvex.exe\" /U:\"" + m_record + "\" /S /G", "C:\\");
+}
+
+bool CSmallPatch::Installed() const
+{
+    return kvtest::Exists(m_record) && kvtest::RegKeyExists(HKEY_LOCAL_MACHINE, UninstallKey(), kvtest::kProgramView);
+}
+
 }  // namespace rt

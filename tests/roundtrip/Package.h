@@ -110,6 +110,32 @@ private:
 
 using kvtest::CLogTail;
 
+// One of several small patches side by side in a test's folder: its own
+// package folder with Korvex.exe, its own PatchID, record and uninstall
+// entry, and a removal that replays the record.
+class CSmallPatch {
+public:
+    CSmallPatch(const kvtest::TempDir& dir, const std::string& tag, const std::string& name);
+    ~CSmallPatch();
+    CSmallPatch(const CSmallPatch&) = delete;
+    CSmallPatch& operator=(const CSmallPatch&) = delete;
+
+    // setup.ini: the patch information, the record, the install steps
+    // ("Step1.Section=...\r\n" lines, stepCount of them) and the sections
+    // they name.
+    void WriteScript(int stepCount, const std::string& steps, const std::string& sections) const;
+    kvtest::ProcessResult Install() const;
+    kvtest::ProcessResult Remove() const;
+    // The record and the uninstall entry are both there.
+    bool Installed() const;
+    const std::string& Pkg() const { return m_pkg; }
+    const std::string& Record() const { return m_record; }
+    std::string UninstallKey() const;
+
+private:
+    std::string m_pkg, m_record, m_patchID, m_name;
+};
+
 FILETIME MakeTime(int year, int month, int day, int hour, int minute, int second);
 bool SetTimes(const std::string& path, const FILETIME& created, const FILETIME& written);
 

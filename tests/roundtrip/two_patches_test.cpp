@@ -10,8 +10,6 @@
 
 namespace {
 
-const char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-
 // What one patch writes.
 struct CSettings {
     const char* level;  // REG_DWORD, the program's view
@@ -22,59 +20,26 @@ struct CSettings {
     const char* added;  // an INI key that was not
 };
 
-class CSettingsPatch {
+// A patch that writes those settings.
+class CSettingsPatch : public rt::CSmallPatch {
 public:
     CSettingsPatch(const kvtest::TempDir& dir, const std::string& name, const std::string& regBase,
                    const std::string& ini, const CSettings& s)
-        : m_pkg(dir / ("pkg" + name)), m_record(dir / ("records\\" + name + ".ini"))
+        : CSmallPatch(dir, "order", name)
     {
-        char id[64];
-        std::snprintf(id, sizeof id, "KVRT-order%s-%lu", name.c_str(), ::GetCurrentProcessId());
-        m_patchID = id;
-        kvtest::CreateTree(m_pkg);
-        ::CopyFileA(kvtest::KorvexExe().c_str(), (m_pkg + "\\Korvex.exe").c_str(), FALSE);
         const std::string sz = "Reg:REG_SZ,HKLM," + regBase;
-        kvtest::WriteFileBytes(
-            m_pkg + "\\setup.ini",
-            "[PatchInformation]\r\nKorvexVersion=2.0\r\nPatchID=" + m_patchID +
-                "\r\nProductName=Order Product\r\nLanguage=ENU\r\nProductVersion=7.1\r\nBuildNumber=1\r\n"
-                "Platform=x64\r\nPatchDescription=Order patch " + name + "\r\nTimeOutSecond=600\r\n"
-                "UninstallString=" + m_pkg + "\\setup.ini\r\n\r\n"
-                "[ProductInstall.Symbols]\r\nRecordFile=" + m_record + "\r\n\r\n"
-                "[ProductInstall.Main]\r\nInstallRecordFile=" + m_record + "\r\nStepCount=2\r\n"
-                "Step1.Section=ProductInstall.UpdateRegistry.Settings\r\nStep1.Description=Registry\r\n"
-                "Step2.Section=ProductInstall.UpdateINI.Settings\r\nStep2.Description=INI\r\n\r\n"
-                "[ProductInstall.UpdateRegistry.Settings]\r\nRegCount=4\r\n"
-                "Reg1.Key=Reg:REG_DWORD,HKLM," + regBase + ",Level\r\nReg1.Value=" + s.level + "\r\n"
-                "Reg2.Key=" + sz + ",Path\r\nReg2.Value=" + s.path + "\r\n"
-                "Reg3.Key=" + sz + ",Wide,x64\r\nReg3.Value=" + s.wide + "\r\n"
-                "Reg4.Key=" + sz + "\\Made\\Deeper,V\r\nReg4.Value=" + s.made + "\r\n\r\n"
-                "[ProductInstall.UpdateINI.Settings]\r\nItemCount=2\r\n"
-                "Item1.Key=INI:" + ini + ",Main,Port\r\nItem1.Value=" + s.port + "\r\n"
-                "Item2.Key=INI:" + ini + ",Main,New\r\nItem2.Value=" + s.added + "\r\n\r\n"
-                "[ProductRemove.Main]\r\nStepCount=1\r\n"
-                "Step1.Section=ProductRemove.Rollback\r\nStep1.Description=Undo the patch\r\n\r\n"
-                "[ProductRemove.Rollback]\r\n");
+        WriteScript(2,
+                    "Step1.Section=ProductInstall.UpdateRegistry.Settings\r\nStep1.Description=Registry\r\n"
+                    "Step2.Section=ProductInstall.UpdateINI.Settings\r\nStep2.Description=INI\r\n",
+                    "[ProductInstall.UpdateRegistry.Settings]\r\nRegCount=4\r\n"
+                    "Reg1.Key=Reg:REG_DWORD,HKLM," + regBase + ",Level\r\nReg1.Value=" + s.level + "\r\n"
+                    "Reg2.Key=" + sz + ",Path\r\nReg2.Value=" + s.path + "\r\n"
+                    "Reg3.Key=" + sz + ",Wide,x64\r\nReg3.Value=" + s.wide + "\r\n"
+                    "Reg4.Key=" + sz + "\\Made\\Deeper,V\r\nReg4.Value=" + s.made + "\r\n\r\n"
+                    "[ProductInstall.UpdateINI.Settings]\r\nItemCount=2\r\n"
+                    "Item1.Key=INI:" + ini + ",Main,Port\r\nItem1.Value=" + s.port + "\r\n"
+                    "Item2.Key=INI:" + ini + ",Main,New\r\nItem2.Value=" + s.added + "\r\n");
     }
-    ~CSettingsPatch() { kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, UninstallKey(), kvtest::kProgramView); }
-
-    kvtest::ProcessResult Install() const { return kvtest::RunProcess("\"" + Exe() + "\" /S /G", m_pkg); }
-    kvtest::ProcessResult Remove() const
-    {
-        return kvtest::RunProcess("\"" + Exe() + "\" /U:\"" + m_record + "\" /S /G", "C:\\");
-    }
-    // The record and the uninstall entry are both there.
-    bool Installed() const
-    {
-        return kvtest::Exists(m_record) &&
-               kvtest::RegKeyExists(HKEY_LOCAL_MACHINE, UninstallKey(), kvtest::kProgramView);
-    }
-
-private:
-    std::string Exe() const { return m_pkg + "\\Korvex.exe"; }
-    std::string UninstallKey() const { return kUninstallRoot + m_patchID; }
-
-    std::string m_pkg, m_record, m_patchID;
 };
 
 std::string Describe(const kvtest::ProcessResult& r)

@@ -12,8 +12,6 @@
 
 namespace {
 
-const char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-
 std::string Describe(const kvtest::ProcessResult& r)
 {
     return "exit=" + std::to_string(kvtest::Signed(r.exitCode)) + " output=" + r.output;
@@ -61,23 +59,18 @@ struct CPatchSpec {
     bool failAtTheEnd = false;                 // a last step that fails
 };
 
-class CFilePatch {
+class CFilePatch : public rt::CSmallPatch {
 public:
     CFilePatch(CProduct& product, const std::string& name, const CPatchSpec& spec)
-        : m_pkg(product.Dir() / ("pkg" + name)), m_record(product.Dir() / ("records\\" + name + ".ini"))
+        : CSmallPatch(product.Dir(), "undo", name)
     {
-        char id[64];
-        std::snprintf(id, sizeof id, "KVRT-undo%s-%lu", name.c_str(), ::GetCurrentProcessId());
-        m_patchID = id;
         product.Watch(UninstallKey());
-        kvtest::CreateTree(m_pkg);
-        ::CopyFileA(kvtest::KorvexExe().c_str(), (m_pkg + "\\Korvex.exe").c_str(), FALSE);
         std::string entries;
         int n = 0;
         int year = 2024;
         for (const auto& f : spec.files) {
             entries += "File" + std::to_string(++n) + "=" + f.first + "\r\n";
-            Put(m_pkg + "\\FileGroup1\\" + f.first, f.second, year++);
+            Put(Pkg() + "\\FileGroup1\\" + f.first, f.second, year++);
         }
         std::string steps;
         int step = 0;
@@ -85,44 +78,14 @@ public:
             steps += "Step" + std::to_string(++step) + ".Section=ProductInstall.CopyFileGroupTo.Files\r\n";
         if (spec.failAtTheEnd)
             steps += "Step" + std::to_string(++step) + ".Section=ProductInstall.CopyFileGroupTo.Missing\r\n";
-        kvtest::WriteFileBytes(
-            m_pkg + "\\setup.ini",
-            "[PatchInformation]\r\nKorvexVersion=2.0\r\nPatchID=" + m_patchID +
-                "\r\nProductName=Undo Product\r\nLanguage=ENU\r\nProductVersion=7.1\r\nBuildNumber=1\r\n"
-                "Platform=x64\r\nPatchDescription=Undo patch " + name + "\r\nTimeOutSecond=600\r\n"
-                "UninstallString=" + m_pkg + "\\setup.ini\r\n\r\n"
-                "[ProductInstall.Symbols]\r\nRecordFile=" + m_record + "\r\n\r\n"
-                "[ProductInstall.Main]\r\nInstallRecordFile=" + m_record + "\r\nStepCount=" + std::to_string(step) +
-                "\r\n" + steps + "\r\n"
-                "[ProductInstall.CopyFileGroupTo.Files]\r\nFileGroupCount=1\r\n"
-                "[ProductInstall.CopyFileGroupTo.Missing]\r\nFileGroupCount=1\r\nFileGroupStartCount=2\r\n"
-                "[FileGroup1]\r\nDescription=Files\r\nTarget=" + product.Product() + "\r\nBackup=" +
-                product.Backup() + "\r\nFileCount=" + std::to_string(n) + "\r\n" + entries + spec.groupOptions +
-                "\r\n[FileGroup2]\r\nDescription=Missing\r\nTarget=" + product.Product() + "\r\nBackup=" +
-                product.Backup() + "\r\nFileCount=1\r\nFile1=not-in-the-package.dll\r\n\r\n"
-                "[ProductRemove.Main]\r\nStepCount=1\r\n"
-                "Step1.Section=ProductRemove.Rollback\r\nStep1.Description=Undo the patch\r\n\r\n"
-                "[ProductRemove.Rollback]\r\n");
+        WriteScript(step, steps,
+                    "[ProductInstall.CopyFileGroupTo.Files]\r\nFileGroupCount=1\r\n"
+                    "[ProductInstall.CopyFileGroupTo.Missing]\r\nFileGroupCount=1\r\nFileGroupStartCount=2\r\n"
+                    "[FileGroup1]\r\nDescription=Files\r\nTarget=" + product.Product() + "\r\nBackup=" +
+                    product.Backup() + "\r\nFileCount=" + std::to_string(n) + "\r\n" + entries +
+                    spec.groupOptions + "\r\n[FileGroup2]\r\nDescription=Missing\r\nTarget=" + product.Product() +
+                    "\r\nBackup=" + product.Backup() + "\r\nFileCount=1\r\nFile1=not-in-the-package.dll\r\n");
     }
-    ~CFilePatch() { kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, UninstallKey(), kvtest::kProgramView); }
-
-    kvtest::ProcessResult Install() const { return kvtest::RunProcess("\"" + Exe() + "\" /S /G", m_pkg); }
-    kvtest::ProcessResult Remove() const
-    {
-        return kvtest::RunProcess("\"" + Exe() + "\" /U:\"" + m_record + "\" /S /G", "C:\\");
-    }
-    bool Installed() const
-    {
-        return kvtest::Exists(m_record) &&
-               kvtest::RegKeyExists(HKEY_LOCAL_MACHINE, UninstallKey(), kvtest::kProgramView);
-    }
-    const std::string& Record() const { return m_record; }
-
-private:
-    std::string Exe() const { return m_pkg + "\\Korvex.exe"; }
-    std::string UninstallKey() const { return kUninstallRoot + m_patchID; }
-
-    std::string m_pkg, m_record, m_patchID;
 };
 
 CPatchSpec Replacing(const std::string& a, const std::string& b)
@@ -240,7 +203,7 @@ TEST(Undo, RemovalWithAFileInUseRestoresItAtTheNextStart)
         kvtest::CLocker lock(product.Product() + "\\a.dll", true);
         ASSERT_TRUE(lock.Locked());
         kvtest::ProcessResult rem = kvtest::RunProcess(
-            "\"" + product.Dir().Path() + "\\pkgA\\Korvex.exe\" /U:\"" + patch.Record() + "\" /S", "C:\\");
+            "\"" + patch.Pkg() + "\\Korvex.exe\" /U:\"" + patch.Record() + "\" /S", "C:\\");
         EXPECT_EQ(3010u, rem.exitCode) << Describe(rem);
     }
     EXPECT_FALSE(patch.Installed());
