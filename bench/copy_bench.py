@@ -6,7 +6,8 @@ of it: 1,000 files of 100 KB, and 10,000 files of 4 KB (where the work per
 file is everything). Four tools do the same work in the same Wine prefix,
 one after the other in each round, on a freshly laid out product:
 
-  Korvex   the shipped 32-bit Korvex.exe, one CopyFileGroupTo group, /S /G
+  Korvex   the shipped 32-bit Korvex.exe, one CopyFileGroupTo group, /S /G,
+           leaving an install record (so with its journal and fingerprints)
   xcopy    Wine's xcopy, the product into the backup folder, then the package
            over the product
   NSIS     a package built here with makensis: CopyFiles of the product into
@@ -85,7 +86,7 @@ class World:
         owned_by_test_user(self.top)
 
     def write_script(self):
-        lines = ["[ProductInstall.Main]", "StepCount=1",
+        lines = ["[ProductInstall.Main]", f"InstallRecordFile={self.wtop}\\record\\patch.rec", "StepCount=1",
                  "Step1.Section=ProductInstall.CopyFileGroupTo.All", "Step1.Description=Replace the product", "",
                  "[ProductInstall.CopyFileGroupTo.All]", "FileGroupCount=1", "",
                  "[FileGroup1]", "Description=Everything", f"Target={self.wtop}\\product",
@@ -138,7 +139,7 @@ class World:
         owned_by_test_user(self.top)
 
     def reset(self):
-        for sub in ("product", "backup"):
+        for sub in ("product", "backup", "record"):
             shutil.rmtree(os.path.join(self.top, sub), ignore_errors=True)
         shutil.copytree(os.path.join(self.top, "pristine"), os.path.join(self.top, "product"))
         owned_by_test_user(os.path.join(self.top, "product"))

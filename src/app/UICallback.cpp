@@ -10,21 +10,22 @@
 #include "app/PathDialog.h"
 #include "app/StringTable.h"
 
-int KorvexWriteLogLine(const std::string& logPath, const std::string& text)
-{
-    if (GetKorvexApp()->m_bNoLog)
-        return 0;
+namespace {
 
-    // The file is opened per line and shared both ways, so that a log viewer
-    // (or another copy started with /I) holding it open for reading and
-    // writing does not cost us the line, and a log removed or replaced
-    // meanwhile is simply written anew. Opened for appending only, every
-    // line lands at the end whoever wrote last. Plain system calls: a C
-    // runtime stream around the handle cost a third of the line again.
-    HANDLE h = ::CreateFileA(logPath.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return -1;
+// The file is opened per line and shared both ways, so that a log viewer
+// (or another copy started with /I) holding it open for reading and writing
+// does not cost us the line, and a log removed or replaced meanwhile is
+// simply written anew. Opened for appending only, every line lands at the
+// end whoever wrote last. Plain system calls: a C runtime stream around the
+// handle cost a third of the line again.
+HANDLE OpenLog(const std::string& logPath)
+{
+    return ::CreateFileA(logPath.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool WriteLogBytes(HANDLE h, const std::string& text)
+{
     // As a text-mode stream writes it: every "\n" becomes CR LF, and the
     // line ends with one.
     std::string bytes;
@@ -36,7 +37,19 @@ int KorvexWriteLogLine(const std::string& logPath, const std::string& text)
     }
     bytes += "\r\n";
     DWORD put = 0;
-    bool ok = ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) && put == bytes.size();
+    return ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) && put == bytes.size();
+}
+
+}  // namespace
+
+int KorvexWriteLogLine(const std::string& logPath, const std::string& text)
+{
+    if (GetKorvexApp()->m_bNoLog)
+        return 0;
+    HANDLE h = OpenLog(logPath);
+    if (h == INVALID_HANDLE_VALUE)
+        return -1;
+    bool ok = WriteLogBytes(h, text);
     ok = ::CloseHandle(h) && ok;
     return ok ? 0 : -1;
 }
@@ -82,7 +95,30 @@ int CKorvexCallback::SetDescription(const std::string&) { return 0; }
 int CKorvexCallback::SetReadme(const std::string&) { return 0; }
 int CKorvexCallback::SetLicense(const std::string&) { return 0; }
 int CKorvexCallback::SetLicenseTitle(const std::string&) { return 0; }
-int CKorvexCallback::WriteLog(const std::string& text) { return KorvexWriteLogLine(m_strLogPath, text); }
+int CKorvexCallback::WriteLog(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_logLock);
+    if (m_nLogHolds == 0 || GetKorvexApp()->m_bNoLog)
+        return KorvexWriteLogLine(m_strLogPath, text);
+    if (!m_heldLog)
+        m_heldLog.Reset(OpenLog(m_strLogPath));
+    if (!m_heldLog)
+        return -1;
+    if (WriteLogBytes(m_heldLog.Get(), text))
+        return 0;
+    // The next line opens the log afresh.
+    m_heldLog.Close();
+    return -1;
+}
+
+void CKorvexCallback::HoldLog(bool hold)
+{
+    std::lock_guard<std::mutex> lock(m_logLock);
+    if (hold)
+        ++m_nLogHolds;
+    else if (m_nLogHolds > 0 && --m_nLogHolds == 0)
+        m_heldLog.Close();
+}
 // Nobody is there to answer: 0 makes every question count as not answered Yes.
 int CKorvexCallback::ShowMessage(const std::string&, UINT) { return 0; }
 

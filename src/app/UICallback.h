@@ -4,7 +4,10 @@
 #include <windows.h>
 #include <string>
 
+#include <mutex>
+
 #include "interpreter/UICallback.h"
+#include "util/WinHandles.h"
 
 // One log line: open for appending in text mode (shared for reading and
 // writing), write, newline, flush, close. 0, or -1 when the file can't be
@@ -29,10 +32,18 @@ public:
     int SetLicenseTitle(const std::string& text) override;
     int WriteLog(const std::string& text) override;
     int ShowMessage(const std::string& text, UINT type) override;
+    void HoldLog(bool hold) override;
     const std::string& GetLogPath() const { return m_strLogPath; }
 
 protected:
     std::string m_strLogPath;
+
+private:
+    // The log as it is kept open while held; the worker thread and the main
+    // thread may both write lines.
+    std::mutex m_logLock;
+    int m_nLogHolds = 0;
+    CHandle m_heldLog;
 };
 
 // Silent run: only the log is written; every other request answers 0.

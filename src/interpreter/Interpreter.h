@@ -222,3 +222,15 @@ private:
     // the patch itself left; otherwise the run's exit code (logged).
     int CheckRemoval(CHFS_MainSection& main);
 };
+
+// Holds the log open (CHFS_UICallback::HoldLog) for its lifetime.
+class CHFS_LogHold {
+public:
+    explicit CHFS_LogHold(CHFS_Interpreter* pInterpreter);
+    ~CHFS_LogHold();
+    CHFS_LogHold(const CHFS_LogHold&) = delete;
+    CHFS_LogHold& operator=(const CHFS_LogHold&) = delete;
+
+private:
+    CHFS_UICallback* m_pCallback;
+};

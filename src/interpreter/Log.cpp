@@ -83,6 +83,18 @@ void CHFS_Interpreter::AppendDetail(const CHFS_UIText& text, int rollback)
         m_pCallback->AppendDetailW(text, rollback);
 }
 
+CHFS_LogHold::CHFS_LogHold(CHFS_Interpreter* pInterpreter) : m_pCallback(pInterpreter->GetCallback())
+{
+    if (m_pCallback)
+        m_pCallback->HoldLog(true);
+}
+
+CHFS_LogHold::~CHFS_LogHold()
+{
+    if (m_pCallback)
+        m_pCallback->HoldLog(false);
+}
+
 void CHFS_Interpreter::WriteLog(const std::string& text)
 {
     if (m_pCallback)

@@ -54,6 +54,13 @@ public:
     // run once its first dialog is up); the trace window is shown only then.
     virtual bool HasMainWindow() { return false; }
 
+    // While held (the calls nest), the host may keep its log open between
+    // WriteLog calls: a run of many small steps (the files of a copy group)
+    // would otherwise open and close the log for every line, which costs the
+    // platform more than the copy of a small file. Lines are written as
+    // they come either way.
+    virtual void HoldLog(bool /*hold*/) {}
+
     // The task line, the detail box and the message box for texts that hold
     // program texts (see CHFS_UIText). The nine operations above stay what
     // they were for 8-bit script texts; a host without windows needs nothing

@@ -188,7 +188,7 @@ int CHFS_CopyFileGroupToSection::SaveOriginal(CKvCopySource& installed, const st
     // is complete: a run ended half-way through never leaves a torn copy
     // under a product file's name.
     std::string temp;
-    const DWORD absent = INVALID_FILE_ATTRIBUTES;
+    CHandle written;
     int r = KVCOPY_CREATE_FAILED;
     static unsigned s_nTemp = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -202,14 +202,13 @@ int CHFS_CopyFileGroupToSection::SaveOriginal(CKvCopySource& installed, const st
             m_pRunList->NoteInJournal(m_nRunGroup, EncodeCopyUndoParam1(m_batch),
                                       "|" + EncodeCopyUndoEntry(m_batch, pending) + "|", std::string());
         }
-        r = CopyFileKeepTime(installed, temp, &absent, m_buffer, log, &entry.before, true);
+        r = CopyFileToNew(installed, temp, m_buffer, log, &entry.before, written);
+        // A name that was taken leaves the source open and unread.
         if (r != KVCOPY_CREATE_FAILED || ::GetLastError() != ERROR_FILE_EXISTS)
             break;
-        // The name was taken: the source is still open and unread.
-        if (!OpenCopySource(installed.path, installed))
-            return KVCOPY_SOURCE_OPEN_FAILED;
     }
     if (r != KVCOPY_OK) {
+        installed.handle.Close();
         if (r != KVCOPY_CREATE_FAILED)
             ::DeleteFileA(temp.c_str());
         return r;
@@ -219,7 +218,7 @@ int CHFS_CopyFileGroupToSection::SaveOriginal(CKvCopySource& installed, const st
     const std::string preferred = JoinPath(backupFolder, name);
     std::string final = preferred;
     for (int n = 2; n < 1000; ++n) {
-        if (PathFitsLimit(final) && ::MoveFileExA(temp.c_str(), final.c_str(), 0)) {
+        if (RenameOpenFile(written, temp, final)) {
             entry.strBackup = final;
             m_madeBackups.insert(final);
             return KVCOPY_OK;
@@ -231,6 +230,7 @@ int CHFS_CopyFileGroupToSection::SaveOriginal(CKvCopySource& installed, const st
     }
     m_pInterpreter->Log("CHFS_CopyFileGroupToSection: no name for the backup '%s' in '%s', lasterror=%lu",
                         temp.c_str(), backupFolder.c_str(), ::GetLastError());
+    written.Close();
     ::SetFileAttributesA(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
     ::DeleteFileA(temp.c_str());
     return KVCOPY_CREATE_FAILED;

@@ -52,6 +52,7 @@ void CHFS_CopyFileGroupToSection::BeginGroupRollback(int group)
 
 int CHFS_CopyFileGroupToSection::Rollback(const std::string& sectionName, CHFS_ItemList& list)
 {
+    CHFS_LogHold logHold(m_pInterpreter);
     SetSectionName(sectionName);
     ReadKey("FileGroupCount", true);
     int result = 0;

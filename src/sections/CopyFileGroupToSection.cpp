@@ -56,6 +56,8 @@ std::string CHFS_CopyFileGroupToSection::VersionText(const std::string& path)
 int CHFS_CopyFileGroupToSection::Run(const std::string& sectionName, CHFS_ItemList& list)
 {
     m_nExitCode = -2000;
+    // A few lines for every file: the log stays open meanwhile.
+    CHFS_LogHold logHold(m_pInterpreter);
     SetSectionName(sectionName);
     std::string countText = ReadKey("FileGroupCount", true);
     m_strCustomError = ReadKey("CustomizedErrorMessage", true);

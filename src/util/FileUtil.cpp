@@ -348,30 +348,13 @@ bool FileMayHoldVersion(const std::string& path)
     return HeadMayHoldVersion(head, got);
 }
 
-int CopyFileKeepTime(CKvCopySource& source, const std::string& destination, const DWORD* destinationAttributes,
-                     std::vector<BYTE>& buffer, CKvLogSink* logSink, CKvFingerprint* written, bool createNew)
+namespace {
+
+// The bytes of source into out (positioned at its start) and, when asked,
+// their fingerprint; a copy code.
+int CopyBytes(CKvCopySource& source, HANDLE out, std::vector<BYTE>& buffer, CKvLogSink* logSink,
+              CKvFingerprint* written)
 {
-    DWORD destAttrs = INVALID_FILE_ATTRIBUTES;
-    if (destinationAttributes)
-        destAttrs = *destinationAttributes;
-    else if (!createNew && PathFitsLimit(destination))
-        destAttrs = ::GetFileAttributesA(destination.c_str());
-    if (destAttrs == INVALID_FILE_ATTRIBUTES)
-        destAttrs = FILE_ATTRIBUTE_NORMAL;
-
-    CHandle out;
-    if (PathFitsLimit(destination))
-        out.Reset(::CreateFileA(destination.c_str(), GENERIC_WRITE, 0, nullptr, createNew ? CREATE_NEW : CREATE_ALWAYS,
-                                destAttrs, nullptr));
-    if (!out) {
-        DWORD err = ::GetLastError();
-        if (logSink && !(createNew && err == ERROR_FILE_EXISTS))
-            logSink->LogText(KvFormat("Create new File Failed,last error:[%lu]", err));
-        source.handle.Close();
-        ::SetLastError(err);
-        return KVCOPY_CREATE_FAILED;
-    }
-
     int result = KVCOPY_OK;
     CKvSha256 sha;
     uint64_t total = 0;
@@ -397,7 +380,7 @@ int CopyFileKeepTime(CKvCopySource& source, const std::string& destination, cons
             }
             break;
         }
-        if (!WriteAllBytes(out.Get(), buffer.data(), got, result))
+        if (!WriteAllBytes(out, buffer.data(), got, result))
             break;
         if (written)
             sha.Update(buffer.data(), got);
@@ -419,26 +402,34 @@ int CopyFileKeepTime(CKvCopySource& source, const std::string& destination, cons
         written->nSize = total;
         written->strHash = sha.FinalHex();
     }
-    // The times (and with them the attributes) go onto the handle that wrote
-    // the bytes: an explicitly set time is not overwritten when that handle
-    // closes, and opening the file a second time for it costs as much as the
-    // copy of a small file. Only when that fails is the file reopened.
-    bool attrsSet = false;
-    bool timesSet = false;
-    if (result == KVCOPY_OK && source.bFlush && !::FlushFileBuffers(out.Get())) {
+    return result;
+}
+
+// What is done to a complete copy through the handle that wrote it: the
+// flush when asked, then the source's times and attributes. The times (and
+// with them the attributes) go onto the writing handle: an explicitly set
+// time is not overwritten when that handle closes, and opening the file a
+// second time for it costs as much as the copy of a small file. timesSet
+// and attrsSet say what the caller still has to do by name.
+int FinishCopy(const CKvCopySource& source, HANDLE out, CKvLogSink* logSink, bool& timesSet, bool& attrsSet)
+{
+    timesSet = attrsSet = false;
+    if (source.bFlush && !::FlushFileBuffers(out)) {
         if (logSink)
             logSink->LogText(KvFormat("Flush new File Failed,last error:[%lu]", ::GetLastError()));
-        result = KVCOPY_WRITE_FAILED;
+        return KVCOPY_WRITE_FAILED;
     }
-    if (result == KVCOPY_OK && source.timesKnown)
-        attrsSet = SetTimesAndAttributes(out.Get(), source);
-    if (result == KVCOPY_OK)
-        timesSet = attrsSet || ::SetFileTime(out.Get(), &source.created, &source.accessed, &source.written);
-    out.Close();
-    source.handle.Close();
-    if (result != KVCOPY_OK)
-        return result;
+    if (source.timesKnown)
+        attrsSet = SetTimesAndAttributes(out, source);
+    timesSet = attrsSet || ::SetFileTime(out, &source.created, &source.accessed, &source.written);
+    return KVCOPY_OK;
+}
 
+// The times and attributes FinishCopy could not set through the handle,
+// set by name once it is closed.
+int FinishByName(const CKvCopySource& source, const std::string& destination, CKvLogSink* logSink, bool timesSet,
+                 bool attrsSet)
+{
     if (!timesSet) {
         CHandle times(::CreateFileA(destination.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -453,6 +444,100 @@ int CopyFileKeepTime(CKvCopySource& source, const std::string& destination, cons
     if (!attrsSet && source.attributes != INVALID_FILE_ATTRIBUTES)
         ::SetFileAttributesA(destination.c_str(), source.attributes);
     return KVCOPY_OK;
+}
+
+}  // namespace
+
+int CopyFileKeepTime(CKvCopySource& source, const std::string& destination, const DWORD* destinationAttributes,
+                     std::vector<BYTE>& buffer, CKvLogSink* logSink, CKvFingerprint* written)
+{
+    DWORD destAttrs = INVALID_FILE_ATTRIBUTES;
+    if (destinationAttributes)
+        destAttrs = *destinationAttributes;
+    else if (PathFitsLimit(destination))
+        destAttrs = ::GetFileAttributesA(destination.c_str());
+    if (destAttrs == INVALID_FILE_ATTRIBUTES)
+        destAttrs = FILE_ATTRIBUTE_NORMAL;
+
+    CHandle out;
+    if (PathFitsLimit(destination))
+        out.Reset(::CreateFileA(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, destAttrs, nullptr));
+    if (!out) {
+        DWORD err = ::GetLastError();
+        if (logSink)
+            logSink->LogText(KvFormat("Create new File Failed,last error:[%lu]", err));
+        source.handle.Close();
+        ::SetLastError(err);
+        return KVCOPY_CREATE_FAILED;
+    }
+    bool timesSet = false, attrsSet = false;
+    int result = CopyBytes(source, out.Get(), buffer, logSink, written);
+    if (result == KVCOPY_OK)
+        result = FinishCopy(source, out.Get(), logSink, timesSet, attrsSet);
+    out.Close();
+    source.handle.Close();
+    if (result != KVCOPY_OK)
+        return result;
+    return FinishByName(source, destination, logSink, timesSet, attrsSet);
+}
+
+int CopyFileToNew(CKvCopySource& source, const std::string& destination, std::vector<BYTE>& buffer,
+                  CKvLogSink* logSink, CKvFingerprint* written, CHandle& out)
+{
+    out.Close();
+    if (PathFitsLimit(destination))
+        out.Reset(::CreateFileA(destination.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out) {
+        DWORD err = ::GetLastError();
+        if (logSink && err != ERROR_FILE_EXISTS)
+            logSink->LogText(KvFormat("Create new File Failed,last error:[%lu]", err));
+        ::SetLastError(err);
+        return KVCOPY_CREATE_FAILED;
+    }
+    bool timesSet = false, attrsSet = false;
+    int result = CopyBytes(source, out.Get(), buffer, logSink, written);
+    if (result == KVCOPY_OK)
+        result = FinishCopy(source, out.Get(), logSink, timesSet, attrsSet);
+    source.handle.Close();
+    if (result != KVCOPY_OK) {
+        out.Close();
+        return result;
+    }
+    if (timesSet && attrsSet)
+        return KVCOPY_OK;
+    // A system that cannot set them through the handle: by name, and the
+    // caller names the file by name too.
+    out.Close();
+    return FinishByName(source, destination, logSink, timesSet, attrsSet);
+}
+
+bool RenameOpenFile(CHandle& file, const std::string& path, const std::string& newPath)
+{
+    if (!PathFitsLimit(newPath))
+        return false;
+    const CHandleInfoApi& api = HandleInfoApi();
+    if (file && api.pSet) {
+        const UINT cp = ::AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+        int n = ::MultiByteToWideChar(cp, 0, newPath.c_str(), -1, nullptr, 0);
+        if (n > 0) {
+            std::vector<BYTE> info(sizeof(FILE_RENAME_INFO) + static_cast<size_t>(n) * sizeof(WCHAR));
+            FILE_RENAME_INFO* rename = reinterpret_cast<FILE_RENAME_INFO*>(info.data());
+            rename->ReplaceIfExists = FALSE;
+            rename->RootDirectory = nullptr;
+            ::MultiByteToWideChar(cp, 0, newPath.c_str(), -1, rename->FileName, n);
+            rename->FileNameLength = static_cast<DWORD>((n - 1) * sizeof(WCHAR));
+            if (api.pSet(file.Get(), FileRenameInfo, rename, static_cast<DWORD>(info.size())))
+                return true;
+            const DWORD err = ::GetLastError();
+            // A name that is taken stays taken whichever way it is asked for.
+            if (err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS || err == ERROR_ACCESS_DENIED)
+                return false;
+        }
+    }
+    // A file system or system that renames only by name.
+    file.Close();
+    return ::MoveFileExA(path.c_str(), newPath.c_str(), 0) != FALSE;
 }
 
 int CopyFileKeepTime(const std::string& source, const std::string& destination, CKvLogSink* logSink,

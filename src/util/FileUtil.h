@@ -101,12 +101,22 @@ bool FileMayHoldVersion(const std::string& path);
 // returns; the source is closed at the end). destinationAttributes: the
 // destination's attributes when the caller knows them, INVALID_FILE_ATTRIBUTES
 // when it knows the destination does not exist; null to have them read.
-// written: as above. createNew: the destination must not exist yet (a name
-// another file holds gives KVCOPY_CREATE_FAILED with ERROR_FILE_EXISTS as
-// last error, and that file is left alone).
+// written: as above.
 int CopyFileKeepTime(CKvCopySource& source, const std::string& destination, const DWORD* destinationAttributes,
-                     std::vector<BYTE>& buffer, CKvLogSink* logSink, CKvFingerprint* written = nullptr,
-                     bool createNew = false);
+                     std::vector<BYTE>& buffer, CKvLogSink* logSink, CKvFingerprint* written = nullptr);
+// The same copy into a file that must not exist yet (a name another file
+// holds gives KVCOPY_CREATE_FAILED with ERROR_FILE_EXISTS as last error, and
+// that file is left alone), which the caller names once it is complete: on
+// success out is left open for RenameOpenFile (closed where the system sets
+// times only by name); on failure it is closed and the partial copy is the
+// caller's to delete.
+int CopyFileToNew(CKvCopySource& source, const std::string& destination, std::vector<BYTE>& buffer,
+                  CKvLogSink* logSink, CKvFingerprint* written, CHandle& out);
+// Gives the file at path the name newPath unless a file of that name exists
+// (false with ERROR_ALREADY_EXISTS, ERROR_FILE_EXISTS or ERROR_ACCESS_DENIED
+// then; the handle stays open for another try). Through file when it is open
+// (from CopyFileToNew): a rename by name would open the file once more.
+bool RenameOpenFile(CHandle& file, const std::string& path, const std::string& newPath);
 // GetTempFileNameA into a buffer that cannot be overrun: the folder must
 // leave room for the unique name (the function takes at most MAX_PATH - 14
 // characters), or no name is made and ERROR_FILENAME_EXCED_RANGE is set.
