@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "interpreter/Interpreter.h"
 #include "util/FileUtil.h"
+#include "util/Sha256.h"
 #include "util/SystemLib.h"
 
 namespace {
@@ -292,6 +293,45 @@ TEST(CopyFileKeepTime, OpenedSourceIsReadOnceForItsHeadAndItsCopy)
     CKvCopySource none;
     EXPECT_FALSE(OpenCopySource(dir / "missing", none));
     EXPECT_EQ(none.openError, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(CopyFileToNew, NeverTakesANameInUseAndIsNamedThroughItsHandle)
+{
+    kvtest::TempDir dir("copy");
+    const std::string bytes = Pattern(KV_COPY_BLOCK + 5);
+    ASSERT_TRUE(kvtest::WriteFileBytes(dir / "src", bytes));
+    SetLastWrite(dir / "src", 2002);
+    ASSERT_TRUE(::SetFileAttributesA((dir / "src").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(kvtest::WriteFileBytes(dir / "taken", "theirs"));
+    CKvCopySource src;
+    ASSERT_TRUE(OpenCopySource(dir / "src", src));
+    std::vector<BYTE> buffer;
+    CKvFingerprint fp;
+    CHandle out;
+
+    // A name that is taken: that file stays as it is, the source open and unread.
+    EXPECT_EQ(CopyFileToNew(src, dir / "taken", buffer, nullptr, &fp, out), KVCOPY_CREATE_FAILED);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    EXPECT_TRUE(src.handle);
+    EXPECT_FALSE(src.headRead);
+    EXPECT_FALSE(out);
+
+    ASSERT_EQ(CopyFileToNew(src, dir / "temp", buffer, nullptr, &fp, out), KVCOPY_OK);
+    EXPECT_EQ(fp.Text(), std::to_string(bytes.size()) + ":" + CKvSha256::HexOf(bytes.data(), bytes.size()));
+    // Renamed only onto a free name, read-only as it is by then.
+    EXPECT_FALSE(RenameOpenFile(out, dir / "temp", dir / "taken"));
+    EXPECT_TRUE(::GetLastError() == ERROR_ALREADY_EXISTS || ::GetLastError() == ERROR_FILE_EXISTS) << ::GetLastError();
+    EXPECT_EQ(kvtest::ReadFileOr(dir / "taken"), "theirs");
+    EXPECT_TRUE(RenameOpenFile(out, dir / "temp", dir / "saved"));
+    out.Close();
+    EXPECT_FALSE(kvtest::Exists(dir / "temp"));
+    EXPECT_EQ(kvtest::ReadFileOr(dir / "saved"), bytes);
+    FILETIME source = LastWrite(dir / "src"), saved = LastWrite(dir / "saved");
+    EXPECT_EQ(::CompareFileTime(&source, &saved), 0);
+    EXPECT_EQ(::GetFileAttributesA((dir / "saved").c_str()) & FILE_ATTRIBUTE_READONLY,
+              static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    for (const char* name : {"src", "saved"})
+        ::SetFileAttributesA((dir / name).c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(CopyFileKeepTime, SourceThatCannotBeReadFailsAfterCreatingTheCopy)

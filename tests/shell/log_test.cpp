@@ -91,6 +91,37 @@ TEST(LogLine, MinusOneWhenTheFileCannotBeOpened)
     EXPECT_EQ(ReadAll(f), "kept\r\n");
 }
 
+TEST(LogLine, HeldLogWritesEachLineAsItComesAndIsLetGoWhenReleased)
+{
+    kvtest::TempDir dir("shlog");
+    std::string f = dir / "held.log";
+    CSilentCallback cb(f);
+    cb.HoldLog(true);
+    cb.HoldLog(true);
+    EXPECT_EQ(cb.WriteLog("a"), 0);
+    EXPECT_EQ(ReadAll(f), "a\r\n");
+    // Another writer's line lands where it is written, between ours.
+    EXPECT_EQ(KorvexWriteLogLine(f, "other"), 0);
+    EXPECT_EQ(cb.WriteLog("b\nc"), 0);
+    EXPECT_EQ(ReadAll(f), "a\r\nother\r\nb\r\nc\r\n");
+    // Held until the last hold ends; then it can be removed, and the next
+    // line makes it anew.
+    cb.HoldLog(false);
+    EXPECT_FALSE(::DeleteFileA(f.c_str()));
+    cb.HoldLog(false);
+    EXPECT_TRUE(::DeleteFileA(f.c_str()));
+    EXPECT_EQ(cb.WriteLog("d"), 0);
+    EXPECT_EQ(ReadAll(f), "d\r\n");
+    cb.HoldLog(false);  // one too many changes nothing
+    {
+        NoLogSwitch quiet;
+        cb.HoldLog(true);
+        EXPECT_EQ(cb.WriteLog("quiet"), 0);
+        cb.HoldLog(false);
+    }
+    EXPECT_EQ(ReadAll(f), "d\r\n");
+}
+
 TEST(LogLine, NoLogSwitchWritesNothingAndSucceeds)
 {
     kvtest::TempDir dir("shlog");
