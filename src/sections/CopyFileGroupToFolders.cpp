@@ -59,7 +59,7 @@ bool CHFS_CopyFileGroupToSection::MakeRoomFor(const CCopyUndoEntry& entry)
     return true;
 }
 
-void CHFS_CopyFileGroupToSection::AddEntry(const CCopyUndoEntry& entry)
+void CHFS_CopyFileGroupToSection::AddEntry(const CCopyUndoEntry& entry, bool noted)
 {
     m_batch.entries.push_back(entry);
     std::string text = EncodeCopyUndoEntry(m_batch, entry);
@@ -67,7 +67,7 @@ void CHFS_CopyFileGroupToSection::AddEntry(const CCopyUndoEntry& entry)
     m_nBatchChars += text.size() + 1 + (20 + 1 + 64) + 16;
     // In the journal at once: an install ended from outside before the batch
     // becomes an item is undone with this entry all the same.
-    if (m_pRunList)
+    if (m_pRunList && !noted)
         m_pRunList->NoteInJournal(m_nRunGroup, EncodeCopyUndoParam1(m_batch), "|" + text + "|", std::string());
 }
 
@@ -181,7 +181,7 @@ void CHFS_CopyFileGroupToSection::NoteCopied(const std::string& folder, const st
 }
 
 int CHFS_CopyFileGroupToSection::SaveOriginal(CKvCopySource& installed, const std::string& backupFolder,
-                                              const std::string& name, CCopyUndoEntry& entry)
+                                              const std::string& name, bool preferredFree, CCopyUndoEntry& entry)
 {
     CKvLogSink* log = m_pInterpreter->LogSink();
     // Written under a name of its own first and given its name only when it
@@ -214,18 +214,37 @@ int CHFS_CopyFileGroupToSection::SaveOriginal(CKvCopySource& installed, const st
         return r;
     }
     // The name the layout gives it, unless an earlier run or another patch
-    // keeps a backup of its own there: that one is theirs and stays.
+    // keeps a backup of its own there: that one is theirs and stays. Only a
+    // name that is free is tried, and the journal knows of each try before
+    // it is made: a run ended just after the rename is undone from the
+    // backup under its new name (see UndoFile).
     const std::string preferred = JoinPath(backupFolder, name);
     std::string final = preferred;
+    bool free = preferredFree;
     for (int n = 2; n < 1000; ++n) {
-        if (RenameOpenFile(written, temp, final)) {
-            entry.strBackup = final;
-            m_madeBackups.insert(final);
-            return KVCOPY_OK;
+        if (!free) {
+            const DWORD attrs = PathFitsLimit(final) ? ::GetFileAttributesA(final.c_str()) : 0;
+            free = attrs == INVALID_FILE_ATTRIBUTES || !PathFitsLimit(final);
         }
-        DWORD err = ::GetLastError();
-        if (err != ERROR_ALREADY_EXISTS && err != ERROR_FILE_EXISTS && err != ERROR_ACCESS_DENIED)
-            break;
+        if (free) {
+            if (m_pRunList) {
+                CCopyUndoEntry naming = entry;
+                naming.strBackup = final;
+                naming.bNaming = true;
+                naming.strTemp = temp;
+                m_pRunList->NoteInJournal(m_nRunGroup, EncodeCopyUndoParam1(m_batch),
+                                          "|" + EncodeCopyUndoEntry(m_batch, naming) + "|", std::string());
+            }
+            if (RenameOpenFile(written, temp, final)) {
+                entry.strBackup = final;
+                m_madeBackups.insert(final);
+                return KVCOPY_OK;
+            }
+            DWORD err = ::GetLastError();
+            if (err != ERROR_ALREADY_EXISTS && err != ERROR_FILE_EXISTS && err != ERROR_ACCESS_DENIED)
+                break;
+        }
+        free = false;
         final = preferred + KvFormat(".~%d", n);
     }
     m_pInterpreter->Log("CHFS_CopyFileGroupToSection: no name for the backup '%s' in '%s', lasterror=%lu",

@@ -107,13 +107,18 @@ bool DecodeEntry(const CCopyUndoBatch& batch, const std::string& text, CCopyUndo
     e.strBackup = f[1].empty() ? std::string() : Absolute(batch.strBackup, f[1]);
     e.bDeleteNew = f[6].find('n') != std::string::npos;
     e.bPending = f[6].find('p') != std::string::npos;
+    e.bNaming = f[6].find('r') != std::string::npos;
+    if (e.bNaming && (f[5].empty() || e.strBackup.empty()))
+        return false;
     if (!e.strBackup.empty() && !e.bPending && !CKvFingerprint::Parse(f[2], e.before))
         return false;
     if (!f[3].empty() && !CKvFingerprint::Parse(f[3], e.after))
         return false;
     if (!ParseTime(f[4], e.afterTime))
         return false;
-    if (!f[5].empty())
+    if (e.bNaming)
+        e.strTemp = Absolute(batch.strBackup, f[5]);
+    else if (!f[5].empty())
         e.strStaged = JoinPath(GetFolderPart(e.strTarget), f[5]);
     return true;
 }
@@ -164,13 +169,17 @@ std::string EncodeCopyUndoEntry(const CCopyUndoBatch& batch, const CCopyUndoEntr
     text += kFieldSep;
     text += TimeText(e.afterTime);
     text += kFieldSep;
-    if (!e.strStaged.empty())
+    if (e.bNaming)
+        text += Relative(batch.strBackup, e.strTemp);
+    else if (!e.strStaged.empty())
         text += GetFileNamePart(e.strStaged);
     text += kFieldSep;
     if (e.bDeleteNew)
         text += 'n';
     if (e.bPending)
         text += 'p';
+    if (e.bNaming)
+        text += 'r';
     return text;
 }
 

@@ -17,7 +17,10 @@
 //           file staged to replace it at the next start, and flags: "n"
 //           the file is the copy's own and goes again on rollback, "p" the
 //           backup (a temporary name) was being written and the file itself
-//           not yet touched (a journal's note only);
+//           not yet touched (a journal's note only), "r" the backup is
+//           complete under the temporary name that stands (relative to
+//           Backup) where the staged file would, and is being given its
+//           name (a journal's note only);
 //   D folder  a folder below Target the copy created (goes when empty);
 //   E folder  a folder below Backup the copy created (goes when empty).
 // Paths below Target or Backup are stored relative to them; others whole,
@@ -43,6 +46,10 @@ struct CCopyUndoEntry {
     std::string strStaged;  // full path of the file staged for the next start
     bool bDeleteNew = false;
     bool bPending = false;  // the backup was being made; the file is untouched
+    // The backup is complete under strTemp and being given its name; the
+    // file is untouched until it has it.
+    bool bNaming = false;
+    std::string strTemp;
 };
 
 struct CCopyUndoBatch {

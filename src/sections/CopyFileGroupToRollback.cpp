@@ -148,6 +148,24 @@ int CHFS_CopyFileGroupToSection::UndoFile(const CCopyUndoEntry& e)
     CKvLogSink* log = m_pInterpreter->LogSink();
     const std::string& target = e.strTarget;
 
+    // A backup complete under its temporary name and being given its name
+    // when its run was ended. While the temporary name is there, the file
+    // was not touched yet and the copy goes. Once it is gone, the named copy
+    // is this run's only if it holds what was saved (the name may have been
+    // taken first by someone else's file, which stays); then it is undone
+    // as any entry.
+    if (e.bNaming) {
+        if (FileExists(e.strTemp)) {
+            ::SetFileAttributesA(e.strTemp.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileA(e.strTemp.c_str());
+            return 0;
+        }
+        CKvFingerprint saved;
+        if (!FileExists(e.strBackup) || !KvFingerprintFile(e.strBackup, saved) || saved != e.before)
+            return 0;
+        m_madeBackups.insert(e.strBackup);
+    }
+
     // A backup that was being written when its run was ended: the file it
     // was to save was not touched yet, and the unfinished copy goes.
     if (e.bPending) {

@@ -189,15 +189,33 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
                 break;
             }
 
-            // The installed file is opened once, for its version, its time
-            // and its backup. Only an open that fails because the file is
-            // not there says that it is not there.
+            // The package's file, opened once for its kind, its time, its
+            // version and the copy. Where no version check may skip the file,
+            // it is opened first: a file whose replacement carries no version
+            // resource is taken to carry none itself, so the installed file
+            // can be opened for its backup and its rewrite at once.
+            CKvCopySource shipped;
+            bool sourceTried = false;
+            bool rewrite = false;
+            if (!versionCheck) {
+                sourceTried = true;
+                rewrite = OpenCopySource(sourceFile, shipped) && !CopySourceMayHoldVersion(shipped);
+            }
+
+            // The installed file is opened once, for its version, its time,
+            // its backup and (where it allows) its rewrite. Only an open that
+            // fails because the file is not there says that it is not there.
             CKvCopySource installed;
             // In a folder this run made, only what the run put there exists.
             bool targetOpen = false;
             if (KnownAbsent(targetFolder, name))
                 installed.openError = ERROR_FILE_NOT_FOUND;
             else
+                targetOpen = OpenCopySource(targetFile, installed, rewrite);
+            // Its version is read by name, which a handle open for writing
+            // would refuse: a file that may have one is opened for reading.
+            if (targetOpen && installed.bRewrite &&
+                (!ReadCopySourceHead(installed, m_buffer) || HeadMayHoldVersion(m_buffer.data(), installed.headSize)))
                 targetOpen = OpenCopySource(targetFile, installed);
             const bool targetExists = targetOpen || (installed.openError != ERROR_FILE_NOT_FOUND &&
                                                      installed.openError != ERROR_PATH_NOT_FOUND &&
@@ -237,13 +255,11 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
                 }
             }
 
-            // The package's file, likewise opened once for its time, its
-            // version and the copy.
-            CKvCopySource shipped;
-            bool sourceTried = false;
             if (onlyNewer) {
+                if (!sourceTried)
+                    OpenCopySource(sourceFile, shipped);
                 sourceTried = true;
-                bool sourceOpen = OpenCopySource(sourceFile, shipped);
+                bool sourceOpen = static_cast<bool>(shipped.handle);
                 // A file that cannot be opened has no time to compare: it is copied.
                 if (targetOpen && sourceOpen && installed.timesKnown && shipped.timesKnown &&
                     ::CompareFileTime(&installed.written, &shipped.written) >= 0) {
@@ -265,11 +281,13 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
 
             int r = KVCOPY_SOURCE_OPEN_FAILED;
             if (targetOpen) {
-                r = SaveOriginal(installed, backupFolder, name, undo);
+                r = SaveOriginal(installed, backupFolder, name, backupAttrs == INVALID_FILE_ATTRIBUTES, undo);
                 if (r == KVCOPY_OK)
                     NoteCopied(backupFolder, GetFileNamePart(undo.strBackup), true);
             }
-            installed.handle.Close();
+            // Kept open only for its rewrite, once it is saved.
+            if (r != KVCOPY_OK || !installed.bRewrite)
+                installed.handle.Close();
             // An installed file that can't even be read (held without sharing)
             // must not be replaced without a backup, or neither a rollback
             // nor a later removal could ever put it back.
@@ -286,7 +304,7 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
                 break;
             }
             if (recorded)
-                AddEntry(undo);
+                AddEntry(undo, r == KVCOPY_OK);
             const size_t undoIndex = m_batch.entries.size() - 1;
 
             bool sourceOpen = sourceTried ? static_cast<bool>(shipped.handle) : OpenCopySource(sourceFile, shipped);
@@ -311,6 +329,8 @@ int CHFS_CopyFileGroupToSection::CopyGroup(const std::string& group)
                 copyPlan.destinationAttributes = &absent;
             copyPlan.restoreFrom = undo.strBackup;
             copyPlan.written = &undo.after;
+            if (installed.handle)
+                copyPlan.rewrite = &installed;
             bool rebootScheduled = false;
             r = CopyFileWithFailPolicy(log, sourceFile, targetFile, removeReadOnly, reboot, &rebootScheduled,
                                        &copyPlan);

@@ -41,10 +41,12 @@ private:
     // ---- the copy path
     int CopyGroup(const std::string& group);
     // Saves the installed file (opened as installed) beside the others in
-    // backupFolder, under a name nobody else's backup holds; fills in the
-    // entry's backup and the fingerprint of the original. A copy code.
+    // backupFolder, under a name nobody else's backup holds (preferredFree:
+    // name is known to be free there); fills in the entry's backup and the
+    // fingerprint of the original, and notes the whole entry in the journal
+    // before the saved copy gets its name. A copy code.
     int SaveOriginal(CKvCopySource& installed, const std::string& backupFolder, const std::string& name,
-                     CCopyUndoEntry& entry);
+                     bool preferredFree, CCopyUndoEntry& entry);
     int PrepareFolder(const std::string& folder, int failResult) { return PrepareFolder(m_pInterpreter, folder, failResult); }
     // PrepareFolder once per folder and run: a folder made or found stays.
     // The folders it makes below base are noted as entries of kind kind.
@@ -67,7 +69,8 @@ private:
     // a record item. False when the item list is full (nothing was changed
     // for the entry then).
     bool MakeRoomFor(const CCopyUndoEntry& entry);
-    void AddEntry(const CCopyUndoEntry& entry);
+    // noted: the journal has the entry already (SaveOriginal noted it).
+    void AddEntry(const CCopyUndoEntry& entry, bool noted = false);
     bool FlushBatch();
 
     // ---- the rollback

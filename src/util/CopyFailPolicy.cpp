@@ -35,6 +35,18 @@ int CopyFileSafe(CKvLogSink* pLog, const std::string& source, const std::string&
     else
         existed = FileExists(destination);
 
+    // The caller's handle on the destination serves the first attempt only,
+    // and only one that a failure is undone from the caller's copy; before
+    // anything else opens the destination it is let go.
+    const bool fromPlan = plan && plan->source && plan->source->handle && plan->buffer;
+    CKvCopySource* over = plan ? plan->rewrite : nullptr;
+    if (plan)
+        plan->rewrite = nullptr;
+    if (over && (!fromPlan || !existed || plan->restoreFrom.empty())) {
+        over->handle.Close();
+        over = nullptr;
+    }
+
     // What a failed copy is undone from: the caller's complete copy of the
     // destination, or else a safety copy made here.
     std::string restore;
@@ -51,8 +63,10 @@ int CopyFileSafe(CKvLogSink* pLog, const std::string& source, const std::string&
 
     CKvFingerprint* written = plan ? plan->written : nullptr;
     int r;
-    if (plan && plan->source && plan->source->handle && plan->buffer) {
-        r = CopyFileKeepTime(*plan->source, destination, plan->destinationAttributes, *plan->buffer, pLog, written);
+    if (fromPlan) {
+        r = over ? CopyFileOver(*plan->source, *over, *plan->buffer, pLog, written)
+                : CopyFileKeepTime(*plan->source, destination, plan->destinationAttributes, *plan->buffer, pLog,
+                                   written);
         plan->source = nullptr;  // used up: a retry opens the source again
     } else if (plan && plan->source && !plan->source->handle) {
         // The caller has just tried to open it, as the copy would.

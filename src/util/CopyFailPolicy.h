@@ -30,6 +30,11 @@ struct CKvCopyPlan {
     // Filled in with the staged file when the new file was staged for the
     // next start instead of copied now.
     std::string staged;
+    // The destination, opened by the caller for rewriting (bRewrite) and
+    // saved in restoreFrom: the first attempt writes the new content
+    // through it (CopyFileOver) instead of opening the file again. Closed
+    // by the copy in every case.
+    CKvCopySource* rewrite = nullptr;
 };
 
 int CopyFileSafe(CKvLogSink* pLog, const std::string& source, const std::string& destination,

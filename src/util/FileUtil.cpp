@@ -268,7 +268,7 @@ int FindFiles(std::vector<std::string>& list, const std::string& folder, const s
     return count;
 }
 
-bool OpenCopySource(const std::string& path, CKvCopySource& source)
+bool OpenCopySource(const std::string& path, CKvCopySource& source, bool rewrite)
 {
     source.path = path;
     source.handle.Close();
@@ -281,7 +281,13 @@ bool OpenCopySource(const std::string& path, CKvCopySource& source)
     source.sizeKnown = false;
     source.size = 0;
     source.nCopied = 0;
-    if (PathFitsLimit(path))
+    source.bRewrite = false;
+    if (rewrite && PathFitsLimit(path)) {
+        source.handle.Reset(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        source.bRewrite = static_cast<bool>(source.handle);
+    }
+    if (!source.handle && PathFitsLimit(path))
         source.handle.Reset(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!source.handle) {
@@ -326,6 +332,23 @@ bool ReadCopySourceHead(CKvCopySource& source, std::vector<BYTE>& buffer)
     }
     source.headSize = got;
     return true;
+}
+
+bool CopySourceMayHoldVersion(CKvCopySource& source)
+{
+    BYTE head[4] = {0};
+    DWORD got = 0;
+    if (!source.handle || source.headRead)
+        return true;
+    bool read = ::ReadFile(source.handle.Get(), head, sizeof head, &got, nullptr) != FALSE;
+    LARGE_INTEGER start = {};
+    if (!::SetFilePointerEx(source.handle.Get(), start, nullptr, FILE_BEGIN)) {
+        // Not back at its start: the copy must not begin with what follows.
+        source.handle.Close();
+        source.openError = ::GetLastError();
+        return true;
+    }
+    return !read || HeadMayHoldVersion(head, got);
 }
 
 bool HeadMayHoldVersion(const BYTE* head, size_t size)
@@ -499,7 +522,8 @@ int CopyFileToNew(CKvCopySource& source, const std::string& destination, std::ve
     int result = CopyBytes(source, out.Get(), buffer, logSink, written);
     if (result == KVCOPY_OK)
         result = FinishCopy(source, out.Get(), logSink, timesSet, attrsSet);
-    source.handle.Close();
+    if (!source.bRewrite)
+        source.handle.Close();
     if (result != KVCOPY_OK) {
         out.Close();
         return result;
@@ -510,6 +534,34 @@ int CopyFileToNew(CKvCopySource& source, const std::string& destination, std::ve
     // caller names the file by name too.
     out.Close();
     return FinishByName(source, destination, logSink, timesSet, attrsSet);
+}
+
+int CopyFileOver(CKvCopySource& source, CKvCopySource& destination, std::vector<BYTE>& buffer,
+                 CKvLogSink* logSink, CKvFingerprint* written)
+{
+    LARGE_INTEGER start = {};
+    bool timesSet = false, attrsSet = false;
+    int result = KVCOPY_OK;
+    if (!destination.handle || !destination.bRewrite ||
+        !::SetFilePointerEx(destination.handle.Get(), start, nullptr, FILE_BEGIN)) {
+        if (logSink)
+            logSink->LogText(KvFormat("Create new File Failed,last error:[%lu]",
+                                      destination.handle ? ::GetLastError() : static_cast<DWORD>(ERROR_INVALID_HANDLE)));
+        result = KVCOPY_CREATE_FAILED;
+    }
+    HANDLE out = destination.handle.Get();
+    if (result == KVCOPY_OK)
+        result = CopyBytes(source, out, buffer, logSink, written);
+    // What is left of a longer old content goes.
+    if (result == KVCOPY_OK && !::SetEndOfFile(out))
+        result = KVCOPY_WRITE_FAILED;
+    if (result == KVCOPY_OK)
+        result = FinishCopy(source, out, logSink, timesSet, attrsSet);
+    destination.handle.Close();
+    source.handle.Close();
+    if (result != KVCOPY_OK)
+        return result;
+    return FinishByName(source, destination.path, logSink, timesSet, attrsSet);
 }
 
 bool RenameOpenFile(CHandle& file, const std::string& path, const std::string& newPath)

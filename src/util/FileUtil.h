@@ -80,11 +80,21 @@ struct CKvCopySource {
     // system's cache, before it counts as made (a backup that a record or
     // journal will name): the copy is flushed through its writing handle.
     bool bFlush = false;
+    // Opened for writing too (OpenCopySource with rewrite): a copy from it
+    // leaves it open, and its new content can go in through it
+    // (CopyFileOver) instead of through a second open of the file.
+    bool bRewrite = false;
 };
 // Opens path for reading, shared for reading, as a copy does; false with the
 // system error in openError (ERROR_FILENAME_EXCED_RANGE for a path that does
-// not fit the limit).
-bool OpenCopySource(const std::string& path, CKvCopySource& source);
+// not fit the limit). With rewrite, for writing as well where the file
+// allows it (not read-only, not held by another program); otherwise for
+// reading only, as without.
+bool OpenCopySource(const std::string& path, CKvCopySource& source, bool rewrite = false);
+// Whether the opened source can carry a version resource (HeadMayHoldVersion
+// of its first bytes; true when they cannot be read). The source stays
+// unread.
+bool CopySourceMayHoldVersion(CKvCopySource& source);
 // Reads the first block into buffer (made KV_COPY_BLOCK bytes long) unless
 // it was read before; false when the read failed.
 bool ReadCopySourceHead(CKvCopySource& source, std::vector<BYTE>& buffer);
@@ -117,6 +127,13 @@ int CopyFileToNew(CKvCopySource& source, const std::string& destination, std::ve
 // then; the handle stays open for another try). Through file when it is open
 // (from CopyFileToNew): a rename by name would open the file once more.
 bool RenameOpenFile(CHandle& file, const std::string& path, const std::string& newPath);
+// The copy of an opened source over destination, a file opened with
+// rewrite (bRewrite set) and not yet written: its content is replaced
+// through that handle, with the source's times and attributes, and both are
+// closed. The codes of CopyFileKeepTime; after a failure the destination
+// holds what was written so far.
+int CopyFileOver(CKvCopySource& source, CKvCopySource& destination, std::vector<BYTE>& buffer,
+                 CKvLogSink* logSink, CKvFingerprint* written = nullptr);
 // GetTempFileNameA into a buffer that cannot be overrun: the folder must
 // leave room for the unique name (the function takes at most MAX_PATH - 14
 // characters), or no name is made and ERROR_FILENAME_EXCED_RANGE is set.

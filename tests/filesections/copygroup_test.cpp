@@ -8,6 +8,7 @@
 #include "package.h"
 #include "sections/CopyFileGroupToSection.h"
 #include "util/FileUtil.h"
+#include "util/Sha256.h"
 
 using kvtest::Package;
 using kvtest::StateOf;
@@ -253,15 +254,21 @@ TEST(CopyFileGroupTo, RecordItemEncoding)
     CCopyUndoEntry saved;
     saved.cKind = CCopyUndoEntry::BACKUP_FOLDER;
     saved.strTarget = "C:\\bak\\bin\\";
-    batch.entries = {folder, saved, file, created};
+    CCopyUndoEntry naming = file;
+    naming.after = CKvFingerprint();
+    naming.afterTime = FILETIME();
+    naming.strStaged.clear();
+    naming.bNaming = true;
+    naming.strTemp = "C:\\bak\\bin\\~kv1f_3.tmp";
+    batch.entries = {folder, saved, file, created, naming};
 
     const std::string p1 = EncodeCopyUndoParam1(batch), p2 = EncodeCopyUndoEntries(batch);
     EXPECT_EQ(p1, "@C:\\prod|C:\\bak\\");
     EXPECT_EQ(p2.find("C:\\prod\\bin"), std::string::npos) << "paths below Target are relative: " << p2;
     CCopyUndoBatch back;
     ASSERT_TRUE(DecodeCopyUndoItem(p1, p2, back)) << p2;
-    ASSERT_EQ(back.entries.size(), 4u);
-    for (size_t i = 0; i < 4; ++i) {
+    ASSERT_EQ(back.entries.size(), 5u);
+    for (size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(back.entries[i].cKind, batch.entries[i].cKind);
         EXPECT_EQ(back.entries[i].strTarget, batch.entries[i].strTarget);
         EXPECT_EQ(back.entries[i].strBackup, batch.entries[i].strBackup);
@@ -269,12 +276,16 @@ TEST(CopyFileGroupTo, RecordItemEncoding)
         EXPECT_EQ(back.entries[i].after, batch.entries[i].after);
         EXPECT_EQ(back.entries[i].strStaged, batch.entries[i].strStaged);
         EXPECT_EQ(back.entries[i].bDeleteNew, batch.entries[i].bDeleteNew);
+        EXPECT_EQ(back.entries[i].bNaming, batch.entries[i].bNaming);
+        EXPECT_EQ(back.entries[i].strTemp, batch.entries[i].strTemp);
         EXPECT_EQ(::CompareFileTime(&back.entries[i].afterTime, &batch.entries[i].afterTime), 0);
     }
     EXPECT_TRUE(DecodeCopyUndoItem(CopyGroupStartParam(), "", back));
     EXPECT_TRUE(back.entries.empty());
     // Damaged texts are refused, not read in part.
-    for (const char* bad : {"|Fa.dll>x>>>>>|", "|Q|", "|Fa.dll>>>>>|", "Fa.dll>>>>>>", "|Fa.dll>>>3:zz>>>|"})
+    // (A name being given needs both names.)
+    for (const char* bad : {"|Fa.dll>x>>>>>|", "|Q|", "|Fa.dll>>>>>|", "Fa.dll>>>>>>", "|Fa.dll>>>3:zz>>>|",
+                            "|Fa.dll>>>>>t.tmp>r|"})
         EXPECT_FALSE(DecodeCopyUndoItem(p1, bad, back)) << bad;
     EXPECT_FALSE(IsCopyUndoItem("C:\\prod"));
     EXPECT_FALSE(IsCopyUndoItem(""));
@@ -657,39 +668,108 @@ TEST(CopyFileGroupTo, SecondEntryForTheSameFileInANewFolderSeesTheFirstCopy)
 TEST(CopyFileGroupTo, FailedCopyAtEveryFileLeavesItsTargetAsItWas)
 {
     const char* const files[] = {"a.dll", "bin\\b.dll", "bin\\c.cfg", "ro.txt"};
-    for (size_t held = 0; held < 4; ++held) {
-        SCOPED_TRACE(files[held]);
+    // Installed files that may carry a version resource are opened to be
+    // read; the others to be read and rewritten, where they allow it.
+    for (const std::string old : {"MZ old ", "old "}) {
+        for (size_t held = 0; held < 4; ++held) {
+            SCOPED_TRACE(old + files[held]);
+            Package p;
+            p.Script(std::string("[ProductInstall.CopyFileGroupTo]\r\nFileGroupCount=1\r\n") +
+                     Group(1, "FileCount=3\r\nFile1=a.dll\r\nFile2=bin\\*.*\r\nFile3=ro.txt\r\n",
+                           "OnCopyFail=KVHF_CopyFailRemoveReadonly\r\n"));
+            std::vector<kvtest::FileState> before;
+            WORD year = 2001;
+            for (const char* f : files) {
+                p.PackageFile(std::string("FileGroup1\\") + f, std::string("new ") + f);
+                ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod(f), old + f));
+                kvtest::SetWriteTime(p.Prod(f), year++);
+            }
+            ::SetFileAttributesA(p.Prod("ro.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+            for (const char* f : files)
+                before.push_back(StateOf(p.Prod(f)));
+            CHFS_CopyFileGroupToSection s(&p.interp);
+            {
+                // Held like a running program holds its files: readable, so the
+                // backup works, but not writable.
+                kvtest::CLocker lock(p.Prod(files[held]), true);
+                ASSERT_TRUE(lock.Locked());
+                EXPECT_EQ(RunSection(p, s), -1100);
+                EXPECT_EQ(s.GetExitCode(), -2300);
+                EXPECT_TRUE(StateOf(p.Prod(files[held])) == before[held]);
+            }
+            EXPECT_EQ(kvtest::ReadFileOr(p.Bak(files[held])), old + files[held]);
+            EXPECT_EQ(RollbackSection(p, s), 0);
+            for (size_t i = 0; i < 4; ++i)
+                EXPECT_TRUE(StateOf(p.Prod(files[i])) == before[i]) << files[i];
+            std::vector<std::string> left;
+            FindFiles(left, p.prod, "$B$_*", false);
+            FindFiles(left, p.Prod("bin"), "$B$_*", false);
+            EXPECT_TRUE(left.empty());
+        }
+    }
+}
+
+// An install ended while a saved original was being given its name: the
+// journal's note names the copy's temporary name and the name it was to
+// get, and the undo works out which of them is the run's own.
+TEST(CopyFileGroupTo, BackupEndedWhileBeingNamedIsUndoneExactly)
+{
+    const std::string original = "original bytes", replaced = "new bytes", theirs = "their backup";
+    struct Case {
+        const char* name;
+        bool tempThere;        // the copy still has its temporary name
+        const char* named;     // what holds the name it was to get ("": nothing)
+        bool targetReplaced;   // the copy over the installed file was made
+    } cases[] = {
+        {"ended before the rename", true, "", false},
+        {"ended after the rename", false, "ours", false},
+        {"ended during the copy over the file", false, "ours", true},
+        {"the name was taken by another backup", true, "theirs", false},
+        {"the rename went elsewhere, the name is another's", false, "theirs", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         Package p;
         p.Script(std::string("[ProductInstall.CopyFileGroupTo]\r\nFileGroupCount=1\r\n") +
-                 Group(1, "FileCount=3\r\nFile1=a.dll\r\nFile2=bin\\*.*\r\nFile3=ro.txt\r\n",
-                       "OnCopyFail=KVHF_CopyFailRemoveReadonly\r\n"));
-        std::vector<kvtest::FileState> before;
-        WORD year = 2001;
-        for (const char* f : files) {
-            p.PackageFile(std::string("FileGroup1\\") + f, std::string("new ") + f);
-            ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod(f), std::string("MZ old ") + f));
-            kvtest::SetWriteTime(p.Prod(f), year++);
+                 Group(1, "FileCount=1\r\nFile1=a.txt\r\n"));
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.txt"), original));
+        kvtest::SetWriteTime(p.Prod("a.txt"), 2003);
+        const kvtest::FileState installed = StateOf(p.Prod("a.txt"));
+        kvtest::CreateTree(p.bak);
+        const std::string temp = p.Bak("~kv5_1.tmp");
+        const std::string named = c.named;
+        if (c.tempThere) {
+            ASSERT_EQ(CopyFileKeepTime(p.Prod("a.txt"), temp, nullptr), KVCOPY_OK);
         }
-        ::SetFileAttributesA(p.Prod("ro.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
-        for (const char* f : files)
-            before.push_back(StateOf(p.Prod(f)));
+        if (!named.empty()) {
+            ASSERT_TRUE(named == "theirs" ? kvtest::WriteFileBytes(p.Bak("a.txt"), theirs)
+                                          : CopyFileKeepTime(p.Prod("a.txt"), p.Bak("a.txt"), nullptr) == KVCOPY_OK);
+        }
+        if (c.targetReplaced) {
+            ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.txt"), replaced));
+        }
+
+        CCopyUndoBatch batch;
+        batch.strTarget = p.prod;
+        batch.strBackup = p.bak;
+        CCopyUndoEntry naming;
+        naming.strTarget = p.Prod("a.txt");
+        naming.strBackup = p.Bak("a.txt");
+        naming.bNaming = true;
+        naming.strTemp = temp;
+        naming.before.bPresent = true;
+        naming.before.nSize = original.size();
+        naming.before.strHash = CKvSha256::HexOf(original.data(), original.size());
+        p.list.SetStep(3);
+        ASSERT_EQ(p.list.AddItem(1, CopyGroupStartParam(), "", ""), 0);
+        ASSERT_EQ(p.list.AddItem(1, EncodeCopyUndoParam1(batch), "|" + EncodeCopyUndoEntry(batch, naming) + "|", ""),
+                  0);
+
         CHFS_CopyFileGroupToSection s(&p.interp);
-        {
-            // Held like a running program holds its files: readable, so the
-            // backup works, but not writable.
-            kvtest::CLocker lock(p.Prod(files[held]), true);
-            ASSERT_TRUE(lock.Locked());
-            EXPECT_EQ(RunSection(p, s), -1100);
-            EXPECT_EQ(s.GetExitCode(), -2300);
-            EXPECT_TRUE(StateOf(p.Prod(files[held])) == before[held]);
-        }
-        EXPECT_EQ(kvtest::ReadFileOr(p.Bak(files[held])), std::string("MZ old ") + files[held]);
         EXPECT_EQ(RollbackSection(p, s), 0);
-        for (size_t i = 0; i < 4; ++i)
-            EXPECT_TRUE(StateOf(p.Prod(files[i])) == before[i]) << files[i];
-        std::vector<std::string> left;
-        FindFiles(left, p.prod, "$B$_*", false);
-        FindFiles(left, p.Prod("bin"), "$B$_*", false);
-        EXPECT_TRUE(left.empty());
+        EXPECT_EQ(kvtest::ReadFileOr(p.Prod("a.txt")), original);
+        EXPECT_TRUE(c.targetReplaced || StateOf(p.Prod("a.txt")) == installed);
+        EXPECT_FALSE(kvtest::Exists(temp));
+        EXPECT_EQ(kvtest::ReadFileOr(p.Bak("a.txt"), "gone"), named == "theirs" ? theirs : "gone");
     }
 }
