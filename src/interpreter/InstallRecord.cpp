@@ -221,16 +221,25 @@ int CHFS_ItemList::SaveRecord(CHFS_Interpreter* p, const std::string& recordFile
     static const char* const keys[3] = {"Param1", "Param2", "Param3"};
 
     // One write per key rewrites the file every time: thousands of items took
-    // minutes. The sections are appended in one write instead, unless the file
-    // already holds REC_ sections (a script that is itself a record), which
-    // only the per-key writer updates in place.
+    // minutes. The sections are appended a megabyte at a time instead (the
+    // items themselves are in memory already; a second copy of them all
+    // would double the run's peak), unless the file already holds REC_
+    // sections (a script that is itself a record), which only the per-key
+    // writer updates in place.
     if (!p->FileHasINISection(file, "REC_")) {
+        const size_t kChunk = 1024 * 1024;
         std::string text = "[REC_0]\r\nTotalCount=" + std::to_string(m_items.size()) + "\r\n";
-        for (size_t i = 0; i < m_items.size(); ++i)
-            text += RecordSectionText(m_items[i], i + 1);
-        if (p->AppendINISections(file, text) != 0) {
-            p->Log("*** Runtime error: CHFS_ItemList::SaveRecord('%s') could not write every item!", file.c_str());
-            return -2;
+        for (size_t i = 0; i <= m_items.size(); ++i) {
+            if (i < m_items.size())
+                text += RecordSectionText(m_items[i], i + 1);
+            if ((i == m_items.size() || text.size() >= kChunk) && !text.empty()) {
+                if (p->AppendINISections(file, text) != 0) {
+                    p->Log("*** Runtime error: CHFS_ItemList::SaveRecord('%s') could not write every item!",
+                           file.c_str());
+                    return -2;
+                }
+                text.clear();
+            }
         }
         return 0;
     }

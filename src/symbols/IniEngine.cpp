@@ -286,8 +286,10 @@ int CHFS_Interpreter::AppendINISections(const std::string& file, const std::stri
     bool ok = static_cast<bool>(h);
     if (ok) {
         // A last line without its line end would swallow the first header.
+        // (Written ahead of the text rather than put in front of a copy of
+        // it: a record's text can be megabytes.)
         LARGE_INTEGER size = {};
-        std::string block = text;
+        const char* lineEnd = "";
         if (::GetFileSizeEx(h.Get(), &size) && size.QuadPart > 0) {
             LARGE_INTEGER back;
             back.QuadPart = -1;
@@ -295,13 +297,14 @@ int CHFS_Interpreter::AppendINISections(const std::string& file, const std::stri
             DWORD got = 0;
             if (::SetFilePointerEx(h.Get(), back, nullptr, FILE_END) && ::ReadFile(h.Get(), &last, 1, &got, nullptr) &&
                 got == 1 && last != '\n')
-                block = "\r\n" + block;
+                lineEnd = "\r\n";
         }
         LARGE_INTEGER zero = {};
         DWORD written = 0;
         ok = ::SetFilePointerEx(h.Get(), zero, nullptr, FILE_END) &&
-             ::WriteFile(h.Get(), block.data(), static_cast<DWORD>(block.size()), &written, nullptr) &&
-             written == block.size() && ::FlushFileBuffers(h.Get());
+             (!*lineEnd || (::WriteFile(h.Get(), lineEnd, 2, &written, nullptr) && written == 2)) &&
+             ::WriteFile(h.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+             written == text.size() && ::FlushFileBuffers(h.Get());
     }
     if (!ok) {
         WriteLog(KvFormat("Write INI '%s' sections Failed! lasterror=%d", file.c_str(),

@@ -126,6 +126,22 @@ TEST_F(RecordTest, PlainValuesAreStoredAsTheyAreAndEmptyOnesAreAbsent)
     EXPECT_EQ("Value with = inside", Raw("REC_1", "Param3"));
 }
 
+TEST_F(RecordTest, ARecordOfMegabytesIsWrittenWholeAndInOrder)
+{
+    // Written in pieces: the file must read as if written in one go, after
+    // a script whose last line has no line end.
+    ASSERT_TRUE(kvtest::WriteFileBytes(m_file, "[ProductInstall.Main]\r\nStepCount=1"));
+    CHFS_ItemList list;
+    list.SetStep(2);
+    for (int i = 0; i < 700; ++i)
+        ASSERT_EQ(0, list.AddItem(i, "@C:\\prod|C:\\bak", std::string(3900, static_cast<char>('a' + i % 26)), ""));
+    ASSERT_EQ(0, list.SaveRecord(m_interp.get(), m_file));
+    std::string expected = "[ProductInstall.Main]\r\nStepCount=1\r\n[REC_0]\r\nTotalCount=700\r\n";
+    for (size_t i = 0; i < list.Size(); ++i)
+        expected += CHFS_ItemList::RecordSectionText(list.Items()[i], i + 1);
+    EXPECT_TRUE(kvtest::ReadFileOr(m_file) == expected);
+}
+
 TEST_F(RecordTest, EmptyListWritesOnlyTheCount)
 {
     ASSERT_TRUE(kvtest::WriteFileBytes(m_file, "[ProductInstall.Main]\r\nStepCount=0\r\n"));
