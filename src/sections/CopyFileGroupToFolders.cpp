@@ -180,6 +180,37 @@ void CHFS_CopyFileGroupToSection::NoteCopied(const std::string& folder, const st
         m_madeFolders.erase(it);
 }
 
+std::string CHFS_CopyFileGroupToSection::TempFolder(const std::string& backupFolder)
+{
+    // A new name in a folder costs the platform a look at every name already
+    // there (it matches names without regard to case), and a backup folder
+    // can hold thousands: a copy written under a temporary name in a folder
+    // of its own costs one such look instead of two.
+    if (!m_bTempFolderTried) {
+        m_bTempFolderTried = true;
+        const std::string folder = JoinPath(m_batch.strBackup, KvFormat("~kv%lx.tmp", ::GetCurrentProcessId()));
+        if (m_pRunList) {
+            CCopyUndoEntry made;
+            made.cKind = CCopyUndoEntry::BACKUP_FOLDER;
+            made.strTarget = folder;
+            m_pRunList->NoteInJournal(m_nRunGroup, EncodeCopyUndoParam1(m_batch),
+                                      "|" + EncodeCopyUndoEntry(m_batch, made) + "|", std::string());
+        }
+        if (PathFitsLimit(folder) && ::CreateDirectoryA(folder.c_str(), nullptr))
+            m_strTempFolder = folder;
+    }
+    return m_strTempFolder.empty() ? backupFolder : m_strTempFolder;
+}
+
+void CHFS_CopyFileGroupToSection::DropTempFolder()
+{
+    if (!m_strTempFolder.empty() && !::RemoveDirectoryA(m_strTempFolder.c_str()))
+        m_pInterpreter->Log("CHFS_CopyFileGroupToSection: the temporary folder '%s' is left, lasterror=%lu",
+                            m_strTempFolder.c_str(), ::GetLastError());
+    m_strTempFolder.clear();
+    m_bTempFolderTried = false;
+}
+
 int CHFS_CopyFileGroupToSection::SaveOriginal(CKvCopySource& installed, const std::string& backupFolder,
                                               const std::string& name, bool preferredFree, CCopyUndoEntry& entry)
 {
@@ -191,8 +222,9 @@ int CHFS_CopyFileGroupToSection::SaveOriginal(CKvCopySource& installed, const st
     CHandle written;
     int r = KVCOPY_CREATE_FAILED;
     static unsigned s_nTemp = 0;
+    const std::string tempFolder = TempFolder(backupFolder);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temp = JoinPath(backupFolder, KvFormat("~kv%lx_%x.tmp", ::GetCurrentProcessId(), ++s_nTemp));
+        temp = JoinPath(tempFolder, KvFormat("~kv%lx_%x.tmp", ::GetCurrentProcessId(), ++s_nTemp));
         // The journal knows of the copy before it is begun: a run ended in
         // the middle of it leaves nothing that the next run does not remove.
         if (m_pRunList) {

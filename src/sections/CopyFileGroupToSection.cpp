@@ -86,6 +86,7 @@ int CHFS_CopyFileGroupToSection::Run(const std::string& sectionName, CHFS_ItemLi
         m_pRunList = &list;
         m_nRunGroup = n;
         int r = CopyGroup(GroupName(n));
+        DropTempFolder();
         if (!FlushBatch() && r == 0)
             r = -1199;
         m_pRunList = nullptr;

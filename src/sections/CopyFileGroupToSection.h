@@ -72,6 +72,12 @@ private:
     // noted: the journal has the entry already (SaveOriginal noted it).
     void AddEntry(const CCopyUndoEntry& entry, bool noted = false);
     bool FlushBatch();
+    // Where the group's saved originals are written before they get their
+    // names: a folder of this run's own below Backup, made on first use
+    // (known to the journal first), or else their own folder.
+    std::string TempFolder(const std::string& backupFolder);
+    // Takes the group's temporary folder away again.
+    void DropTempFolder();
 
     // ---- the rollback
     // Undoes one batch, newest entry first; 0 or -1 (logged).
@@ -104,6 +110,9 @@ private:
     std::set<std::string> m_madeBackups;
     // The copies' block buffer, kept for the whole run.
     std::vector<BYTE> m_buffer;
+    // The group's temporary folder ("": not made) and whether it was tried.
+    std::string m_strTempFolder;
+    bool m_bTempFolderTried = false;
     // The group being rolled back (0: none yet).
     int m_nRollbackGroup = 0;
 };

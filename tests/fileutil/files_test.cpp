@@ -334,6 +334,43 @@ TEST(CopyFileToNew, NeverTakesANameInUseAndIsNamedThroughItsHandle)
         ::SetFileAttributesA((dir / name).c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+TEST(CopyFileOver, RewritesAFileThroughTheHandleThatReadIt)
+{
+    kvtest::TempDir dir("copy");
+    ASSERT_TRUE(kvtest::WriteFileBytes(dir / "new", "MZ short"));
+    SetLastWrite(dir / "new", 2004);
+    ASSERT_TRUE(kvtest::WriteFileBytes(dir / "old", "an old content that is longer"));
+    ASSERT_TRUE(kvtest::WriteFileBytes(dir / "ro", "read-only"));
+    ASSERT_TRUE(::SetFileAttributesA((dir / "ro").c_str(), FILE_ATTRIBUTE_READONLY));
+    std::vector<BYTE> buffer;
+
+    // A peek at the head leaves the source unread.
+    CKvCopySource src;
+    ASSERT_TRUE(OpenCopySource(dir / "new", src));
+    EXPECT_TRUE(CopySourceMayHoldVersion(src));
+    EXPECT_FALSE(src.headRead);
+    CKvCopySource old;
+    ASSERT_TRUE(OpenCopySource(dir / "old", old, true));
+    EXPECT_TRUE(old.bRewrite);
+    EXPECT_FALSE(CopySourceMayHoldVersion(old));
+    ASSERT_TRUE(ReadCopySourceHead(old, buffer));
+    EXPECT_EQ(CopyFileOver(src, old, buffer, nullptr), KVCOPY_OK);
+    EXPECT_FALSE(src.handle);
+    EXPECT_FALSE(old.handle);
+    EXPECT_EQ(kvtest::ReadFileOr(dir / "old"), "MZ short");
+    FILETIME want = LastWrite(dir / "new"), got = LastWrite(dir / "old");
+    EXPECT_EQ(::CompareFileTime(&want, &got), 0);
+
+    // A file that cannot be written is opened to be read only, and is not rewritten.
+    CKvCopySource ro;
+    ASSERT_TRUE(OpenCopySource(dir / "ro", ro, true));
+    EXPECT_FALSE(ro.bRewrite);
+    ASSERT_TRUE(OpenCopySource(dir / "new", src));
+    EXPECT_EQ(CopyFileOver(src, ro, buffer, nullptr), KVCOPY_CREATE_FAILED);
+    EXPECT_EQ(kvtest::ReadFileOr(dir / "ro"), "read-only");
+    ::SetFileAttributesA((dir / "ro").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 TEST(CopyFileKeepTime, SourceThatCannotBeReadFailsAfterCreatingTheCopy)
 {
     // A handle without read access: the open works, every read fails.
