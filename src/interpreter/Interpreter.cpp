@@ -11,6 +11,7 @@
 #include "interpreter/MainSection.h"
 #include "symbols/Builtins.h"
 #include "util/FileUtil.h"
+#include "util/PackageManifest.h"
 #include "util/SystemLib.h"
 #include "util/WinHandles.h"
 
@@ -129,6 +130,15 @@ CHFS_Interpreter::CHFS_Interpreter(CHFS_UICallback* pCallback, const std::string
     if (DisableWow64Redirection() == 1)
         Log("Disable WOW64 Redirection!");
 
+    // A package that came with a manifest must be what was sealed before
+    // anything is read from its script or done for it; a removal from an
+    // install record runs the record, not the package.
+    if (commandLineRecord.empty() && !m_settings.m_bCheckOnly) {
+        m_nSealResult = CheckPackageSeal(GetFileNamePart(m_strScriptFile));
+        if (m_nSealResult != 0)
+            return;
+    }
+
     InitBuiltinSymbols();
     InitVariables("ProductInstall.Symbols");
 
@@ -169,6 +179,15 @@ CHFS_Interpreter::~CHFS_Interpreter() {}
 
 int CHFS_Interpreter::InitPatchInfo(const std::string& section)
 {
+    // An altered package ends here, before the patch database or anything
+    // else is written: with /G its code is the process's exit code.
+    if (m_nSealResult != 0) {
+        if (m_pCallback)
+            m_pCallback->ShowMessageW(UIText(IDS_INSTALL_FAILED), MB_OK | MB_ICONHAND);
+        m_nExitCode = m_nSealResult;
+        FinishRun(-1);
+        return -1;
+    }
     int size = LoadSymbolSection(section, 2, "CHFS_Interpreter::InitPatchInfo()");
     if (size < 0)
         return -1;
@@ -202,6 +221,26 @@ int CHFS_Interpreter::InitPatchInfo(const std::string& section)
     UpdatePatchDB(patchId, "ResultCode", "1");
     UpdatePatchDB(patchId, "Progress", "0");
     return UpdatePatchDB(patchId, "TimeStamp", TimeStampText());
+}
+
+int CHFS_Interpreter::CheckPackageSeal(const std::string& scriptName)
+{
+    std::vector<CKvSealProblem> problems;
+    const int r = KvVerifyPackage(m_strModuleDir, scriptName, problems);
+    if (r == KVSEAL_NONE)
+        return 0;
+    if (r == KVSEAL_OK) {
+        Log("CHFS_Interpreter::CheckPackageSeal(): the package matches its manifest '%s'", kKvManifestName);
+        return 0;
+    }
+    for (const CKvSealProblem& p : problems) {
+        const std::string text = p.strPath.empty() ? p.strWhat : "'" + p.strPath + "' " + p.strWhat;
+        Log("*** Runtime error: CHFS_Interpreter::CheckPackageSeal(): %s", text.c_str());
+    }
+    Log("*** Runtime error: CHFS_Interpreter::CheckPackageSeal(): the package '%s' is not what was sealed; nothing "
+        "is done",
+        m_strModuleDir.c_str());
+    return KV_EXIT_PACKAGE_ALTERED;
 }
 
 // A file of the folder's name is no folder: writes below it would fail later

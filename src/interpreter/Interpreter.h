@@ -181,6 +181,12 @@ private:
     int UndoInterruptedInstall(CHFS_MainSection& main, const std::string& journal);
     // The end of Execute: /E, /G and the result.
     int FinishRun(int result);
+    // A sealed package against its manifest, before anything is read from
+    // its script: 0, or KV_EXIT_PACKAGE_ALTERED (each problem logged).
+    int CheckPackageSeal(const std::string& scriptName);
+    // KV_EXIT_PACKAGE_ALTERED from the seal check: nothing of the script
+    // was read and nothing may run.
+    int m_nSealResult = 0;
     int WriteInstallRecord(CHFS_ItemList& list);
     // A removal from a record: 0 when undoing it would take back only what
     // the patch itself left; otherwise the run's exit code (logged).
