@@ -56,6 +56,9 @@ inline int Signed(DWORD code) { return static_cast<int>(code); }
 // The program's own texts, from the test program's copy of the string table.
 const CHFS_ProgramTexts* ProgramTexts();
 
+// How many processes run with that image name (any case).
+size_t CountProcesses(const std::string& imageName);
+
 // Count of non-overlapping occurrences of needle in hay.
 size_t CountOf(const std::string& hay, const std::string& needle);
 
