@@ -11,6 +11,7 @@
 #include "interpreter/Interpreter.h"
 #include "interpreter/MainSection.h"
 #include "interpreter/Section.h"
+#include "util/CommandPolicy.h"
 #include "util/FileUtil.h"
 #include "util/Profile.h"
 #include "util/StrFormat.h"
@@ -33,6 +34,19 @@ const char kBadReference[] = "bad-reference";
 const char kUndefinedSymbol[] = "undefined-symbol";
 const char kNoRemovalRollback[] = "no-removal-rollback";
 const char kPatchInformation[] = "patch-information";
+const char kCommandRefused[] = "command-refused";
+const char kMissingProgram[] = "missing-program";
+const char kSelfReference[] = "self-reference";
+const char kMisreadNumber[] = "misread-number";
+const char kLeavesFolder[] = "leaves-folder";
+const char kProcessPath[] = "process-path";
+const char kIniUnwritable[] = "ini-unwritable";
+const char kPackageAltered[] = "package-altered";
+const char kCommandLine[] = "command-line";
+const char kNoTimeout[] = "no-timeout";
+const char kRelativePath[] = "relative-path";
+const char kFileVersion[] = "file-version";
+const char kIniKeyBlanks[] = "ini-key-blanks";
 
 namespace detail {
 
@@ -102,6 +116,33 @@ void CPackageChecker::Add(const std::string& kind, const std::string& section, c
         m_findings.push_back(f);
 }
 
+void CPackageChecker::Warn(const std::string& kind, const std::string& section, const std::string& key,
+                           const std::string& message)
+{
+    Finding f{kind, section, key, message, true};
+    if (m_seen.insert(f).second)
+        m_findings.push_back(f);
+}
+
+size_t CPackageChecker::ErrorCount() const
+{
+    size_t n = 0;
+    for (const Finding& f : m_findings)
+        n += f.warning ? 0 : 1;
+    return n;
+}
+
+bool CPackageChecker::InPackage(const std::string& path) const
+{
+    return KvPathInside(m_strPackageDir, path) || EqualsNoCase(AbsolutePath(m_strPackageDir, path), m_strPackageDir);
+}
+
+void CPackageChecker::NameFile(const std::string& path)
+{
+    if (m_namedFiles.insert(Lower(path)).second)
+        m_namedOrder.push_back(path);
+}
+
 bool CPackageChecker::HasSection(const std::string& name) const
 {
     return m_sections.count(Lower(name)) != 0;
@@ -149,6 +190,9 @@ int CPackageChecker::Run()
     m_findings.clear();
     m_seen.clear();
     m_checked.clear();
+    m_namedFiles.clear();
+    m_namedOrder.clear();
+    m_selfReferences.clear();
 
     char full[MAX_PATH + 1] = {0};
     DWORD len = m_strPackageDir.empty() ? 0 : ::GetFullPathNameA(m_strPackageDir.c_str(), sizeof full, full, nullptr);
@@ -232,7 +276,19 @@ int CPackageChecker::Run()
         CheckProcedure(kRemove, removeSteps);
     }
     CheckRemovalRollback(removeSteps);
-    return m_findings.empty() ? kExitClean : kExitFindings;
+
+    // What the welcome and licence pages show comes from the package too.
+    const std::string readme = Read(kInstall, "ReadmeFile");
+    if (readme != KORVEX_MISSING && !readme.empty()) {
+        const std::string full = AbsolutePath(m_strPackageDir, readme);
+        if (InPackage(full) && FileExists(full))
+            NameFile(full);
+    }
+    if (FileExists(JoinPath(m_strPackageDir, "license.txt")))
+        NameFile(JoinPath(m_strPackageDir, "license.txt"));
+    if (!m_bSealing)
+        CheckSeal();
+    return ErrorCount() == 0 ? kExitClean : kExitFindings;
 }
 
 std::vector<CPackageChecker::Step> CPackageChecker::StepsOf(const std::string& procedure)
@@ -241,7 +297,14 @@ std::vector<CPackageChecker::Step> CPackageChecker::StepsOf(const std::string& p
     if (!HasSection(procedure))
         return steps;
     long long count = 0;
-    if (CheckCount(Read(procedure, "StepCount"), KV_MAX_STEPS, count) != CountCheck::Ok)
+    const std::string text = Read(procedure, "StepCount");
+    const CountCheck check = CheckCount(text, KV_MAX_STEPS, count);
+    // A count that is no plain number still runs the steps it reads as.
+    if (check == CountCheck::NotANumber)
+        count = KvParseInt(text);
+    else if (check != CountCheck::Ok)
+        return steps;
+    if (count > KV_MAX_STEPS)
         return steps;
     for (int n = 1; n <= count; ++n) {
         std::string value = Read(procedure, KvFormat("Step%d.Section", n));
@@ -392,20 +455,30 @@ void CPackageChecker::CheckSectionContent(const std::string& section, const Sect
         return;
     }
     long long count = 0;
-    if (CheckCountKey(section, type.countKey, KV_MAX_COUNT, true, count))
+    const bool counted = CheckCountKey(section, type.countKey, KV_MAX_COUNT, true, count);
+    if (counted)
         CheckItems(s, type, count);
     if (type.itemEvents)
         CheckEvents(s, type.stem, true);
-    if (name == "CheckRequirement")
+    if (counted)
+        CheckValues(s, type, count);
+    if (name == "CheckRequirement") {
         CheckRequirementItems(s);
-    else if (name == "Run")
+    } else if (name == "Run") {
         CheckCommandTypes(s);
-    else if (name == "GetUserInput")
+        if (counted)
+            CheckRunItems(s, count);
+    } else if (name == "GetUserInput") {
         CheckInputTypes(s);
-    else if (name == "UpdateRegistry" || name == "RemoveRegistry" || name == "UpdateINI")
+    } else if (name == "UpdateRegistry" || name == "RemoveRegistry" || name == "UpdateINI") {
         CheckDescriptions(s, type);
-    else if (name == "BackupFiles" && !s.Has("Backup"))
+        if (name == "UpdateINI" && counted)
+            CheckIniItems(s, count);
+    } else if (name == "ReplaceSymbolsInFile" && counted) {
+        CheckTemplates(s, count);
+    } else if (name == "BackupFiles" && !s.Has("Backup")) {
         Add(kMissingItem, section, "Backup", "missing: the step fails before it saves any file");
+    }
 }
 
 }  // namespace kvcheck

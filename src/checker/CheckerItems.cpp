@@ -22,6 +22,11 @@ bool CPackageChecker::CheckCountKey(const std::string& section, const std::strin
     const std::string text = Read(section, key);
     switch (CheckCount(text, limit, count)) {
     case CountCheck::Ok:
+        // No step at all leaves the run without a result: it fails.
+        if (count == 0 && key == std::string("StepCount")) {
+            Add(kBadCount, section, key, "'" + text + "': no step runs, and a procedure without steps fails (-1)");
+            return false;
+        }
         return true;
     case CountCheck::Missing:
         if (required)
@@ -215,6 +220,7 @@ void CPackageChecker::CheckFileGroup(const std::string& group, const std::string
     CheckOption(group, "OnCopyNewFile", kCopyNewFile, "the option is off");
     CheckOption(group, "OnRollBackFile", kRollBackFile, "the option is off");
     CheckOption(group, "OnCopyFail", kCopyFail, "a failed copy just fails");
+    CheckFileGroupValues(s, counted ? count : 0);
 
     const std::string package = m_interp->GetModuleDir();
     if (!IsFolder(JoinPath(package, group))) {
@@ -229,6 +235,12 @@ void CPackageChecker::CheckFileGroup(const std::string& group, const std::string
             NumberOf(digits) > count)
             continue;
         const std::string entry = Read(group, l.name);
+        const std::string groupFolder = JoinPath(package, group);
+        if (!PathIsBelow(groupFolder, JoinPath(groupFolder, entry))) {
+            Add(kLeavesFolder, group, l.name,
+                "'" + entry + "' leads out of the folder " + group + ": the group copies nothing and fails (-2304)");
+            continue;
+        }
         std::vector<std::string> found;
         if (FindFiles(found, JoinPath3(package, group, GetFolderPart(entry)), GetFileNamePart(entry), false) == 0) {
             std::string folder = JoinPath(group, GetFolderPart(entry));
@@ -260,6 +272,12 @@ void CPackageChecker::CheckRequirementItems(const Section& s)
         } else if (s.Has(item + ".DiskSpace")) {
             if (!s.Has(item + ".DiskSpace.SizeMB"))
                 Add(kMissingItem, s.name, item + ".DiskSpace.SizeMB", "missing: the check always succeeds");
+        } else if (s.Has(item + ".ProcessStopped")) {
+            const std::string name = Read(s.name, item + ".ProcessStopped");
+            if (name.find_first_of("\\/") != std::string::npos)
+                Add(kProcessPath, s.name, item + ".ProcessStopped",
+                    "'" + name + "' holds a folder: only the image names of processes are compared, so it never "
+                    "matches and the check always succeeds");
         }
     }
 }

@@ -48,6 +48,8 @@ void CPackageChecker::CheckReference(const std::string& section, const std::stri
         if (m_interp->SpliteINIParameter(d, file, sec, k) != 0)
             Add(kBadReference, section, key,
                 "'" + value + "' is no INI reference ([INI:file,section,key]): the value is empty");
+        else
+            CheckIniFileName(section, key, file);
     } else if (marker == "FileInfo") {
         std::string path, kind, expected;
         if (m_interp->SpliteFileInfoParameter(d, path, kind) != 0) {
@@ -122,8 +124,10 @@ void CPackageChecker::CheckSymbolUses(const Section& s, const std::string& proce
         std::string digits, rest;
         const bool commandLine = commands && SplitNumberedKey(l.name, "Run", digits, rest) &&
                                  (EqualsNoCase(rest, ".Command") || EqualsNoCase(rest, ".RollbackCommand"));
-        if (!IsLiteralText(text))
+        if (!IsLiteralText(text)) {
             CheckNameUses(s.name, l.name, text, procedure, commandLine);
+            CheckExpansion(s.name, l.name, text);
+        }
     }
 }
 

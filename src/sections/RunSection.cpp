@@ -27,8 +27,6 @@ const size_t kCommandBufferSize = 30000;
 // What the oldest supported system takes for a whole command line.
 const size_t kCommandBufferSizeV50 = 268;
 const char kHideType[] = "KVHF_RunAtHideDialog";
-// The longest time limit: its milliseconds stay below the wait's "for ever".
-const int kMaxTimeoutSeconds = 2000000;
 
 std::string FirstWord(const std::string& command)
 {
@@ -139,23 +137,12 @@ bool CHFS_RunSection::ItemTimeout(int n, int& seconds)
         return true;
     // Strictly decimal: a limit misread as 0 or as something else would
     // either end every command at once or never end a hanging one.
-    size_t first = text.find_first_not_of(" \t");
-    size_t last = text.find_last_not_of(" \t");
-    const std::string digits = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
-    long long value = 0;
-    bool ok = !digits.empty() && digits.size() <= 9 && digits.find_first_not_of("0123456789") == std::string::npos;
-    if (ok) {
-        value = std::atoll(digits.c_str());
-        ok = value >= 1 && value <= kMaxTimeoutSeconds;
-    }
-    if (!ok) {
-        m_pInterpreter->Log("*** Syntax error: %s='%s' in section ['%s'] is no number of seconds from 1 to %d; the "
-                            "command does not run! ",
-                            ItemKey(n, "Timeout").c_str(), text.c_str(), m_strSectionName.c_str(), kMaxTimeoutSeconds);
-        return false;
-    }
-    seconds = static_cast<int>(value);
-    return true;
+    if (KvParseTimeoutSeconds(text, seconds))
+        return true;
+    m_pInterpreter->Log("*** Syntax error: %s='%s' in section ['%s'] is no number of seconds from 1 to %d; the "
+                        "command does not run! ",
+                        ItemKey(n, "Timeout").c_str(), text.c_str(), m_strSectionName.c_str(), kKvMaxTimeoutSeconds);
+    return false;
 }
 
 int CHFS_RunSection::RunSleepCommand(const std::string& command)

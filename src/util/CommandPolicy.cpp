@@ -1,5 +1,7 @@
 #include "util/CommandPolicy.h"
 
+#include <cstdlib>
+
 #include "util/CommandReader.h"
 #include "util/CommandText.h"
 
@@ -220,6 +222,22 @@ std::string KvCommandFirstWord(const std::string& command)
     for (char& c : word)
         c = UpperChar(c);
     return word;
+}
+
+bool KvParseTimeoutSeconds(const std::string& text, int& seconds)
+{
+    seconds = 0;
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return false;
+    const std::string digits = text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const long value = std::strtol(digits.c_str(), nullptr, 10);
+    if (value < 1 || value > kKvMaxTimeoutSeconds)
+        return false;
+    seconds = static_cast<int>(value);
+    return true;
 }
 
 bool KvFullPathIn(const std::string& folder, const std::string& name, std::string& full,

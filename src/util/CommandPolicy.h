@@ -58,6 +58,8 @@ struct CKvCommandVerdict {
     // The programs (full paths) and the commands the line runs.
     std::vector<std::string> programs;
     size_t commands = 0;
+    // Command separators and groups the line holds (interpreter route).
+    size_t separators = 0;
     bool Allowed() const { return problem == kNone; }
 };
 
@@ -68,6 +70,12 @@ CKvCommandVerdict KvCheckCommandLine(const std::string& scriptText, const std::s
                                      const CKvCommandEnv& env);
 // One sentence for the log and the checker: why the line is refused.
 std::string KvCommandProblemText(const CKvCommandVerdict& verdict);
+
+// The time limit of a Run item in seconds as Run%d.Timeout holds it: a
+// decimal number from 1 to kKvMaxTimeoutSeconds, blanks around it allowed.
+// Anything else is refused rather than read as some other limit.
+const int kKvMaxTimeoutSeconds = 2000000;
+bool KvParseTimeoutSeconds(const std::string& text, int& seconds);
 
 // The path a name stands for in a folder: "." and ".." resolved (never above
 // the root), the trailing dots and blanks the system drops removed, '/' read

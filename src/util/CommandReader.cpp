@@ -42,9 +42,11 @@ public:
             const char c = m_s[m_pos];
             if (IsSeparator(c)) {
                 m_bPipe = m_bPipe || c == '|';
+                ++m_v.separators;
                 ++m_pos;
             } else if (c == '(') {
                 ++m_depth;
+                ++m_v.separators;
                 ++m_pos;
             } else if (c == ')') {
                 if (m_depth == 0)
