@@ -82,6 +82,12 @@ bool SplitRoot(const std::string& path, std::string& root, std::string& rest)
         root = path.substr(0, share + 1);
         rest = path.substr(share + 1);
     }
+    // A server or share named by dots is no root the system keeps.
+    const std::string serverName = path.substr(2, server - 2);
+    const std::string shareName = root.substr(server + 1, root.size() - server - 2);
+    for (const std::string& name : {serverName, shareName})
+        if (name.empty() || name.find_first_not_of(". ") == std::string::npos)
+            return false;
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include "CommandsFixture.h"
 #include "Snapshot.h"
 #include "sections/RunSection.h"
+#include "util/CommandPolicy.h"
 
 namespace {
 
@@ -170,4 +171,35 @@ TEST_F(CommandPolicyTest, TimeoutKeyIsReadStrictlyAndAppliesToRollbackCommands)
     EXPECT_EQ(-300, section->Rollback("ProductInstall.Run.T", list));
     EXPECT_EQ(std::vector<std::string>{"1 60000 desk=Default"}, Ran());
     EXPECT_EQ(0u, kvtest::CountProcesses("kvexit.exe"));
+}
+
+TEST(CommandPolicyPaths, NamesAreResolvedAsTheSystemResolvesThem)
+{
+    struct {
+        const char* name;
+        const char* full;  // null: no path the policy can judge
+        bool inside;
+    } cases[] = {
+        {"tool.exe", "C:\\pkg\\tool.exe", true},
+        {"sub\\..\\tool.exe", "C:\\pkg\\tool.exe", true},
+        {"sub/./tool.exe. .", "C:\\pkg\\sub\\tool.exe", true},
+        {"..\\..\\..\\windows\\reg.exe", "C:\\windows\\reg.exe", false},
+        {"C:\\PKG\\x.exe", "C:\\PKG\\x.exe", true},
+        {"C:\\pkgx\\x.exe", "C:\\pkgx\\x.exe", false},
+        {"\\windows\\x.exe", "C:\\windows\\x.exe", false},
+        {"\\\\server\\share\\..\\..\\x.exe", "\\\\server\\share\\x.exe", false},
+        {"\\\\x\\..\\pkg\\tool.exe", nullptr, false},  // a share named by dots
+        {"\\\\?\\C:\\pkg\\tool.exe", nullptr, false},
+        {"C:tool.exe", nullptr, false},
+        {"sub\\...\\tool.exe", nullptr, false},
+        {"", nullptr, false},
+    };
+    for (const auto& c : cases) {
+        std::string full;
+        EXPECT_EQ(c.full != nullptr, KvFullPathIn("C:\\pkg\\", c.name, full)) << c.name;
+        if (c.full) {
+            EXPECT_EQ(c.full, full) << c.name;
+            EXPECT_EQ(c.inside, KvPathInside("C:\\pkg", full)) << c.name;
+        }
+    }
 }
