@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "util/Sha256Ni.h"
+
 namespace {
 
 const uint32_t kRound[64] = {
@@ -22,7 +24,23 @@ inline uint32_t LoadBE(const uint8_t* p)
            (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
 }
 
+bool g_bAccelerated = KvShaNiAvailable();
+
 }  // namespace
+
+bool CKvSha256::Accelerated() { return g_bAccelerated; }
+
+void CKvSha256::SetAccelerated(bool on) { g_bAccelerated = on && KvShaNiAvailable(); }
+
+void CKvSha256::Blocks(const uint8_t* p, size_t blocks)
+{
+    if (g_bAccelerated) {
+        KvShaNiBlocks(m_state, p, blocks);
+        return;
+    }
+    for (; blocks > 0; --blocks, p += 64)
+        Block(p);
+}
 
 void CKvSha256::Reset()
 {
@@ -79,11 +97,12 @@ void CKvSha256::Update(const void* data, size_t size)
         size -= take;
         if (m_nBuffered < 64)
             return;
-        Block(m_buffer);
+        Blocks(m_buffer, 1);
         m_nBuffered = 0;
     }
-    for (; size >= 64; p += 64, size -= 64)
-        Block(p);
+    Blocks(p, size / 64);
+    p += size / 64 * 64;
+    size %= 64;
     if (size > 0) {
         std::memcpy(m_buffer, p, size);
         m_nBuffered = size;

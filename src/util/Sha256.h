@@ -19,8 +19,14 @@ public:
     // The digest of one buffer, as hex.
     static std::string HexOf(const void* data, size_t size);
 
+    // The processor's SHA instructions are used where it has them; a test
+    // can turn them off to check the portable code on the same machine.
+    static bool Accelerated();
+    static void SetAccelerated(bool on);
+
 private:
     void Block(const uint8_t* p);
+    void Blocks(const uint8_t* p, size_t blocks);
 
     uint32_t m_state[8];
     uint64_t m_nBytes;
