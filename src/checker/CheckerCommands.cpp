@@ -8,7 +8,7 @@
 
 #include "checker/CheckerShared.h"
 #include "interpreter/Interpreter.h"
-#include "util/CommandPolicy.h"
+#include "util/CommandEnvironment.h"
 #include "util/FileUtil.h"
 #include "util/StrFormat.h"
 
@@ -19,22 +19,6 @@ using namespace detail;
 namespace {
 
 const char kHideType[] = "KVHF_RunAtHideDialog";
-
-bool IsPlainFile(const std::string& path)
-{
-    DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool Environment(const std::string& name, std::string& value)
-{
-    char buffer[32768];
-    DWORD n = ::GetEnvironmentVariableA(name.c_str(), buffer, sizeof buffer);
-    if (n == 0 || n >= sizeof buffer)
-        return false;
-    value.assign(buffer, n);
-    return true;
-}
 
 }  // namespace
 
@@ -103,14 +87,7 @@ void CPackageChecker::CheckRunCommand(const std::string& section, const std::str
                       type != kHideType;
     }
 
-    CKvCommandEnv env;
-    env.folder = folder;
-    env.isFile = IsPlainFile;
-    env.getEnv = Environment;
-    env.isLeadByte = [](unsigned char c) { return ::IsDBCSLeadByte(c) != FALSE; };
-    std::string pathExt;
-    if (Environment("PATHEXT", pathExt))
-        env.pathExt = pathExt;
+    const CKvCommandEnv env = KvCommandEnvironment(folder);
     const CKvCommandVerdict verdict = KvCheckCommandLine(RawValue(section, name), command, interpreter, env);
     if (!verdict.Allowed()) {
         if (verdict.problem == CKvCommandVerdict::kNotFound && !inPackage)

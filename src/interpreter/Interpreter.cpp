@@ -4,15 +4,10 @@
 #include <cstdlib>
 #include <memory>
 
-#include <fcntl.h>
-#include <io.h>
-
 #include "interpreter/ItemList.h"
 #include "interpreter/MainSection.h"
 #include "symbols/Builtins.h"
 #include "util/FileUtil.h"
-#include "util/PackageManifest.h"
-#include "util/SystemLib.h"
 #include "util/WinHandles.h"
 
 namespace {
@@ -221,26 +216,6 @@ int CHFS_Interpreter::InitPatchInfo(const std::string& section)
     UpdatePatchDB(patchId, "ResultCode", "1");
     UpdatePatchDB(patchId, "Progress", "0");
     return UpdatePatchDB(patchId, "TimeStamp", TimeStampText());
-}
-
-int CHFS_Interpreter::CheckPackageSeal(const std::string& scriptName)
-{
-    std::vector<CKvSealProblem> problems;
-    const int r = KvVerifyPackage(m_strModuleDir, scriptName, problems);
-    if (r == KVSEAL_NONE)
-        return 0;
-    if (r == KVSEAL_OK) {
-        Log("CHFS_Interpreter::CheckPackageSeal(): the package matches its manifest '%s'", kKvManifestName);
-        return 0;
-    }
-    for (const CKvSealProblem& p : problems) {
-        const std::string text = p.strPath.empty() ? p.strWhat : "'" + p.strPath + "' " + p.strWhat;
-        Log("*** Runtime error: CHFS_Interpreter::CheckPackageSeal(): %s", text.c_str());
-    }
-    Log("*** Runtime error: CHFS_Interpreter::CheckPackageSeal(): the package '%s' is not what was sealed; nothing "
-        "is done",
-        m_strModuleDir.c_str());
-    return KV_EXIT_PACKAGE_ALTERED;
 }
 
 // A file of the folder's name is no folder: writes below it would fail later
@@ -512,63 +487,4 @@ int CHFS_Interpreter::FinishRun(int result)
         exit(m_nExitCode);
     }
     return result;
-}
-
-namespace {
-
-// A standard output the parent already gave us (a pipe, a file) is where the
-// caller reads our output from; it must not be swapped for the console.
-bool StdoutIsRedirected()
-{
-    intptr_t h = _get_osfhandle(_fileno(stdout));
-    if (h == -1 || h == -2 || h == 0)
-        return false;
-    DWORD type = ::GetFileType(reinterpret_cast<HANDLE>(h));
-    return type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE;
-}
-
-// Lets go of the console so that closing it does not take the installer
-// down with it.
-BOOL WINAPI KorvexConsoleCtrlHandler(DWORD ctrlType)
-{
-    switch (ctrlType) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-        ::FreeConsole();
-        return TRUE;
-    default:
-        return FALSE;
-    }
-}
-
-}  // namespace
-
-void CHFS_Interpreter::AttachParentConsole()
-{
-    typedef BOOL(WINAPI * AttachConsoleFn)(DWORD);
-    AttachConsoleFn attach = reinterpret_cast<AttachConsoleFn>(
-        reinterpret_cast<void (*)()>(GetSystemProcAddress("kernel32.dll", "AttachConsole")));
-    if (!attach) {
-        Log("GetProcAddress of 'AttachConsole' failed.Requirement platform:(1) Minimum supported "
-            "client:Windows XP  (2)Minimum supported server: Windows Server 2003");
-        return;
-    }
-    Log("GetProcAddress of 'AttachConsole' successful.");
-
-    bool redirected = StdoutIsRedirected();
-    bool ok = false;
-    if (attach(ATTACH_PARENT_PROCESS)) {
-        bool outOk = redirected || freopen("CONOUT$", "wt", stdout) != nullptr;
-        if (outOk) {
-            _setmode(_fileno(stdout), _O_TEXT);
-            // Unbuffered: the process may end through exit() right after the
-            // code is printed, or the console may go away under us.
-            setvbuf(stdout, nullptr, _IONBF, 0);
-            ok = ::SetConsoleCtrlHandler(KorvexConsoleCtrlHandler, TRUE) != FALSE;
-        }
-    }
-    Log(ok ? "Got Console Attach successful." : "!Error!Got Console Attach failed.");
 }

@@ -3,13 +3,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include <direct.h>
 
 #include "interpreter/Interpreter.h"
 #include "sections/CommandProcess.h"
-#include "util/CommandPolicy.h"
+#include "util/CommandEnvironment.h"
 #include "util/FileUtil.h"
 #include "util/Profile.h"
 #include "util/StrFormat.h"
@@ -31,37 +30,6 @@ const char kHideType[] = "KVHF_RunAtHideDialog";
 std::string FirstWord(const std::string& command)
 {
     return command.substr(0, command.find(' '));
-}
-
-// The interpreter's extensions for a program named without one.
-std::string ProgramExtensions()
-{
-    char buffer[1024] = {0};
-    DWORD n = ::GetEnvironmentVariableA("PATHEXT", buffer, sizeof buffer);
-    return (n > 0 && n < sizeof buffer) ? std::string(buffer, n) : std::string(".COM;.EXE;.BAT;.CMD");
-}
-
-bool IsPlainFile(const std::string& path)
-{
-    DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           !IsDevicePath(path);
-}
-
-bool EnvironmentVariable(const std::string& name, std::string& value)
-{
-    std::vector<char> buffer(1024);
-    for (int tries = 0; tries < 4; ++tries) {
-        DWORD n = ::GetEnvironmentVariableA(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (n == 0)
-            return false;
-        if (n < buffer.size()) {
-            value.assign(buffer.data(), n);
-            return true;
-        }
-        buffer.resize(n + 1);
-    }
-    return false;
 }
 
 bool IsBatchFile(const std::string& firstWord)
@@ -249,12 +217,7 @@ bool CHFS_RunSection::RunInterpreter(const std::string& command, const std::stri
 bool CHFS_RunSection::PassesPolicy(const std::string& command, const std::string* scriptText,
                                    const std::string& folder, bool interpreter, std::string& program)
 {
-    CKvCommandEnv env;
-    env.folder = folder;
-    env.isFile = IsPlainFile;
-    env.getEnv = EnvironmentVariable;
-    env.isLeadByte = [](unsigned char c) { return ::IsDBCSLeadByte(c) != FALSE; };
-    env.pathExt = ProgramExtensions();
+    const CKvCommandEnv env = KvCommandEnvironment(folder);
     const CKvCommandVerdict verdict = KvCheckCommandLine(scriptText ? *scriptText : command, command, interpreter, env);
     if (!verdict.Allowed()) {
         m_pInterpreter->Log("*** Runtime error: command '%s' refused: %s", command.c_str(),

@@ -4,6 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
+// The round constants of FIPS 180-4, aligned for vector loads.
+alignas(16) extern const uint32_t kKvSha256Rounds[64];
+
 // Whether this processor has the SHA, SSSE3 and SSE4.1 instructions.
 bool KvShaNiAvailable();
 // Runs the compression function over blocks of 64 bytes (KvShaNiAvailable
