@@ -17,6 +17,11 @@ bool Injected()
            kvtest::RegKeyExists(HKEY_CURRENT_USER, kInjectedKey, KEY_WOW64_32KEY);
 }
 
+kvtest::ProcessResult CheckPkg(const std::string& folder)
+{
+    return kvtest::RunProcess("\"" + kvtest::BinDir() + "\\checkpkg.exe\" \"" + folder + "\"");
+}
+
 std::string RunStep(const std::string& symbols, const std::string& items)
 {
     return symbols + "[ProductInstall.Main]\r\nStepCount=1\r\nStep1.Section=ProductInstall.Run.R\r\n"
@@ -53,6 +58,11 @@ TEST_F(RunnerTest, CommandsThatSmuggleInARejectedCommandRunNothing)
         EXPECT_TRUE(Logged("' refused: ")) << LogText();
         EXPECT_TRUE(Logged(c.why)) << LogText();
         EXPECT_FALSE(Injected());
+        // The checker knows before the package ships.
+        kvtest::ProcessResult checked = CheckPkg(pkg.Path());
+        EXPECT_EQ(1u, checked.exitCode) << checked.output;
+        EXPECT_NE(std::string::npos, checked.output.find("[ProductInstall.Run.R] Run1.Command: command-refused: "))
+            << checked.output;
     }
     kvtest::RegDeleteTree(HKEY_CURRENT_USER, kInjectedKey, KEY_WOW64_64KEY);
 }
@@ -69,4 +79,10 @@ TEST_F(RunnerTest, CommandThatNeverEndsIsEndedAtItsTimeout)
     EXPECT_TRUE(Logged("did not end within 3 second(s); it was ended")) << LogText();
     EXPECT_EQ(0u, kvtest::CountProcesses("kvexit.exe"));
     EXPECT_EQ("1", DB("ResultCode"));
+    // With its limit the package is clean; without one the checker warns.
+    EXPECT_EQ(0u, CheckPkg(pkg.Path()).exitCode);
+    Script(PatchInfo() + RunStep("", "Run1.Command=kvexit.exe 0 600000\r\nRun1.CommandType=KVHF_RunAtHideDialog\r\n"));
+    kvtest::ProcessResult checked = CheckPkg(pkg.Path());
+    EXPECT_EQ(0u, checked.exitCode) << checked.output;
+    EXPECT_NE(std::string::npos, checked.output.find("Run1.Command: no-timeout (warning): ")) << checked.output;
 }
