@@ -241,3 +241,22 @@ TEST(Undo, RollbackTakesBackAReplacementStagedForTheNextStart)
     EXPECT_EQ("", kvtest::DiffSnapshots(before, product.Capture()));
     kvtest::ForgetPendingRenamesIn(product.Dir().Path());
 }
+
+// A record cut in half (a damaged copy, a disk error) cannot say what to
+// undo: the removal changes nothing and keeps the record and the entry.
+TEST(Undo, RemovalFromADamagedRecordChangesNothing)
+{
+    CProduct product("damaged");
+    CFilePatch patch(product, "A", Replacing("MZ patched a", "patched b"));
+    ASSERT_EQ(0, kvtest::Signed(patch.Install().exitCode));
+    std::string record;
+    ASSERT_TRUE(kvtest::ReadFileBytes(patch.Record(), record));
+    const size_t cut = record.find("[REC_2]");
+    ASSERT_NE(std::string::npos, cut);
+    ASSERT_TRUE(kvtest::WriteFileBytes(patch.Record(), record.substr(0, cut)));
+    const kvtest::SnapshotState installed = product.Capture();
+    kvtest::ProcessResult rem = patch.Remove();
+    EXPECT_EQ(-2011, kvtest::Signed(rem.exitCode)) << Describe(rem);
+    EXPECT_EQ("", kvtest::DiffSnapshots(installed, product.Capture()));
+    EXPECT_TRUE(patch.Installed());
+}
