@@ -30,8 +30,6 @@ for scripts/test.sh. --quick: 1/10 of the files, for trying the script."""
 import argparse
 import datetime
 import os
-import platform
-import pwd
 import shutil
 import statistics
 import subprocess
@@ -39,38 +37,17 @@ import sys
 import tempfile
 import uuid
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(HERE)
+from benchlib import (PREFIX, measured, owned_by_test_user, wine, runnable_build, start_wine_server,
+                      stop_wine_server, load_average, machine_line)
+
 DIRS = 10
 WORKLOADS = [("big", 1000, 100 * 1024), ("many", 10000, 4 * 1024)]
 
 
-def env_value(name):
-    out = subprocess.run(["bash", "-c", f'source "{ROOT}/scripts/env.sh" >/dev/null; echo "${name}"'],
-                         capture_output=True, text=True, check=True)
-    return out.stdout.strip()
-
-
-SHIP_BUILD = env_value("KORVEX_SHIP_BUILD")
-TEST_BUILD = env_value("KORVEX_TEST_BUILD")
-ARCH = env_value("KORVEX_TEST_ARCH")
-PREFIX = env_value("KORVEX_WINEPREFIX")
-USER = env_value("KORVEX_TEST_USER")
-WINE = env_value("KORVEX_WINE")
-WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
 BENCH = os.path.join(PREFIX, "drive_c", "kvbench")
 WIN_BENCH = "C:\\kvbench"
 TOOLS = ["Korvex", "Korvex sealed", "xcopy", "NSIS", "MSI", "cp"]
 MANIFEST = "package.sha256"
-
-
-def as_test_user(cmd):
-    """cmd as the unprivileged test user, as scripts/wine-run runs Wine."""
-    if os.getuid() != 0:
-        return cmd
-    home = pwd.getpwnam(USER).pw_dir
-    return ["setpriv", f"--reuid={USER}", f"--regid={USER}", "--init-groups", "env", f"HOME={home}",
-            f"USER={USER}", f"LOGNAME={USER}", f"WINEPREFIX={PREFIX}"] + cmd
 
 
 def ensure_packages():
@@ -83,15 +60,6 @@ def ensure_packages():
     env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
     subprocess.run(sudo + ["apt-get", "install", "-y", "-q"] + missing, check=True, env=env,
                    stdout=subprocess.DEVNULL)
-
-
-def owned_by_test_user(path):
-    if os.getuid() == 0:
-        pw = pwd.getpwnam(USER)
-        for base, dirs, files in os.walk(path):
-            os.chown(base, pw.pw_uid, pw.pw_gid)
-            for f in files:
-                os.chown(os.path.join(base, f), pw.pw_uid, pw.pw_gid)
 
 
 def write_tree(root, files, size, fill):
@@ -206,21 +174,6 @@ class World:
             sys.exit(f"{tool} did not back up the product files")
 
 
-def measured(cmd):
-    """Wall time and peak resident memory (KiB) of one command, measured in a
-    fresh child so that earlier runs do not count."""
-    code = ("import resource,subprocess,sys,time;t=time.time();"
-            "r=subprocess.run(sys.argv[1:],stdout=subprocess.DEVNULL,stderr=subprocess.DEVNULL);"
-            "print(time.time()-t,resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss,r.returncode)")
-    out = subprocess.run([sys.executable, "-c", code] + cmd, capture_output=True, text=True, check=True)
-    secs, rss, rc = out.stdout.split()
-    return float(secs), int(rss), int(rc)
-
-
-def wine(*args):
-    return [WINE_RUN] + list(args)
-
-
 def korvex_cmd(w):
     return wine(f"{w.wtop}\\pkg\\Korvex.exe", "/S", "/G")
 
@@ -302,21 +255,6 @@ def syscalls(w):
     return (int(total[3]) if len(total) >= 5 else int(total[2])), kinds
 
 
-def load_average():
-    return " ".join(f"{v:.2f}" for v in os.getloadavg())
-
-
-def cpu_model():
-    try:
-        with open("/proc/cpuinfo") as f:
-            for line in f:
-                if line.startswith("model name"):
-                    return line.split(":", 1)[1].strip()
-    except OSError:
-        pass
-    return platform.processor() or "unknown CPU"
-
-
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--runs", type=int, default=3)
@@ -324,18 +262,13 @@ def main():
     a = ap.parse_args()
     ensure_packages()
 
-    shipped = os.path.join(SHIP_BUILD, "bin", "Korvex.exe")
-    checker = os.path.join(SHIP_BUILD if ARCH == "i686" else TEST_BUILD, "bin", "checkpkg.exe")
-    korvex = shipped if ARCH == "i686" else os.path.join(TEST_BUILD, "bin", "Korvex.exe")
-    build_note = "shipped 32-bit build" if ARCH == "i686" else \
-        f"{ARCH} build: this machine cannot run the shipped 32-bit build"
+    build, build_note = runnable_build()
+    korvex = os.path.join(build, "bin", "Korvex.exe")
+    checker = os.path.join(build, "bin", "checkpkg.exe")
     scale = 10 if a.quick else 1
     os.makedirs(BENCH, exist_ok=True)
     owned_by_test_user(BENCH)
-    # One persistent Wine server for the whole run, so that no run pays for
-    # its start (it would otherwise end a few seconds after each program).
-    subprocess.run(as_test_user([os.path.join(os.path.dirname(WINE), "wineserver"), "-p"]))
-    subprocess.run(wine("cmd.exe", "/c", "exit"), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    start_wine_server()
     load_before = load_average()
     try:
         results, profiles = [], []
@@ -371,9 +304,7 @@ def main():
         load_after = load_average()
 
         print(f"# Copy benchmark, {datetime.date.today().isoformat()}")
-        print(f"Machine: {cpu_model()}, {os.cpu_count()} cores, {platform.system()} {platform.release()}; "
-              f"{subprocess.run([WINE, '--version'], capture_output=True, text=True).stdout.strip()}, "
-              f"64-bit prefix; Korvex.exe: {build_note}; load average {load_before} before, {load_after} after.")
+        print(machine_line(build_note, load_before, load_after))
         print(f"Back up every installed file, then replace it; {a.runs} rounds, tools alternating; seconds.")
         print()
         print("| workload | tool | " + " | ".join(f"round {r + 1}" for r in range(a.runs)) +
@@ -416,7 +347,7 @@ def main():
         print(f"Korvex within xcopy's median time on both workloads: {'yes' if ok else 'NO'}")
     finally:
         shutil.rmtree(BENCH, ignore_errors=True)
-        subprocess.run([os.path.join(ROOT, "scripts", "wine-stop.sh")], stdout=subprocess.DEVNULL)
+        stop_wine_server()
 
 
 if __name__ == "__main__":

@@ -6,7 +6,7 @@ set -euo pipefail
 PKGS=(cmake make g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
       g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
       wine wine64 wine32:i386 fonts-wine xvfb xauth xdotool imagemagick fonts-wqy-microhei locales googletest
-      rsync util-linux passwd procps clang libclang-rt-14-dev llvm nlohmann-json3-dev)
+      rsync util-linux passwd procps clang libclang-rt-14-dev llvm nlohmann-json3-dev ansible)
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi

@@ -1,8 +1,10 @@
 #!/bin/bash
 # The main job: set up and build, then install the demo patch silently into a
-# demo product inside the Wine machine, show what it changed, remove it again
-# with the command of its uninstall entry and show that the product is back.
-# Exits non-zero when any of that did not happen.
+# demo product inside the Wine machine the way a deployment system does (its
+# own log, a JSON result, the conventional exit code), show what it changed,
+# delete the package folder as a deployment cache would be purged, remove the
+# patch with the quiet command of its uninstall entry and show that the
+# product is back. Exits non-zero when any of that did not happen.
 set -euo pipefail
 source "$(dirname "$0")/reachable.sh"
 
@@ -17,6 +19,8 @@ PRODUCT="$DRIVE_C/DemoProduct"
 PACKAGE="$DRIVE_C/DemoPatch"
 PATCHHOME="$DRIVE_C/Program Files/DemoPatch"
 PATCH_ID=KB-DEMO-1
+RECORD="$PATCHHOME/$PATCH_ID/$PATCH_ID.rec"
+RESULTS="$DRIVE_C/DemoResults"
 UNINSTALL_KEY="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$PATCH_ID"
 EXE="$KORVEX_TEST_BUILD/bin/Korvex.exe"
 
@@ -46,13 +50,16 @@ listing() { # folder
   fi
 }
 summary() { # log file: the lines that tell how the run went
-  grep -a -E "@@@ Session name|Ret=KVHF_CMD_ROLLBACK|Return code in silent mode|Return exit code of Korvex|Delete Install record file|Runtime error|Syntax error" "$1" |
+  grep -a -E "@@@ Session name|Ret=KVHF_CMD_ROLLBACK|Return code in silent mode|Return exit code of Korvex|Return conventional exit code|Delete Install record file|Runtime error|Syntax error" "$1" |
     tr -d '\r' | sed 's/^/  /' || true
+}
+show_result() { # JSON result file
+  if [ -f "$1" ]; then sed 's/^/  /' "$1"; else echo "  (no result document)"; fi
 }
 
 say "Laying out the demo product in C:\\DemoProduct and the package in C:\\DemoPatch"
 "$WINE_RUN" reg delete "$UNINSTALL_KEY" /f >/dev/null 2>&1 || true
-as_user rm -rf "$PRODUCT" "$PACKAGE" "$PATCHHOME"
+as_user rm -rf "$PRODUCT" "$PACKAGE" "$PATCHHOME" "$RESULTS"
 as_user mkdir -p "$PRODUCT/lib" "$PACKAGE"
 as_user sh -c "printf 'DemoProduct 1.0\r\n' >'$PRODUCT/app.txt'
   printf 'engine 1.0\r\n' >'$PRODUCT/lib/engine.dll'
@@ -60,17 +67,20 @@ as_user sh -c "printf 'DemoProduct 1.0\r\n' >'$PRODUCT/app.txt'
   touch -d '2024-01-15 09:30:00' '$PRODUCT/app.txt' '$PRODUCT/lib/engine.dll' '$PRODUCT/settings.ini'"
 as_user cp -r "$KORVEX_ROOT/examples/demo/." "$PACKAGE/"
 as_user cp "$EXE" "$PACKAGE/Korvex.exe"
+# The file group that keeps the installer in the patch's own folder.
+as_user mkdir -p "$PACKAGE/FileGroup2"
+as_user cp "$EXE" "$PACKAGE/FileGroup2/Korvex.exe"
 BEFORE="$(listing "$PRODUCT")"
 echo "$BEFORE"
 
-say "Installing the patch: C:\\DemoPatch\\Korvex.exe /S /G"
-# The log is shared by every run in this machine: show this run's part.
-log_start=$(stat -c %s "$DRIVE_C/Korvex.log" 2>/dev/null || echo 0)
+say "Installing the patch as a deployment system does: C:\\DemoPatch\\Korvex.exe /S /L:... /J:..."
 rc=0
-(cd "$PACKAGE" && "$WINE_RUN" 'C:\DemoPatch\Korvex.exe' /S /G) || rc=$?
-echo "exit code: $rc"
-tail -c +"$((log_start + 1))" "$DRIVE_C/Korvex.log" >/tmp/korvex-demo-install.log 2>/dev/null || true
-summary /tmp/korvex-demo-install.log
+(cd "$PACKAGE" && "$WINE_RUN" 'C:\DemoPatch\Korvex.exe' /S '/L:C:\DemoResults\install.log' \
+  '/J:C:\DemoResults\install.json') || rc=$?
+echo "exit code: $rc (0 installed, 3010 installed and a restart is due, 1618 busy, 1602 broken off, 1603 failed)"
+summary "$RESULTS/install.log"
+echo "--- result document C:\\DemoResults\\install.json:"
+show_result "$RESULTS/install.json"
 [ "$rc" -eq 0 ] || fail "the install ended with exit code $rc"
 
 say "Product files after the install (C:\\DemoProduct)"
@@ -86,8 +96,8 @@ listing "$PATCHHOME"
 
 say "Uninstall entry ($UNINSTALL_KEY)"
 "$WINE_RUN" reg query "$UNINSTALL_KEY" 2>/dev/null | tr -d '\r' | sed '/^$/d' || true
-UNINSTALL="$(reg_value "$UNINSTALL_KEY" UninstallString)"
-[ -n "$UNINSTALL" ] || fail "no UninstallString in the uninstall entry"
+QUIET="$(reg_value "$UNINSTALL_KEY" QuietUninstallString)"
+[ -n "$QUIET" ] || fail "no QuietUninstallString in the uninstall entry"
 
 DB_WIN="$(reg_value 'HKLM\SOFTWARE\Norlane\Korvex' KorvexDBPath)"
 DB_UNIX="$DRIVE_C/$(echo "${DB_WIN#?:\\}" | tr '\\' '/')"
@@ -102,18 +112,24 @@ show_db() {
 say "Patch database section [$PATCH_ID]"
 show_db
 
-say "Removing the patch with the uninstall entry's command: $UNINSTALL /S /G"
-# Split the way the system splits a command line: the program, then the
-# /U: argument without its quotes.
-program="${UNINSTALL%% /U:*}"
-record="${UNINSTALL#* /U:}"
-record="${record//\"/}"
-log_start=$(stat -c %s "$DRIVE_C/Korvex.log" 2>/dev/null || echo 0)
+say "Deleting the package folder C:\\DemoPatch, as a deployment cache is purged"
+as_user rm -rf "$PACKAGE"
+[ ! -e "$PACKAGE" ] || fail "the package folder is still there"
+
+say "Removing the patch with the uninstall entry's quiet command: $QUIET"
+# Split the way the system splits that command line: the quoted program, the
+# /U: argument without its quotes, /S.
+program="${QUIET#\"}"
+program="${program%%\"*}"
+record="${QUIET#*/U:\"}"
+record="${record%%\"*}"
 rc=0
-(cd "$DRIVE_C" && "$WINE_RUN" "$program" "/U:$record" /S /G) || rc=$?
+(cd "$DRIVE_C" && "$WINE_RUN" "$program" "/U:$record" /S '/L:C:\DemoResults\remove.log' \
+  '/J:C:\DemoResults\remove.json') || rc=$?
 echo "exit code: $rc"
-tail -c +"$((log_start + 1))" "$DRIVE_C/Korvex.log" >/tmp/korvex-demo-remove.log 2>/dev/null || true
-summary /tmp/korvex-demo-remove.log
+summary "$RESULTS/remove.log"
+echo "--- result document C:\\DemoResults\\remove.json:"
+show_result "$RESULTS/remove.json"
 [ "$rc" -eq 0 ] || fail "the removal ended with exit code $rc"
 
 say "Product files after the removal (C:\\DemoProduct)"
@@ -129,8 +145,12 @@ fi
 say "What the removal leaves"
 if "$WINE_RUN" reg query "$UNINSTALL_KEY" >/dev/null 2>&1; then fail "the uninstall entry is still there"; fi
 echo "uninstall entry: removed"
-if [ -e "$PATCHHOME/$PATCH_ID.rec" ]; then fail "the install record is still there"; fi
+if [ -e "$RECORD" ]; then fail "the install record is still there"; fi
 echo "install record: removed"
+echo "the patch's folder keeps the installer that ran the removal, and the removal command (the backups and their folders are gone):"
+listing "$PATCHHOME"
+echo "patch database: ResultCode=0 and ErrorMSG=success tell that the last run (this removal) succeeded;"
+echo "the identity keys are gone. Detect the patch by its uninstall entry, not by the database."
 show_db
 
 say "Demo finished: the patch was installed and removed again"

@@ -303,6 +303,8 @@ void CKorvexDlg::OnCommand(WORD id, WORD)
             run->DoModal(true);
         EndDialog(IDOK);
     } else if (id == IDCANCEL) {
+        // Nothing runs: the process tells its starter that the user said no.
+        GetKorvexApp()->m_nStopCode = KV_CONVENTIONAL_USER_BREAK;
         EndDialog(IDCANCEL);
     }
 }
@@ -471,6 +473,7 @@ void CKorvexAgreementDlg::OnCommand(WORD id, WORD code)
         OnNext();
         break;
     case IDCANCEL:
+        GetKorvexApp()->m_nStopCode = KV_CONVENTIONAL_USER_BREAK;
         EndDialog(IDCANCEL);
         break;
     default:

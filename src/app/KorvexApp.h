@@ -5,7 +5,9 @@
 #include <string>
 
 #include "app/StringTable.h"
+#include "interpreter/RunOutcome.h"
 #include "interpreter/RunSettings.h"
+#include "util/WinHandles.h"
 
 class CHFS_UICallback;
 class CHFS_Interpreter;
@@ -26,10 +28,10 @@ private:
     CKorvexApp* m_pApp;
 };
 
-class CKorvexApp {
+class CKorvexApp : public CHFS_RunEndListener {
 public:
     CKorvexApp();
-    ~CKorvexApp();
+    ~CKorvexApp() override;
 
     // Start-up (steps 1 to 12). Always reports failed initialisation (FALSE),
     // so the process ends once the silent run or the first dialog returns.
@@ -44,11 +46,22 @@ public:
     CHFS_RunSettings RunSettings() const;
 
     // ---- start-up steps, one each, so they can be checked on their own.
-    // Single-instance guard; FALSE when another copy runs and /I is absent.
+    // Single-instance guard, in the session and machine-wide; FALSE when
+    // another copy runs and /I is absent.
     BOOL TakeSingleInstanceGuard();
-    // "c:\Korvex.log" when it can be opened for appending (not probed with
-    // /M), else the temporary folder's "Korvex.log".
+    // The /L: file when given and it can be opened for appending, else
+    // "c:\Korvex.log" when it can (without /L:; not probed with /M), else the
+    // temporary folder's "Korvex.log".
     std::string ChooseLogPath() const;
+    // Whether a user can see this process's windows: not in a service's
+    // window station nor in any other that is not the interactive one.
+    static bool WindowStationIsVisible();
+    // The interpreter's report at the end of Execute, before /G may end the
+    // process: the result document (/J:) and the process's conventional code.
+    void RunEnded(const CHFS_RunOutcome& outcome) override;
+    // After start-up returned: writes the result document of a run that read
+    // its script but never finished Execute, and gives the process exit code.
+    int FinishProcess();
     // The /P handshake; 0 when the event was found and set.
     int AnswerZenta();
     // 0 unless a /U: record file is named and missing; then the error has
@@ -69,6 +82,8 @@ public:
     int m_bNoLog;
     int m_bRemoteProgress;
     int m_bAllowSecondInstance;
+    std::string m_strLogFile;     // /L:
+    std::string m_strResultFile;  // /J:
 
     CHFS_UICallback* m_pCallback;
     CHFS_Interpreter* m_pInterpreter;
@@ -79,10 +94,21 @@ public:
 
     HWND m_hMainWnd;          // the application's main window; null in a silent run
     std::string m_strLogPath;
-    HANDLE m_hMutex;
+    CHandle m_mutex;          // the guards, held until the process ends
+    CHandle m_globalMutex;
     HANDLE m_hZentaEvent;     // kept open for the life of the process
     CResourceTexts m_texts;   // what the interpreter shows of the program's own texts
-    int m_bExecuted;          // the silent run reached Execute
+    // How a run that did not reach the end of Execute ends, as a
+    // conventional code: another copy, a user's cancel, any other stop.
+    int m_nStopCode;
+    bool m_bRunEnded;         // RunEnded was told, m_outcome holds the run's outcome
+    CHFS_RunOutcome m_outcome;
+    bool m_bResultWritten;
+    SYSTEMTIME m_startTime;   // UTC, when start-up began
+
+private:
+    // /J:, once: the document of this run (logged when it cannot be written).
+    void WriteResult(const CHFS_RunOutcome& outcome);
 };
 
 // The exit code of a silent /G run whose start-up stopped before any step

@@ -24,6 +24,16 @@ void KvForEachArgument(int argc, char** argv, Handler handler)
     }
 }
 
+// "U:<path>", "L:<path>", "J:<path>": the argument from its third character
+// on (the two characters after the letter's place are skipped unread) when
+// the argument is longer than 5 characters; a shorter one leaves path as it is.
+inline void KvTakePathAfterLetter(const char* param, std::string& path)
+{
+    std::string arg(param);
+    if (arg.size() > 5)
+        path = arg.substr(2);
+}
+
 // Switch or plain word makes no difference: "Setup" is as silent as "/S".
 template <class Flags>
 void KvApplySwitchLetter(Flags& app, const char* param)
@@ -62,14 +72,17 @@ void KvApplySwitchLetter(Flags& app, const char* param)
     case 'T':
         app.m_bTrace = 1;
         break;
-    case 'U': {
+    case 'U':
         app.m_bUninstall = 1;
-        // "U:" plus a path; the two leading characters are taken as read.
-        std::string arg(param);
-        if (arg.size() > 5)
-            app.m_strRecordFile = arg.substr(2);
+        KvTakePathAfterLetter(param, app.m_strRecordFile);
         break;
-    }
+    // This run's log file and its result document, for whoever started it.
+    case 'L':
+        KvTakePathAfterLetter(param, app.m_strLogFile);
+        break;
+    case 'J':
+        KvTakePathAfterLetter(param, app.m_strResultFile);
+        break;
     default:
         break;
     }

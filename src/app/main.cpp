@@ -23,7 +23,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     ::SetUnhandledExceptionFilter(EndOnFault);
     CKorvexApp* app = GetKorvexApp();
     app->InitInstance();
-    const bool notStarted = app->m_bExitCode && !app->m_bPrintErrorCode && !app->m_bExecuted;
+    const int code = app->FinishProcess();
     app->Cleanup();
-    return notStarted ? KV_EXIT_NOT_STARTED : 0;
+    return code;
 }

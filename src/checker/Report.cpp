@@ -18,9 +18,7 @@ std::string FindingLine(const Finding& f)
 
 std::string AnsiToUtf8(const std::string& text)
 {
-    // A text that does not convert is kept as it is.
-    std::string out = KvNarrow(CP_UTF8, KvWiden(CP_ACP, text));
-    return out.empty() ? text : out;
+    return KvAnsiToUtf8(text);
 }
 
 std::string JsonReport(const CPackageChecker& checker, int exitCode)

@@ -161,6 +161,20 @@ bool ReadRaw(const std::string& file, const std::string& section, const std::str
     return true;
 }
 
+// A whole decimal number, as the record writes them; anything else (empty,
+// trailing text, beyond 32 bits) is not.
+bool ParseRecordNumber(const std::string& text, int& value)
+{
+    if (text.empty() || text.size() > 11)
+        return false;
+    char* end = nullptr;
+    long long v = std::strtoll(text.c_str(), &end, 10);
+    if (*end != '\0' || v < INT_MIN || v > INT_MAX)
+        return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
 bool SectionPresent(const std::string& file, const std::string& section)
 {
     char buf[16];
@@ -262,7 +276,16 @@ int CHFS_ItemList::LoadRecord(CHFS_Interpreter* p, const std::string& recordFile
         while (total < (1 << 20) && SectionPresent(file, RecSection(static_cast<size_t>(total) + 1)))
             ++total;
     } else {
-        total = KvParseInt(p->ReadItem("TotalCount", "REC_0", true, file));
+        // A record whose count is missing or is no count at all cannot say
+        // what it should undo: that is a damaged record, never an empty one.
+        std::string count;
+        if (!ReadRaw(file, "REC_0", "TotalCount", count) || !ParseRecordNumber(count, total) || total < 0 ||
+            total > static_cast<int>(MAX_ITEMS)) {
+            p->Log("*** Runtime error: CHFS_ItemList::LoadRecord('%s') [REC_0] TotalCount='%s' is no count of "
+                   "items, nothing loaded!",
+                   file.c_str(), count.c_str());
+            return -2;
+        }
     }
     // Items are decoded into a side list first: a record that turns out to be
     // damaged must load nothing rather than undo with half its data.
@@ -282,8 +305,6 @@ int CHFS_ItemList::LoadRecord(CHFS_Interpreter* p, const std::string& recordFile
         }
         std::string note;
         const bool isNote = journal && ReadRaw(file, sec, "Note", note);
-        if (journal && !isNote)
-            notes.clear();
         if (!SectionPresent(file, sec)) {
             // The count promises more than the file holds: a record cut short
             // (a failed write, a damaged copy) is not replayed in part.
@@ -293,17 +314,35 @@ int CHFS_ItemList::LoadRecord(CHFS_Interpreter* p, const std::string& recordFile
             return -2;
         }
         CHFS_RecordItem item;
-        item.nStep = KvParseInt(p->ReadItem("SectionIndex", sec, true, file));
-        item.nItemIndex = KvParseInt(p->ReadItem("ItemIndex", sec, true, file));
+        std::string step, index;
+        if (!ReadRaw(file, sec, "SectionIndex", step) || !ParseRecordNumber(step, item.nStep) || item.nStep < 1 ||
+            !ReadRaw(file, sec, "ItemIndex", index) || !ParseRecordNumber(index, item.nItemIndex)) {
+            if (journal && i == total) {
+                // The entry being written when the run was ended: the change
+                // it announces had not begun.
+                p->Log("CHFS_ItemList::LoadRecord('%s') the last entry '%s' was not written whole; ignored",
+                       file.c_str(), sec.c_str());
+                break;
+            }
+            p->Log("*** Runtime error: CHFS_ItemList::LoadRecord('%s') section '%s' names no step or item "
+                   "(SectionIndex='%s', ItemIndex='%s'), nothing loaded!",
+                   file.c_str(), sec.c_str(), step.c_str(), index.c_str());
+            return -2;
+        }
         std::string* params[3] = {&item.strParam1, &item.strParam2, &item.strParam3};
         static const char* keys[3] = {"Param1", "Param2", "Param3"};
-        for (int k = 0; k < 3; ++k) {
+        bool torn = false;
+        for (int k = 0; k < 3 && !torn; ++k) {
             p->Log("Read item from file '%s'!", file.c_str());
             std::string raw;
             if (!ReadRaw(file, sec, keys[k], raw) || raw == KORVEX_MISSING)
                 continue;  // missing reads as empty, as it always has
             if (StartsWithMarker(raw)) {
                 if (!Unescape(raw, *params[k])) {
+                    if (journal && i == total) {
+                        torn = true;
+                        break;
+                    }
                     p->Log("*** Runtime error: CHFS_ItemList::LoadRecord('%s') damaged value of '%s' in section "
                            "'%s', nothing loaded!",
                            file.c_str(), keys[k], sec.c_str());
@@ -313,6 +352,10 @@ int CHFS_ItemList::LoadRecord(CHFS_Interpreter* p, const std::string& recordFile
                 *params[k] = raw;
             }
         }
+        if (torn)
+            break;
+        if (journal && !isNote)
+            notes.clear();
         (isNote ? notes : loaded).push_back(item);
     }
     for (const CHFS_RecordItem& it : notes) {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "interpreter/ItemList.h"
+#include "interpreter/Journal.h"
 #include "interpreter/MainSection.h"
 #include "symbols/Builtins.h"
 #include "util/FileUtil.h"
@@ -45,50 +46,6 @@ std::string ModuleFolder()
     return full.substr(0, slash + 1);
 }
 
-// An earlier record or a script copied from read-only media carries the
-// read-only attribute; the record must still be replaceable and writable.
-void ClearReadOnly(const std::string& path)
-{
-    DWORD attributes = ::GetFileAttributesA(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        ::SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-}
-
-// Every item of an install, appended as it is recorded, beside the install
-// record. A run that ends as it should deletes it; one that was ended from
-// outside leaves it for the next run, which undoes those changes first.
-class CJournalFile : public CHFS_ItemJournal {
-public:
-    explicit CJournalFile(const std::string& path) : m_strPath(path) {}
-    bool Start()
-    {
-        CHandle h(::CreateFileA(m_strPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-        return static_cast<bool>(h);
-    }
-    void Added(const CHFS_RecordItem& item) override { Append(CHFS_ItemList::RecordSectionText(item, ++m_nEntries)); }
-    void Removed() override { Append("[REC_" + std::to_string(++m_nEntries) + "]\r\nPop=1\r\n"); }
-    void Noted(const CHFS_RecordItem& item) override
-    {
-        Append(CHFS_ItemList::RecordSectionText(item, ++m_nEntries) + "Note=1\r\n");
-    }
-
-private:
-    // One write per entry, so that an entry is in the file or not at all
-    // when the process is ended.
-    void Append(const std::string& text)
-    {
-        CHandle h(::CreateFileA(m_strPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD written = 0;
-        if (h)
-            ::WriteFile(h.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    }
-
-    std::string m_strPath;
-    size_t m_nEntries = 0;
-};
-
 std::string TimeStampText()
 {
     return GetDateString() + ":" + GetTimeString();
@@ -101,7 +58,7 @@ void CHFS_InterpreterLog::LogText(const std::string& line) { m_pInterpreter->Log
 CHFS_Interpreter::CHFS_Interpreter(CHFS_UICallback* pCallback, const std::string& scriptName,
                                    const CHFS_RunSettings& settings, const CHFS_ProgramTexts* pTexts)
     : m_pCallback(pCallback), m_bErrorShown(0), m_nExitCode(-2000), m_settings(settings), m_pTexts(pTexts),
-      m_logSink(this)
+      m_logSink(this), m_bRemovalAsked(settings.m_bUninstall != 0)
 {
     m_strModuleDir = ModuleFolder();
     if (!m_settings.m_strPackageDir.empty()) {
@@ -248,6 +205,14 @@ int CHFS_Interpreter::FailRun(CHFS_MainSection& main, CHFS_ItemList& list, int r
         m_pCallback->ShowMessageW(UIText(IDS_INSTALL_FAILED), MB_OK | MB_ICONHAND);
 
     int undone = main.Rollback(m_strMainSection, list);
+    if (undone != 0) {
+        // The machine is neither as it was nor as the patch would have left
+        // it: that, not the step that failed first, is what the caller must
+        // learn from the exit code.
+        Log("*** Runtime error: CHFS_Interpreter::Execute(): the rollback could not undo every change, ret=%d",
+            undone);
+        m_nExitCode = KV_EXIT_RESTORE_FAILED;
+    }
 
     if (m_pCallback) {
         CHFS_UIText text;
@@ -261,80 +226,6 @@ int CHFS_Interpreter::FailRun(CHFS_MainSection& main, CHFS_ItemList& list, int r
         m_pCallback->SetProgress(0, 0);
     }
     return undone;
-}
-
-int CHFS_Interpreter::UndoInterruptedInstall(CHFS_MainSection& main, const std::string& journal)
-{
-    if (!FileExists(journal))
-        return 0;
-    Log("CHFS_Interpreter::Execute(): '%s' was left by an installation that did not end; its changes are undone "
-        "first",
-        journal.c_str());
-    CHFS_ItemList old;
-    int r = old.LoadRecord(this, journal, true);
-    if (r == 0)
-        r = main.Rollback("ProductInstall.Main", old);
-    if (r != 0) {
-        Log("*** Runtime error: CHFS_Interpreter::Execute(): the changes of the installation that did not end could "
-            "not be undone, ret=%d; '%s' is kept",
-            r, journal.c_str());
-        return -1;
-    }
-    ::DeleteFileA(journal.c_str());
-    return 0;
-}
-
-int CHFS_Interpreter::WriteInstallRecord(CHFS_ItemList& list)
-{
-    if (IsDevicePath(m_strRecordFile)) {
-        Log("*** Runtime error: CHFS_Interpreter::Execute(): the install record '%s' names a device, not a file",
-            m_strRecordFile.c_str());
-        return -1;
-    }
-    ClearReadOnly(m_strRecordFile);
-    ::DeleteFileA(m_strRecordFile.c_str());
-    int copied = CopyFileKeepTime(m_strScriptFile, m_strRecordFile, LogSink());
-    if (copied != KVCOPY_OK) {
-        Log("*** Runtime error: CHFS_Interpreter::Execute(): can't copy the script '%s' to the install record "
-            "'%s', ret=%d",
-            m_strScriptFile.c_str(), m_strRecordFile.c_str(), copied);
-        return -1;
-    }
-    // Without this the symbols and items of a read-only script's record
-    // would be refused, and its removal would undo nothing.
-    ClearReadOnly(m_strRecordFile);
-    if (SaveSymbols(m_strRecordFile) != 0 || list.SaveRecord(this, m_strRecordFile) != 0) {
-        Log("*** Runtime error: CHFS_Interpreter::Execute(): the install record '%s' could not be written "
-            "completely",
-            m_strRecordFile.c_str());
-        return -1;
-    }
-    return 0;
-}
-
-int CHFS_Interpreter::CheckRemoval(CHFS_MainSection& main)
-{
-    CHFS_ItemList recorded;
-    if (recorded.LoadRecord(this, m_strRecordFile) != 0) {
-        Log("*** Runtime error: CHFS_Interpreter::Execute(): the install record '%s' is damaged; nothing is "
-            "removed and the record is kept",
-            m_strRecordFile.c_str());
-        return KV_EXIT_RECORD_DAMAGED;
-    }
-    int changed = main.CheckRollback("ProductInstall.Main", recorded);
-    if (changed < 0) {
-        Log("*** Runtime error: CHFS_Interpreter::Execute(): the install record '%s' names steps its script "
-            "lacks; nothing is removed and the record is kept",
-            m_strRecordFile.c_str());
-        return KV_EXIT_RECORD_DAMAGED;
-    }
-    if (changed > 0) {
-        Log("*** Runtime error: CHFS_Interpreter::Execute(): %d thing(s) this patch changed were changed again "
-            "since; nothing is removed, the record '%s' and the uninstall entry are kept",
-            changed, m_strRecordFile.c_str());
-        return KV_EXIT_REMOVAL_REFUSED;
-    }
-    return 0;
 }
 
 int CHFS_Interpreter::Execute()
@@ -356,35 +247,37 @@ int CHFS_Interpreter::Execute()
     // (the loop below says so in the log, as it always has).
     DisableWow64Redirection();
 
-    if (m_settings.m_bUninstall && !m_strRecordFile.empty()) {
-        int refused = CheckRemoval(*main);
-        if (refused != 0) {
-            if (v2)
-                UpdatePatchDB(GetPatchInfo("PatchID"), "ResultCode", "1");
-            m_nExitCode = refused;
-            list.reset();
-            main.reset();
-            return FinishRun(-1);
-        }
-    }
-
-    // An install that will leave a record journals its items beside it.
+    // Nothing of the machine changes before these say the run may go on.
     const bool journaled = !m_settings.m_bUninstall && !m_strRecordFile.empty();
-    const std::string journalPath = m_strRecordFile + ".journal";
-    CJournalFile journal(journalPath);
-    bool keepJournal = false;
+    int refused = 0;
     if (journaled) {
-        if (UndoInterruptedInstall(*main, journalPath) != 0) {
-            if (v2)
-                UpdatePatchDB(GetPatchInfo("PatchID"), "ResultCode", "1");
-            m_nExitCode = KV_EXIT_INTERRUPTED_NOT_UNDONE;
+        int prepared = PrepareInstall(*main);
+        if (prepared == 1) {
+            KeepAlreadyInstalled();
             list.reset();
             main.reset();
-            return FinishRun(-1);
+            return FinishRun(0);
         }
+        refused = prepared;
+    } else if (m_settings.m_bUninstall && !m_strRecordFile.empty()) {
+        refused = CheckRemoval(*main);
+    }
+    CHFS_InstallJournal journal(this, m_strRecordFile);
+    if (refused == 0 && journaled) {
         if (journal.Start())
             list->SetJournal(&journal);
+        else
+            refused = KV_EXIT_RECORD_NOT_WRITTEN;
     }
+    if (refused != 0) {
+        if (v2)
+            UpdatePatchDB(GetPatchInfo("PatchID"), "ResultCode", "1");
+        m_nExitCode = refused;
+        list.reset();
+        main.reset();
+        return FinishRun(-1);
+    }
+    bool keepJournal = false;
 
     for (;;) {
         if (DisableWow64Redirection() == 1)
@@ -414,25 +307,21 @@ int CHFS_Interpreter::Execute()
 
     // The record comes before the uninstall entry: an entry must never point
     // at a record that cannot undo the installation. A record that could not
-    // be written completely fails the run, which is then rolled back.
-    // The record says what the install left, as it is now that every step ran.
-    if (succeeded && !m_settings.m_bUninstall && !m_strRecordFile.empty())
-        main->SealItems("ProductInstall.Main", *list);
-    if (succeeded && !m_settings.m_bUninstall && !m_strRecordFile.empty() && WriteInstallRecord(*list) != 0) {
+    // be written completely fails the run, which is then rolled back. It
+    // says what the install left, as it is now that every step ran.
+    if (succeeded && !m_settings.m_bUninstall && !m_strRecordFile.empty() &&
+        (main->SealItems("ProductInstall.Main", *list) != 0 || WriteInstallRecord(*list) != 0)) {
         succeeded = false;
         result = -1;
         m_nExitCode = KV_EXIT_RECORD_NOT_WRITTEN;
         keepJournal = FailRun(*main, *list, result) != 0;
-        // A part-written record would replay only some of the undo items.
-        ClearReadOnly(m_strRecordFile);
-        ::DeleteFileA(m_strRecordFile.c_str());
     }
 
     // The run ended as it should: what the journal held is now either in the
     // record or undone. A rollback that failed leaves it for the next run.
     list->SetJournal(nullptr);
     if (journaled && !keepJournal)
-        ::DeleteFileA(journalPath.c_str());
+        journal.Discard();
 
     if (succeeded) {
         const bool removal = m_settings.m_bUninstall != 0;
@@ -453,7 +342,7 @@ int CHFS_Interpreter::Execute()
         if (removal) {
             WriteLog("Delete Install record file!");
             if (!m_settings.m_bKeepRecord && !m_strRecordFile.empty()) {
-                ClearReadOnly(m_strRecordFile);
+                ::SetFileAttributesA(m_strRecordFile.c_str(), FILE_ATTRIBUTE_NORMAL);
                 ::DeleteFileA(m_strRecordFile.c_str());
             }
         }
@@ -476,6 +365,8 @@ int CHFS_Interpreter::Execute()
 
 int CHFS_Interpreter::FinishRun(int result)
 {
+    if (m_pRunEnd)
+        m_pRunEnd->RunEnded(Outcome(result));
     if (m_settings.m_bPrintErrorCode && m_nExitCode != 0) {
         AttachParentConsole();
         Log("Return error code in silent mode if the installation failed,code=%d\n", m_nExitCode);

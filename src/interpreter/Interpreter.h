@@ -5,6 +5,7 @@
 #include <string>
 
 #include "interpreter/ProgramTexts.h"
+#include "interpreter/RunOutcome.h"
 #include "interpreter/RunSettings.h"
 #include "interpreter/UICallback.h"
 #include "symbols/SymbolTable.h"
@@ -79,6 +80,19 @@ public:
     // /E: connects standard output to the parent's console (log lines as designed).
     void AttachParentConsole();
 
+    // ---- how the run ended (interpreter/RunOutcome.cpp)
+    // Told how the run ended, once, before /G may end the process; not owned.
+    void SetRunEndListener(CHFS_RunEndListener* pListener) { m_pRunEnd = pListener; }
+    // The step runner: the step (0: none) and section value that ended a
+    // procedure as a failure.
+    void NoteFailedStep(int step, const std::string& section);
+    // What the patch wrote into product folders, for the uninstall entry's
+    // size; fed by the sections that copy files.
+    void NoteBytesWritten(unsigned long long bytes) { m_ullBytesWritten += bytes; }
+    unsigned long long BytesWritten() const { return m_ullBytesWritten; }
+    // The outcome as it stands, result being the step runner's final answer.
+    CHFS_RunOutcome Outcome(int result) const;
+
     // ---- debug log (interpreter/Log.cpp). Formats are program text only:
     // script text always goes through "%s".
     void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -115,6 +129,8 @@ public:
     std::string ExpandSymbols(const std::string& text);
     int InitVariables(const std::string& section);
     int SaveSymbols(const std::string& recordFile);
+    // The Symbols section as SaveSymbols appends it to a new record.
+    std::string SymbolsText() const;
     int LoadSymbols(const std::string& recordFile);
     // The one resolver entry point for variable references: applies at most
     // one of [Reg:, [FileInfo:, [INI:, [ServiceStatus: (in that order) and
@@ -167,6 +183,13 @@ private:
     CHFS_RunSettings m_settings;
     const CHFS_ProgramTexts* m_pTexts;
     CHFS_InterpreterLog m_logSink;
+    CHFS_RunEndListener* m_pRunEnd = nullptr;
+    // Asked for by the command line: a failed install that the script
+    // switches to the removal procedure did not do what was asked.
+    bool m_bRemovalAsked;
+    int m_nFailedStep = 0;
+    std::string m_strFailedSection;
+    unsigned long long m_ullBytesWritten = 0;
 
     // Loads name=value lines of a section into a table (InitVariables and the
     // loading half of InitPatchInfo). tableKind: 0 script, 2 patch information.
@@ -176,9 +199,6 @@ private:
     // when it could not be written completely, logged).
     // Returns the rollback's result.
     int FailRun(CHFS_MainSection& main, CHFS_ItemList& list, int result);
-    // Undoes what an installation that did not end recorded in its journal;
-    // 0 when there was none or it is undone.
-    int UndoInterruptedInstall(CHFS_MainSection& main, const std::string& journal);
     // The end of Execute: /E, /G and the result.
     int FinishRun(int result);
     // A sealed package against its manifest, before anything is read from
@@ -187,6 +207,22 @@ private:
     // KV_EXIT_PACKAGE_ALTERED from the seal check: nothing of the script
     // was read and nothing may run.
     int m_nSealResult = 0;
+
+    // ---- the install record over the patch's life (interpreter/InstallRecordFile.cpp)
+    // Before an install that will leave a record changes anything: 0 to go
+    // on; 1 when the patch is installed already (its record is there);
+    // otherwise the run's exit code (logged): the record file is not this
+    // patch's, or an interrupted install could not be undone.
+    int PrepareInstall(CHFS_MainSection& main);
+    // Whether the file is an install record of this patch.
+    bool IsOwnRecord(const std::string& file);
+    // Undoes what an installation that did not end recorded in its journal
+    // (with that run's own script copy); 0 when it is undone.
+    int UndoInterruptedInstall(CHFS_MainSection& main, const std::string& journal);
+    // The end of a run of an installed patch, which changes nothing.
+    void KeepAlreadyInstalled();
+    // 0, or -1 when it could not be written completely (logged); an earlier
+    // file of that name is replaced only by a complete record.
     int WriteInstallRecord(CHFS_ItemList& list);
     // A removal from a record: 0 when undoing it would take back only what
     // the patch itself left; otherwise the run's exit code (logged).

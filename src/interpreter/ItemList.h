@@ -16,6 +16,8 @@ public:
     // An item that is in the journal only: it stands until the next item is
     // added or removed, so a run that ends before then is undone with it.
     virtual void Noted(const CHFS_RecordItem& item) = 0;
+    // A step of the procedure is about to run.
+    virtual void StepStarted(int) {}
 
 protected:
     ~CHFS_ItemJournal() {}
@@ -51,10 +53,20 @@ public:
     // The REC_<number> section of an item, as the record stores it.
     static std::string RecordSectionText(const CHFS_RecordItem& item, size_t number);
     // Null: no journal.
-    void SetJournal(CHFS_ItemJournal* journal) { m_pJournal = journal; }
+    void SetJournal(CHFS_ItemJournal* journal)
+    {
+        ConfirmPop();
+        m_pJournal = journal;
+    }
     // Tells the journal, and only the journal, of an item a section will add
     // (in some other form) when its work is done.
     void NoteInJournal(int itemIndex, const std::string& p1, const std::string& p2, const std::string& p3);
+    // The end of a handler's rollback of the current step. An item leaves
+    // the journal only once its undo is known to have worked: when the next
+    // one is taken, or here with undone true. With undone false the last item
+    // taken was not undone: it goes back into the list and stays in the
+    // journal, for the next attempt.
+    void EndUndo(bool undone);
 
     size_t Size() const { return m_items.size(); }
     int GetStep() const { return m_nStep; }
@@ -64,7 +76,12 @@ public:
     CHFS_RecordItem& At(size_t index) { return m_items[index]; }
 
 private:
+    // Tells the journal of the item taken last, whose undo has worked.
+    void ConfirmPop();
+
     std::vector<CHFS_RecordItem> m_items;
     int m_nStep = 0;
     CHFS_ItemJournal* m_pJournal = nullptr;
+    bool m_bPopPending = false;
+    CHFS_RecordItem m_lastPopped;
 };

@@ -105,11 +105,15 @@ int CHFS_MainSection::Run(const std::string& procedure, CHFS_ItemList& list)
         m_pInterpreter->Log("*** Syntax error: StepCount='%s' in section ['%s'] is more than %d steps! ",
                             countText.c_str(), procedure.c_str(), static_cast<int>(KV_MAX_STEPS));
         m_nMainExitCode = -2001;
+        m_pInterpreter->NoteFailedStep(0, procedure);
         return -1;
     }
 
     int result = -1;
     int n = 1;
+    // Where the walk was when it ended: a failed run names that step.
+    int atStep = 0;
+    std::string atSection = procedure;
     // A loop is made of jumps back (a retry is one to the same step). One
     // whose turns record items ends at the full item list; one whose turns
     // record nothing would run for ever, so it ends after so many turns.
@@ -117,6 +121,8 @@ int CHFS_MainSection::Run(const std::string& procedure, CHFS_ItemList& list)
     int previous = 0;
     size_t itemsAtLastJump = 0;
     while (n <= count) {
+        atStep = n;
+        atSection.clear();
         if (n <= previous) {
             idleJumpsBack = list.Size() == itemsAtLastJump ? idleJumpsBack + 1 : 0;
             itemsAtLastJump = list.Size();
@@ -141,6 +147,8 @@ int CHFS_MainSection::Run(const std::string& procedure, CHFS_ItemList& list)
 
         std::string key = KvFormat("Step%d.Section", n);
         std::string value = ReadKey(key, true);
+        if (value != KORVEX_MISSING)
+            atSection = value;
         if (value == KORVEX_MISSING) {
             m_pInterpreter->Log("*** Syntax error: Session name ['%s'] not found, skip and continue. ", key.c_str());
             m_nMainExitCode = -2003;
@@ -223,18 +231,9 @@ int CHFS_MainSection::Run(const std::string& procedure, CHFS_ItemList& list)
             ++n;
         }
     }
+    if (result < 0)
+        m_pInterpreter->NoteFailedStep(atStep, atSection);
     return result;
-}
-
-// Takes the items of the current step off the list when no handler can
-// consume them, so that the walk moves on to the steps before it.
-static size_t DropStepItems(CHFS_ItemList& list)
-{
-    size_t dropped = 0;
-    int index = 0;
-    while (list.PopItem(index) == 0)
-        ++dropped;
-    return dropped;
 }
 
 int CHFS_MainSection::Rollback(const std::string& procedure, CHFS_ItemList& list)
@@ -250,25 +249,31 @@ int CHFS_MainSection::Rollback(const std::string& procedure, CHFS_ItemList& list
     const int total = static_cast<int>(list.Size());
     int result = 0;
     int step = 0;
+    // Every item the walk cannot hand to a handler ends it as a failure,
+    // with that item and the older ones still in the list: a change that is
+    // not undone must never read as undone.
     while (result == 0 && list.GetLastStep(step) == 0) {
         std::string key = KvFormat("Step%d.Section", step);
         std::string value = ReadKey(key, true);
         if (value == KORVEX_MISSING) {
             m_pInterpreter->Log("*** Syntax error: Session name ['%s'] not found, skip and continue. ", key.c_str());
-            size_t dropped = DropStepItems(list);
-            m_pInterpreter->Log("*** Runtime error: %u item(s) of step %d can't be rolled back and are dropped. ",
-                                static_cast<unsigned>(dropped), step);
-            continue;
+            m_pInterpreter->Log("*** Runtime error: %u item(s) are left that can't be rolled back: step %d names "
+                                "no section. ",
+                                static_cast<unsigned>(list.Size()), step);
+            result = -1;
+            break;
         }
         std::string typeName;
         if (!GetTypeName(value, prefix, typeName)) {
             m_pInterpreter->Log("*** Syntax error: Session name ['%s'] not supported in this function domain! ",
                                 value.c_str());
+            result = -1;
             break;
         }
         CHFS_Section* handler = FindHandler(typeName);
         if (!handler) {
             m_pInterpreter->Log("*** Syntax error: Session name ['%s'] not supported! ", value.c_str());
+            result = -1;
             break;
         }
 
@@ -280,16 +285,18 @@ int CHFS_MainSection::Rollback(const std::string& procedure, CHFS_ItemList& list
         }
         size_t before = list.Size();
         result = handler->Rollback(value, list);
+        list.EndUndo(result == 0);
         if (result != 0)
             m_pInterpreter->Log("*** Runtime error: Session name ['%s'] could not be rolled back, ret=%d; the rollback "
                                 "stops here. ",
                                 value.c_str(), result);
         // A handler that succeeds without taking anything would be handed the
-        // same step for ever.
+        // same step for ever; its items are not undone.
         if (result == 0 && list.Size() == before) {
-            size_t dropped = DropStepItems(list);
-            m_pInterpreter->Log("*** Runtime error: Session name ['%s'] left %u item(s) of step %d, dropped. ",
-                                value.c_str(), static_cast<unsigned>(dropped), step);
+            m_pInterpreter->Log("*** Runtime error: Session name ['%s'] left %u item(s) of step %d that it can't "
+                                "roll back. ",
+                                value.c_str(), static_cast<unsigned>(list.Size()), step);
+            result = -1;
         }
     }
     return result;

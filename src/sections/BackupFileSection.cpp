@@ -5,8 +5,12 @@
 
 #include "interpreter/Interpreter.h"
 #include "sections/CopyFileGroupToSection.h"
+#include "sections/UndoSeal.h"
+#include "util/FileFingerprint.h"
 #include "util/FileUtil.h"
+#include "util/Sha256.h"
 #include "util/StrFormat.h"
+#include "util/UndoId.h"
 
 namespace {
 
@@ -49,6 +53,31 @@ void DeleteCopy(const std::string& path)
     ::DeleteFileA(path.c_str());
 }
 
+// Param3 of the item of a folder the section made.
+const char kFolderMark[] = "folder";
+// Param3 of a journal's note of a copy being made.
+const char kPendingMark[] = "pending";
+
+bool IsAbsent(DWORD openError)
+{
+    return openError == ERROR_FILE_NOT_FOUND || openError == ERROR_PATH_NOT_FOUND;
+}
+
+// The third parameter of an item: the fingerprint of the file as it was
+// saved and, once sealed, of the file as the install left it. False for an
+// item of a record without fingerprints.
+bool ReadFingerprints(const std::string& param, CKvFingerprint& saved, std::string& left)
+{
+    std::string head;
+    SplitSeal(param, head, left);
+    return CKvFingerprint::Parse(head, saved) && saved.bPresent;
+}
+
+std::string StateOf(const CKvFingerprint& f)
+{
+    return f.bPresent ? UndoPresent(f.Text()) : std::string(kUndoAbsent);
+}
+
 }  // namespace
 
 int CHFS_BackupFileSection::Run(const std::string& sectionName, CHFS_ItemList& list)
@@ -66,6 +95,7 @@ int CHFS_BackupFileSection::Run(const std::string& sectionName, CHFS_ItemList& l
     }
     int count = BoundedCount("FileCount", countText);
     int result = 0;
+    std::vector<BYTE> buffer;
     for (int i = 1; i <= count; ++i) {
         char key[32];
         snprintf(key, sizeof key, "File%d", i);
@@ -74,11 +104,39 @@ int CHFS_BackupFileSection::Run(const std::string& sectionName, CHFS_ItemList& l
             m_pInterpreter->Log("*** Syntax error: %s can not be empty in section ['%s']. ", key, sectionName.c_str());
             continue;
         }
-        CHFS_CopyFileGroupToSection::PrepareFolder(m_pInterpreter, backup, -1);
+        CKvCopySource source;
+        if (!OpenCopySource(file, source)) {
+            // Nothing to save, and nothing a later step changes can be lost:
+            // the rest of the files still need their copies.
+            if (IsAbsent(source.openError)) {
+                m_pInterpreter->Log("Backup file '%s' does not exist: nothing to save, skipped.", file.c_str());
+                continue;
+            }
+            // One that is there but cannot be read stops the step: a later
+            // step would change it with nothing to put back.
+            m_pInterpreter->Log("Backup file from '%s' to ''. result=%d, lasterror=%lu", file.c_str(),
+                                KVCOPY_SOURCE_OPEN_FAILED, static_cast<unsigned long>(source.openError));
+            m_nExitCode = KV_EXIT_BACKUP_UNREADABLE;
+            result = -1;
+            break;
+        }
+        if (!PrepareBackupFolder(backup, list)) {
+            m_nExitCode = -2199;
+            result = KVHF_USERBREAK;
+            break;
+        }
         std::string copy;
         int r = KVCOPY_CREATE_FAILED;
-        if (MakeTempFileName(backup, "BAK", copy))
-            r = CopyFileKeepTime(file, copy, m_pInterpreter->LogSink());
+        CKvSha256 hash;
+        source.pHash = &hash;
+        // The record may outlive a power cut that the system's cache would not.
+        source.bFlush = true;
+        if (MakeTempFileName(backup, "BAK", copy)) {
+            // Known to the journal before it is filled: a run ended during the
+            // copy leaves nothing the next run does not take away.
+            list.NoteInJournal(i, file, copy, kPendingMark);
+            r = CopyFileKeepTime(source, copy, nullptr, buffer, m_pInterpreter->LogSink());
+        }
         else
             m_pInterpreter->Log("CHFS_BackupFileSection::Run('%s'): GetTempFileName in '%s' Failed! lasterror=%lu",
                                 sectionName.c_str(), backup.c_str(), ::GetLastError());
@@ -90,21 +148,22 @@ int CHFS_BackupFileSection::Run(const std::string& sectionName, CHFS_ItemList& l
                 m_nExitCode = -2103;
             else if (r == KVCOPY_CREATE_FAILED)
                 m_nExitCode = -2104;
-            else if (r == KVCOPY_SOURCE_OPEN_FAILED && FileExists(file))
+            else if (r == KVCOPY_READ_FAILED)
                 m_nExitCode = KV_EXIT_BACKUP_UNREADABLE;
             // The unique name was a file of its own: without an item nobody
             // would ever remove it.
             if (!copy.empty())
                 DeleteCopy(copy);
-            // A file that is there but cannot be read must stop the step: a
-            // later step would change it with nothing to put back, and its copy
-            // code -100 would read as KVHF_CONTINUE. -100 stays only for a file
-            // that is absent (nothing to save), where the run goes on as it
-            // always did.
-            result = (r == KVCOPY_SOURCE_OPEN_FAILED && FileExists(file)) ? -1 : r;
+            result = r == KVCOPY_READ_FAILED ? -1 : r;
             break;
         }
-        if (list.AddItem(i, file, copy, "") != 0) {
+        // What was saved, as the bytes went by: a restore takes the copy
+        // only while it still holds exactly that.
+        CKvFingerprint saved;
+        saved.bPresent = true;
+        saved.nSize = source.nCopied;
+        saved.strHash = hash.FinalHex();
+        if (list.AddItem(i, file, copy, saved.Text()) != 0) {
             m_nExitCode = -2199;
             DeleteCopy(copy);
             result = KVHF_USERBREAK;
@@ -115,12 +174,54 @@ int CHFS_BackupFileSection::Run(const std::string& sectionName, CHFS_ItemList& l
     return result;
 }
 
+bool CHFS_BackupFileSection::PrepareBackupFolder(const std::string& backup, CHFS_ItemList& list)
+{
+    if (FileExists(backup))
+        return true;
+    // The levels this section makes, so that its rollback takes them away
+    // again once they are empty: a removal leaves nothing of its own.
+    std::vector<std::string> made;
+    for (std::string level = backup; !level.empty() && !FileExists(level);) {
+        made.push_back(level);
+        std::string parent = GetParentFolder(level);
+        if (parent.size() >= level.size())
+            break;
+        level = parent;
+    }
+    CHFS_CopyFileGroupToSection::PrepareFolder(m_pInterpreter, backup, -1);
+    for (size_t i = made.size(); i-- > 0;) {
+        if (!FileExists(made[i]))
+            continue;
+        if (list.AddItem(0, std::string(), made[i], kFolderMark) != 0)
+            return false;
+    }
+    return true;
+}
+
 int CHFS_BackupFileSection::Rollback(const std::string& sectionName, CHFS_ItemList& list)
 {
     SetSectionName(sectionName);
     int index = 0;
-    std::string saved, copy;
-    while (list.PopItem(index, saved, copy) == 0) {
+    std::string saved, copy, param3;
+    while (list.PopItem(index, saved, copy, param3) == 0) {
+        if (index == 0 && saved.empty() && param3 == kFolderMark) {
+            // A folder the section made for its copies: it goes when empty;
+            // one that holds something else now stays, which is no failure.
+            const std::string backup = ReadKey("Backup", false);
+            if (!SamePath(backup, copy) && !PathIsBelow(copy, backup)) {
+                m_pInterpreter->Log("*** Runtime error: CHFS_BackupFileSection::Rollback('%s'): the folder '%s' is "
+                                    "not its section's; refused!",
+                                    sectionName.c_str(), copy.c_str());
+                return -1;
+            }
+            if (FileExists(copy)) {
+                if (::RemoveDirectoryA(copy.c_str()))
+                    m_pInterpreter->Log("[Remove %s]", copy.c_str());
+                else
+                    m_pInterpreter->Log("[Remove %s] return [%lu]", copy.c_str(), ::GetLastError());
+            }
+            continue;
+        }
         // An item is only as trustworthy as the record it came from, which a
         // person may have edited: it may restore only the file that this
         // section's own key names, from a copy in this section's own Backup.
@@ -132,13 +233,94 @@ int CHFS_BackupFileSection::Rollback(const std::string& sectionName, CHFS_ItemLi
                                 sectionName.c_str(), index, saved.c_str(), copy.c_str());
             return -1;
         }
+        if (param3 == kPendingMark) {
+            // A copy that was being made when its run was ended.
+            if (FileExists(copy))
+                DeleteCopy(copy);
+            continue;
+        }
+        int r = Restore(saved, copy, param3);
+        if (r != 0)
+            return r;
+    }
+    return 0;
+}
+
+int CHFS_BackupFileSection::Restore(const std::string& saved, const std::string& copy, const std::string& param3)
+{
+    CKvFingerprint expected;
+    std::string left;
+    if (!ReadFingerprints(param3, expected, left)) {
+        // A record without fingerprints: the copy is all there is to go by.
+        int r = CopyOverReadOnly(copy, saved, m_pInterpreter);
+        m_pInterpreter->Log("Restore file from '%s' to '%s'. result=%d", copy.c_str(), saved.c_str(), r);
+        if (r == KVCOPY_OK)
+            DeleteCopy(copy);
+        return r;
+    }
+    CKvFingerprint inCopy;
+    if (KvFingerprintFile(copy, inCopy) && inCopy == expected) {
         int r = CopyOverReadOnly(copy, saved, m_pInterpreter);
         m_pInterpreter->Log("Restore file from '%s' to '%s'. result=%d", copy.c_str(), saved.c_str(), r);
         if (r != KVCOPY_OK)
             return r;
         DeleteCopy(copy);
+        return 0;
     }
-    return 0;
+    // The copy is gone (an earlier removal restored it and deleted it) or
+    // is not what was saved: the file itself may hold the saved content.
+    CKvFingerprint now;
+    if (KvFingerprintFile(saved, now) && now == expected) {
+        m_pInterpreter->Log("Restore file '%s': it holds the saved content already (%s), nothing to copy.",
+                            saved.c_str(), expected.Text().c_str());
+        if (inCopy.bPresent)
+            DeleteCopy(copy);
+        return 0;
+    }
+    m_pInterpreter->Log("*** Runtime error: CHFS_BackupFileSection::Rollback(): the copy '%s' of '%s' is %s, not "
+                        "what was saved (%s); the file is not restored!",
+                        copy.c_str(), saved.c_str(), inCopy.bPresent ? inCopy.Text().c_str() : "gone",
+                        expected.Text().c_str());
+    return -1;
+}
+
+void CHFS_BackupFileSection::CheckUndo(const std::string&, const CHFS_RecordItem& item,
+                                       std::vector<CHFS_UndoTarget>& targets)
+{
+    if (item.nItemIndex == 0 && item.strParam3 == kFolderMark)
+        return;
+    CKvFingerprint saved;
+    std::string left;
+    const std::string id = KvUndoFileId(item.strParam1);
+    if (!ReadFingerprints(item.strParam3, saved, left) || left.empty()) {
+        targets.push_back(JudgeUndo(id, item.strParam1, "content", std::string(), std::string(), std::string()));
+        return;
+    }
+    CKvFingerprint now;
+    DWORD error = 0;
+    if (!KvFingerprintFile(item.strParam1, now, &error)) {
+        targets.push_back(UnreadableUndo(id, item.strParam1, "content", static_cast<long>(error)));
+        return;
+    }
+    targets.push_back(JudgeUndo(id, item.strParam1, "content", StateOf(now), left, StateOf(saved)));
+}
+
+void CHFS_BackupFileSection::SealItem(const std::string&, CHFS_RecordItem& item)
+{
+    if (item.nItemIndex == 0 && item.strParam3 == kFolderMark)
+        return;
+    CKvFingerprint saved, now;
+    std::string left;
+    DWORD error = 0;
+    if (!ReadFingerprints(item.strParam3, saved, left))
+        return;
+    if (!KvFingerprintFile(item.strParam1, now, &error)) {
+        m_pInterpreter->Log("CHFS_BackupFileSection::SealItem(): '%s' can't be read, lasterror=%lu; its removal "
+                            "will not be checked",
+                            item.strParam1.c_str(), static_cast<unsigned long>(error));
+        return;
+    }
+    item.strParam3 = WithSeal(saved.Text(), StateOf(now));
 }
 
 int CHFS_BackupFileSection::GetExitCode() { return m_nExitCode; }

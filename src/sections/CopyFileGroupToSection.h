@@ -1,4 +1,10 @@
 #pragma once
+// The section that replaces product files with the package's, group by
+// group, saving each file it replaces, and undoes exactly what it changed.
+//   CopyFileGroupToSection.cpp  the copy path
+//   CopyFileGroupToRollback.cpp its rollback, the checks before a removal
+//                               and the seal of its record items
+//   CopyFileGroupToRecord.cpp   how its record items are written and read
 #include <windows.h>
 
 #include <map>
@@ -8,11 +14,14 @@
 
 #include "interpreter/Section.h"
 #include "interpreter/UICallback.h"
+#include "sections/CopyFileGroupToRecord.h"
 
 // Exit codes of a group refused before anything changes: its Target or
 // Backup is missing or empty; one of its entries leads out of the group
 // folder, Target or Backup ("..").
 enum { KV_EXIT_GROUP_FOLDER_MISSING = -2303, KV_EXIT_GROUP_ENTRY_OUTSIDE = -2304 };
+
+struct CKvCopySource;
 
 class CHFS_CopyFileGroupToSection : public CHFS_Section {
 public:
@@ -20,34 +29,26 @@ public:
     int Run(const std::string& sectionName, CHFS_ItemList& list) override;
     int Rollback(const std::string& sectionName, CHFS_ItemList& list) override;
     int GetExitCode() override;
-
-    // What a group's record items say it created (files and folders, full
-    // paths as the copy built them). Exposed for the tests of the format.
-    struct CCreatedTargets {
-        std::vector<std::string> files;
-        std::vector<std::string> folders;
-    };
-    // Record items that carry the targets a group created: the group's own
-    // item (item index = group number) and, when the lists do not fit one
-    // item, continuation items of the same group after it.
-    static std::vector<CHFS_RecordItem> EncodeCreatedTargets(int group, const std::string& target,
-                                                             const CCreatedTargets& created);
-    // Adds what one item says to created; false for an item that carries
-    // nothing of the kind (an item of an older record: three empty params).
-    static bool DecodeCreatedTargets(const std::string& p1, const std::string& p2, const std::string& p3,
-                                     CCreatedTargets& created);
-    static bool IsContinuationItem(const std::string& p1);
+    void CheckUndo(const std::string& sectionName, const CHFS_RecordItem& item,
+                   std::vector<CHFS_UndoTarget>& targets) override;
+    void SealItem(const std::string& sectionName, CHFS_RecordItem& item) override;
 
     // Creates a missing folder with its progress and log lines; failResult
     // when it cannot be made. Shared with the BackupFiles section.
     static int PrepareFolder(CHFS_Interpreter* pInterpreter, const std::string& folder, int failResult);
 
 private:
+    // ---- the copy path
     int CopyGroup(const std::string& group);
-    int RollbackGroup(const std::string& group, std::string& backup, const CCreatedTargets& recorded);
+    // Saves the installed file (opened as installed) beside the others in
+    // backupFolder, under a name nobody else's backup holds; fills in the
+    // entry's backup and the fingerprint of the original. A copy code.
+    int SaveOriginal(CKvCopySource& installed, const std::string& backupFolder, const std::string& name,
+                     CCopyUndoEntry& entry);
     int PrepareFolder(const std::string& folder, int failResult) { return PrepareFolder(m_pInterpreter, folder, failResult); }
     // PrepareFolder once per folder and run: a folder made or found stays.
-    void EnsureFolder(const std::string& folder);
+    // The folders it makes below base are noted as entries of kind kind.
+    void EnsureFolder(const std::string& folder, const std::string& base, char kind);
     // The file is known not to be there: its folder was made by this run,
     // which has not put a file of that name into it.
     bool KnownAbsent(const std::string& folder, const std::string& name) const;
@@ -61,33 +62,45 @@ private:
                           const std::string& target, const std::string& backup);
     void AppendDetail(const CHFS_UIText& text);
     std::string VersionText(const std::string& path);
-    void RecordNewTarget(const std::string& path, bool isFolder);
-    // Replaces the group's item (the last one of the list) by items that
-    // carry what the group created.
-    void StoreCreatedTargets(CHFS_ItemList& list, int group, const std::string& target);
+    // The group's undo data as it goes: an entry joins the running batch and
+    // the journal before the thing it names is changed; a full batch becomes
+    // a record item. False when the item list is full (nothing was changed
+    // for the entry then).
+    bool MakeRoomFor(const CCopyUndoEntry& entry);
+    void AddEntry(const CCopyUndoEntry& entry);
+    bool FlushBatch();
+
+    // ---- the rollback
+    // Undoes one batch, newest entry first; 0 or -1 (logged).
+    int UndoBatch(const CCopyUndoBatch& batch);
+    int UndoFile(const CCopyUndoEntry& entry);
+    void RemoveFolderIfEmpty(const std::string& folder);
+    // Items of records written before the batches existed.
+    int RollbackGroup(const std::string& group, std::string& backup, const CCopyCreatedTargets& recorded);
+    // Header and footer lines of a group's rollback.
+    void BeginGroupRollback(int group);
 
     int m_nFailedGroup = 0;
     int m_nSkippedByTime = 0;
     int m_nEntriesProcessed = 0;
     int m_nGroupCount = 0;
     int m_nGroupsProcessed = 0;
-    // Targets (folders and files) that did not exist before the copy.
-    std::set<std::string> m_newTargets;
-    // The list and group of the running copy: what it creates is noted in
-    // the journal at once, so that a run ended mid-group is undone with it.
+    std::string m_strCustomError;
+    // The list and group of the running copy, and the batch it fills.
     CHFS_ItemList* m_pRunList = nullptr;
     int m_nRunGroup = 0;
-    // The same, per group and in creation order, for the record items.
-    CCreatedTargets m_groupCreated;
-    std::string m_strGroupTarget;
-    std::string m_strCustomError;
+    CCopyUndoBatch m_batch;
+    size_t m_nBatchChars = 0;
+    bool m_bListFull = false;
     // Folders made or found by this run.
     std::set<std::string> m_knownFolders;
     // Folders made by this run, with the names of the files it put there.
     std::map<std::string, std::set<std::string>> m_madeFolders;
+    // Backups this object made: known to be complete, so their rollback in
+    // the same run needs no second look at their content.
+    std::set<std::string> m_madeBackups;
     // The copies' block buffer, kept for the whole run.
     std::vector<BYTE> m_buffer;
-    // Never set: a rollback deletes only files it knows it created (see the
-    // group rollback).
-    bool m_bNoNewTargetRecorded = false;
+    // The group being rolled back (0: none yet).
+    int m_nRollbackGroup = 0;
 };

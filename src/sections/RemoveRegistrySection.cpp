@@ -5,6 +5,8 @@
 #include "interpreter/Interpreter.h"
 #include "sections/ItemAnswer.h"
 #include "sections/RegistryValue.h"
+#include "sections/UndoSeal.h"
+#include "util/CodePageText.h"
 #include "util/StrFormat.h"
 #include "util/WinHandles.h"
 
@@ -21,20 +23,53 @@ struct CFoundValue {
 };
 
 // Every value of an open key with its stored type. Returns ERROR_SUCCESS when
-// the list is complete, otherwise the enumeration's error.
-LONG ListValues(HKEY key, std::vector<CFoundValue>& values)
+// the list is complete, otherwise the enumeration's error; a name the code
+// page cannot carry (the 8-bit functions would reach no value by it, or
+// another one) gives ERROR_NO_UNICODE_TRANSLATION with that name in badName.
+LONG ListValues(HKEY key, std::vector<CFoundValue>& values, std::string& badName)
 {
-    std::vector<char> name(kNameBufferSize + 1);
+    std::vector<wchar_t> name(kNameBufferSize + 1);
     for (DWORD i = 0;; ++i) {
         DWORD length = kNameBufferSize + 1;
         DWORD type = 0;
-        LONG ret = ::RegEnumValueA(key, i, name.data(), &length, nullptr, &type, nullptr, nullptr);
+        LONG ret = ::RegEnumValueW(key, i, name.data(), &length, nullptr, &type, nullptr, nullptr);
         if (ret == ERROR_NO_MORE_ITEMS)
             return ERROR_SUCCESS;
         if (ret != ERROR_SUCCESS)
             return ret;
-        values.push_back(CFoundValue{std::string(name.data(), length), type});
+        const std::wstring wide(name.data(), length);
+        std::string narrow = KvNarrow(CP_ACP, wide);
+        if (KvWiden(CP_ACP, narrow) != wide) {
+            badName = narrow;
+            return ERROR_NO_UNICODE_TRANSLATION;
+        }
+        values.push_back(CFoundValue{narrow, type});
     }
+}
+
+// What an item of this section names: the key's own entry (no name and no
+// type), a value of a deleted key (its type, before the seal), or one value
+// (its name). name and type are those its rollback writes back with.
+struct CRemovedThing {
+    CRegItemPlace place;
+    std::string typeName, left;
+    std::string name;
+    DWORD type = 0;
+    bool isKey = false;
+};
+
+bool ReadRemovedThing(CHFS_Section& section, CHFS_Interpreter& interp, const CHFS_RecordItem& item,
+                      CRemovedThing& thing)
+{
+    if (!ReadRegItemPlace(section, interp, item.nItemIndex, thing.place))
+        return false;
+    SplitSeal(item.strParam3, thing.typeName, thing.left);
+    thing.type = thing.place.type;
+    if (!thing.typeName.empty())
+        thing.type = thing.typeName == "REG_DWORD" ? REG_DWORD : REG_SZ;
+    thing.name = item.strParam1.empty() ? thing.place.name : item.strParam1;
+    thing.isKey = thing.name.empty() && thing.typeName.empty();
+    return true;
 }
 
 }  // namespace
@@ -84,11 +119,12 @@ int CHFS_RemoveRegistrySection::Run(const std::string& sectionName, CHFS_ItemLis
             // recorded or deleted: a value it could not write back exactly,
             // or a list it could not get complete, keeps the key as it is.
             std::vector<CFoundValue> values;
-            status = ListValues(key.Get(), values);
+            std::string badName;
+            status = ListValues(key.Get(), values, badName);
             if (status != ERROR_SUCCESS) {
                 m_pInterpreter->WriteLog(KvFormat("CHFS_RemoveRegistrySection::Run(): RegEnumValue of subkey='%s' "
-                                                  "Failed! ret=%d; key not deleted!",
-                                                  path.c_str(), static_cast<int>(status)));
+                                                  "Failed! ret=%d, name='%s'; key not deleted!",
+                                                  path.c_str(), static_cast<int>(status), badName.c_str()));
             }
             for (size_t i = 0; status == ERROR_SUCCESS && i < values.size(); ++i) {
                 DWORD storedType = 0;
@@ -96,7 +132,10 @@ int CHFS_RemoveRegistrySection::Run(const std::string& sectionName, CHFS_ItemLis
                 LONG query = ReadStoredRegValue(key.Get(), values[i].name, storedType, bytes);
                 if (query != ERROR_SUCCESS ||
                     !RegStoredValueRestorable(key.Get(), values[i].name, storedType, bytes, storedType)) {
-                    status = query != ERROR_SUCCESS ? query : kRegNotRestorable;
+                    // A value listed but not found by its name is not
+                    // absent: it cannot be read back, and "not found" would
+                    // pass for a key already removed.
+                    status = query != ERROR_SUCCESS && query != ERROR_FILE_NOT_FOUND ? query : kRegNotRestorable;
                     m_pInterpreter->WriteLog(KvFormat("CHFS_RemoveRegistrySection::Run(): name='%s' of subkey='%s' "
                                                       "holds type=%d, len=%d, ret=%d, which can't be written back "
                                                       "exactly; key not deleted!",
@@ -190,63 +229,54 @@ int CHFS_RemoveRegistrySection::Rollback(const std::string& sectionName, CHFS_It
     SetSectionName(sectionName);
     m_pInterpreter->Log("CHFS_RemoveRegistrySection::Rollback(%s)", sectionName.c_str());
     int result = 0;
-    int n = 0;
-    std::string valueName, data, typeName;
+    CHFS_RecordItem item;
     CRegKey key;
-    while (list.PopItem(n, valueName, data, typeName) == 0) {
-        m_pInterpreter->AppendDetail(ReadKey(RegItemKey(n, ".Description"), true) + "\r\n", 1);
-        const std::string desc = ReadKey(RegItemKey(n, ".Key"), true);
-        if (desc == KORVEX_MISSING)
-            continue;
-        DWORD type = 0;
-        HKEY root = nullptr;
-        std::string path, name;
-        int b64 = 0;
-        if (m_pInterpreter->SpliteRegParameter(desc, type, root, path, name, b64) != 0)
-            continue;
-        if (!typeName.empty())
-            type = typeName == "REG_DWORD" ? REG_DWORD : REG_SZ;
-        if (!valueName.empty())
-            name = valueName;
-        // An entry with a type comes from a value of a deleted key; with an
-        // empty name it is the key's default value, which belongs to the
-        // key as much as its named values do. The key's own entry has none.
-        const bool writes = !name.empty() || !typeName.empty();
-        const REGSAM access = RegSectionAccess(b64);
+    while (list.PopItem(item.nItemIndex, item.strParam1, item.strParam2, item.strParam3) == 0) {
+        m_pInterpreter->AppendDetail(ReadKey(RegItemKey(item.nItemIndex, ".Description"), true) + "\r\n", 1);
+        CRemovedThing thing;
+        if (!ReadRemovedThing(*this, *m_pInterpreter, item, thing)) {
+            m_pInterpreter->Log("*** Runtime error: CHFS_RemoveRegistrySection::Rollback('%s'): item %d names no "
+                                "registry value or key; it can't be undone",
+                                sectionName.c_str(), item.nItemIndex);
+            result = -1;
+            break;
+        }
+        const CRegItemPlace& place = thing.place;
+        const std::string& path = place.path;
+        const std::string& name = thing.name;
+        const std::string& data = item.strParam2;
+        const REGSAM access = RegSectionAccess(place.b64);
 
         key.Close();
-        LONG ret = ::RegOpenKeyExA(root, path.c_str(), 0, access, key.Put());
+        LONG ret = ::RegOpenKeyExA(place.root, path.c_str(), 0, access, key.Put());
         if (ret != ERROR_SUCCESS) {
             key.Release();
             m_pInterpreter->Log("CHFS_RemoveRegistrySection::Rollback(): RegOpenKeyEx subkey='%s' Failed! "
                                 "ret=%d,lasterror=%d",
                                 path.c_str(), static_cast<int>(ret), LastError());
-            ret = ::RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, access, nullptr, key.Put(), nullptr);
-            if (ret == ERROR_SUCCESS) {
-                m_pInterpreter->Log("CHFS_RemoveRegistrySection::Rollback(): RegCreateKeyEx Successful for "
-                                    "subkey='%s'",
-                                    path.c_str());
-            } else {
+            ret = ::RegCreateKeyExA(place.root, path.c_str(), 0, nullptr, 0, access, nullptr, key.Put(), nullptr);
+            if (ret != ERROR_SUCCESS) {
                 key.Release();
                 m_pInterpreter->Log("CHFS_RemoveRegistrySection::Rollback(): RegCreateKeyEx subkey='%s' Failed! "
                                     "ret=%d,lasterror=%d",
                                     path.c_str(), static_cast<int>(ret), LastError());
-                // A value with no key to go into is not written back.
-                if (writes) {
-                    result = -1;
-                    break;
-                }
-                continue;
+                // Neither the key nor a value of it comes back.
+                result = -1;
+                break;
             }
+            m_pInterpreter->Log("CHFS_RemoveRegistrySection::Rollback(): RegCreateKeyEx Successful for subkey='%s'",
+                                path.c_str());
         } else {
             m_pInterpreter->Log("CHFS_RemoveRegistrySection::Rollback(): RegOpenKeyEx Successful for subkey='%s'",
                                 path.c_str());
         }
-        if (!writes)
+        // The key's default value belongs to the key as much as its named
+        // values do: only the key's own entry writes nothing.
+        if (thing.isKey)
             continue;
 
         DWORD number = RegDecimalDword(data);
-        if (type == REG_DWORD)
+        if (thing.type == REG_DWORD)
             ret = ::RegSetValueExA(key.Get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
                                    sizeof number);
         else
@@ -255,11 +285,11 @@ int CHFS_RemoveRegistrySection::Rollback(const std::string& sectionName, CHFS_It
         if (ret == ERROR_SUCCESS) {
             m_pInterpreter->Log("CHFS_RemoveRegistrySection::Rollback(): RegSetValueEx Successful for name='%s', "
                                 "type=%d, value='%s'",
-                                name.c_str(), static_cast<int>(type), data.c_str());
+                                name.c_str(), static_cast<int>(thing.type), data.c_str());
         } else {
             m_pInterpreter->Log("CHFS_RemoveRegistrySection::Rollback(): RegSetValueEx name='%s', type=%d, "
                                 "value='%s' Failed! ret=%d,lasterror=%d",
-                                name.c_str(), static_cast<int>(type), data.c_str(), static_cast<int>(ret),
+                                name.c_str(), static_cast<int>(thing.type), data.c_str(), static_cast<int>(ret),
                                 LastError());
             result = -1;
             break;
@@ -267,4 +297,37 @@ int CHFS_RemoveRegistrySection::Rollback(const std::string& sectionName, CHFS_It
     }
     key.Close();
     return result;
+}
+
+void CHFS_RemoveRegistrySection::CheckUndo(const std::string& sectionName, const CHFS_RecordItem& item,
+                                           std::vector<CHFS_UndoTarget>& targets)
+{
+    SetSectionName(sectionName);
+    CRemovedThing thing;
+    if (!ReadRemovedThing(*this, *m_pInterpreter, item, thing))
+        return;
+    if (thing.isKey)
+        targets.push_back(RegKeyUndo(thing.place, thing.left));
+    else
+        targets.push_back(
+            RegValueUndo(thing.place, thing.name, thing.left, RegStateOfText(thing.type, item.strParam2)));
+}
+
+void CHFS_RemoveRegistrySection::SealItem(const std::string& sectionName, CHFS_RecordItem& item)
+{
+    SetSectionName(sectionName);
+    CRemovedThing thing;
+    if (!ReadRemovedThing(*this, *m_pInterpreter, item, thing))
+        return;
+    const CRegItemPlace& place = thing.place;
+    std::string state;
+    LONG ret = thing.isKey ? RegKeyState(place.root, place.path, place.b64, state)
+                           : RegValueState(place.root, place.path, thing.name, place.b64, state);
+    if (ret != ERROR_SUCCESS) {
+        m_pInterpreter->Log("CHFS_RemoveRegistrySection::SealItem(): '%s' of subkey='%s' can't be read, ret=%d; "
+                            "its removal will not be checked",
+                            thing.name.c_str(), place.path.c_str(), static_cast<int>(ret));
+        return;
+    }
+    item.strParam3 = WithSeal(thing.typeName, state);
 }

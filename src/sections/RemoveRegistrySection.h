@@ -9,4 +9,7 @@ public:
     int Run(const std::string& sectionName, CHFS_ItemList& list) override;
     int Rollback(const std::string& sectionName, CHFS_ItemList& list) override;
     int GetExitCode() override;
+    void CheckUndo(const std::string& sectionName, const CHFS_RecordItem& item,
+                   std::vector<CHFS_UndoTarget>& targets) override;
+    void SealItem(const std::string& sectionName, CHFS_RecordItem& item) override;
 };

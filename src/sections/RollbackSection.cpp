@@ -19,9 +19,17 @@ int CHFS_RollbackSection::Run(const std::string& sectionName, CHFS_ItemList&)
     // these items, or its own rollback would undo them a second time.
     std::unique_ptr<CHFS_MainSection> main(new CHFS_MainSection(m_pInterpreter));
     std::unique_ptr<CHFS_ItemList> items(new CHFS_ItemList());
+    m_nExitCode = -2000;
     int result = items->LoadRecord(m_pInterpreter, recordFile);
-    if (result == 0)
+    if (result != 0)
+        m_nExitCode = KV_EXIT_RECORD_DAMAGED;
+    if (result == 0) {
         result = main->Rollback("ProductInstall.Main", *items);
+        // Something the record says the patch changed is not put back: the
+        // record must stay for another attempt, and the caller must know.
+        if (result != 0)
+            m_nExitCode = KV_EXIT_RESTORE_FAILED;
+    }
 
     // What failed is a restore, not an answer of the script: a walk result of
     // -100 (a backup gone) must not read as KVHF_CONTINUE, -300 not as a

@@ -4,6 +4,7 @@
 #include "sections/ItemAnswer.h"
 #include "sections/RegistryValue.h"
 #include "sections/ScriptNumbers.h"
+#include "sections/UndoSeal.h"
 #include "util/WinHandles.h"
 
 namespace {
@@ -20,6 +21,68 @@ LONG WriteValue(HKEY key, const std::string& name, DWORD type, DWORD number, con
                                 sizeof number);
     return ::RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                             static_cast<DWORD>(text.size() + 1));
+}
+
+// The flag of the keys an item created: "K" for one level, as it always
+// was, "K<n>" for n levels (the key and parents the create made with it).
+std::string CreatedFlag(int levels)
+{
+    if (levels <= 0)
+        return std::string();
+    return levels == 1 ? "K" : "K" + std::to_string(levels);
+}
+
+int CreatedLevels(const std::string& flags)
+{
+    size_t k = flags.find('K');
+    if (k == std::string::npos)
+        return 0;
+    int levels = 0;
+    for (size_t i = k + 1; i < flags.size() && flags[i] >= '0' && flags[i] <= '9' && levels < 1000; ++i)
+        levels = levels * 10 + (flags[i] - '0');
+    return levels == 0 ? 1 : levels;
+}
+
+// Deletes the levels of path that an item created, deepest first, each only
+// while it is empty: what someone put into one since is theirs, and so are
+// the keys above it. Nothing above the path is reached, whatever an edited
+// record says. 0, or -1 (logged) when one could not be looked into
+// or deleted.
+int DeleteCreatedKeys(CHFS_Interpreter& interp, HKEY root, const std::string& path, int levels, int b64,
+                      const char* tag)
+{
+    std::string p = path;
+    for (int i = 0; i < levels && !p.empty(); ++i, p = RegParentPath(p)) {
+        CRegKey key;
+        LONG ret = ::RegOpenKeyExA(root, p.c_str(), 0, KEY_QUERY_VALUE | (b64 ? KEY_WOW64_64KEY : 0), key.Put());
+        if (ret == ERROR_FILE_NOT_FOUND) {
+            key.Release();
+            continue;
+        }
+        DWORD subkeys = 0, values = 0;
+        if (ret == ERROR_SUCCESS)
+            ret = ::RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                                     nullptr, nullptr, nullptr, nullptr);
+        else
+            key.Release();
+        key.Close();
+        if (ret != ERROR_SUCCESS) {
+            interp.Log("*** Runtime error: %s: RegQueryInfoKey subkey='%s' Failed! ret=%d; the key it created "
+                       "can't be removed",
+                       tag, p.c_str(), static_cast<int>(ret));
+            return -1;
+        }
+        if (subkeys != 0 || values != 0) {
+            interp.Log("%s: subkey='%s' holds %lu subkey(s) and %lu value(s) put there since: kept, with the keys "
+                       "above it",
+                       tag, p.c_str(), static_cast<unsigned long>(subkeys), static_cast<unsigned long>(values));
+            return 0;
+        }
+        ret = interp.DeleteRegKey(root, p, RegSectionAccess(b64), tag);
+        if (ret != ERROR_SUCCESS && ret != ERROR_FILE_NOT_FOUND)
+            return -1;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -70,6 +133,7 @@ int CHFS_UpdateRegistrySection::Run(const std::string& sectionName, CHFS_ItemLis
         }
 
         bool created = false;
+        int levels = 0;
         LONG ret = ::RegOpenKeyExA(root, path.c_str(), 0, access, key.Put());
         if (ret != ERROR_SUCCESS) {
             key.Release();  // a failed open leaves no key to close
@@ -77,6 +141,12 @@ int CHFS_UpdateRegistrySection::Run(const std::string& sectionName, CHFS_ItemLis
             m_pInterpreter->Log("CHFS_UpdateRegistrySection::Run(): RegOpenKeyEx subkey='%s' Failed! "
                                 "ret=%d,lasterror=%d",
                                 path.c_str(), static_cast<int>(ret), LastError());
+            // Counted before the create: the levels it makes are the ones
+            // the rollback removes. A run ended before the item is added
+            // leaves them noted in the journal, so they are removed then too.
+            levels = RegMissingLevels(root, path, b64);
+            if (levels > 0)
+                list.NoteInJournal(n, previous, flags + CreatedFlag(levels), std::string());
             DWORD disposition = 0;
             ret = ::RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, access, nullptr, key.Put(), &disposition);
             if (ret != ERROR_SUCCESS) {
@@ -85,7 +155,13 @@ int CHFS_UpdateRegistrySection::Run(const std::string& sectionName, CHFS_ItemLis
                 m_pInterpreter->Log("CHFS_UpdateRegistrySection::Run(): RegCreateKeyEx subkey='%s' Failed! "
                                     "ret=%d,lasterror=%d",
                                     path.c_str(), static_cast<int>(ret), LastError());
-                ++n;
+                // A create that failed part-way may have made parents.
+                DeleteCreatedKeys(*m_pInterpreter, root, path, levels, b64, kRunTag);
+                // The value the patch needs is not there: a failure, not a
+                // silent skip.
+                result = EventHandler(RegItemKey(n, ".Error."), -1);
+                if (!FollowItemAnswer(result, n))
+                    break;
                 continue;
             }
             m_pInterpreter->Log("CHFS_UpdateRegistrySection::Run(): RegCreateKeyEx Successful for subkey='%s'.",
@@ -93,8 +169,10 @@ int CHFS_UpdateRegistrySection::Run(const std::string& sectionName, CHFS_ItemLis
             // A key that was only hidden from the open (and is there after
             // all) is not ours to delete on rollback.
             created = disposition != REG_OPENED_EXISTING_KEY;
-            if (created)
-                flags += "K";
+            if (created) {
+                levels = levels > 0 ? levels : 1;
+                flags += CreatedFlag(levels);
+            }
         } else {
             m_pInterpreter->Log("CHFS_UpdateRegistrySection::Run(): RegOpenKeyEx Successful for subkey='%s'",
                                 path.c_str());
@@ -139,7 +217,7 @@ int CHFS_UpdateRegistrySection::Run(const std::string& sectionName, CHFS_ItemLis
             // Nothing records the key made for this item: it goes again now.
             if (created) {
                 key.Close();
-                m_pInterpreter->DeleteRegKey(root, path, access, kRunTag);
+                DeleteCreatedKeys(*m_pInterpreter, root, path, levels, b64, kRunTag);
             }
             break;
         }
@@ -177,59 +255,114 @@ int CHFS_UpdateRegistrySection::Rollback(const std::string& sectionName, CHFS_It
     int result = 0;
     int n = 0;
     std::string previous, flags;
-    CRegKey key;
     while (result == 0 && list.PopItem(n, previous, flags) == 0) {
         m_pInterpreter->AppendDetail(ReadKey(RegItemKey(n, ".Description"), true) + "\r\n", 1);
-        const std::string desc = ReadKey(RegItemKey(n, ".Key"), true);
-        if (desc == KORVEX_MISSING)
-            continue;
-        DWORD type = 0;
-        HKEY root = nullptr;
-        std::string path, name;
-        int b64 = 0;
-        if (m_pInterpreter->SpliteRegParameter(desc, type, root, path, name, b64) != 0)
-            continue;
-        const REGSAM access = RegSectionAccess(b64);
-
-        key.Close();
-        LONG ret = ::RegOpenKeyExA(root, path.c_str(), 0, access, key.Put());
-        if (ret != ERROR_SUCCESS) {
-            key.Release();
-            m_pInterpreter->Log("CHFS_UpdateRegistrySection::Rollback(): RegOpenKeyEx subkey='%s' Failed! "
-                                "ret=%d,lasterror=%d",
-                                path.c_str(), static_cast<int>(ret), LastError());
-        } else {
-            m_pInterpreter->Log("CHFS_UpdateRegistrySection::Rollback(): RegOpenKeyEx Successful for subkey='%s'",
-                                path.c_str());
-            if (flags.find('A') != std::string::npos) {
-                ret = ::RegDeleteValueA(key.Get(), name.c_str());
-                if (ret == ERROR_SUCCESS)
-                    m_pInterpreter->Log("CHFS_UpdateRegistrySection::Rollback(): RegDeleteValue Successful for "
-                                        "name='%s'",
-                                        name.c_str());
-                else
-                    m_pInterpreter->Log("CHFS_UpdateRegistrySection::Rollback(): RegDeleteValue name='%s' Failed! "
-                                        "ret=%d,lasterror=%d",
-                                        name.c_str(), static_cast<int>(ret), LastError());
-            } else {
-                ret = WriteValue(key.Get(), name, type, RegDecimalDword(previous), previous);
-                if (ret == ERROR_SUCCESS) {
-                    m_pInterpreter->Log("CHFS_UpdateRegistrySection::Rollback(): RegSetValueEx Successful for "
-                                        "name='%s', type=%d, value=%s'",
-                                        name.c_str(), static_cast<int>(type), previous.c_str());
-                } else {
-                    m_pInterpreter->Log("CHFS_UpdateRegistrySection::Rollback(): RegSetValueEx name='%s', type=%d, "
-                                        "value=%s' Failed! ret=%d,lasterror=%d",
-                                        name.c_str(), static_cast<int>(type), previous.c_str(),
-                                        static_cast<int>(ret), LastError());
-                    result = -1;
-                }
-            }
-            key.Close();
+        CRegItemPlace place;
+        if (!ReadRegItemPlace(*this, *m_pInterpreter, n, place)) {
+            m_pInterpreter->Log("*** Runtime error: CHFS_UpdateRegistrySection::Rollback('%s'): item %d names no "
+                                "registry value; it can't be undone",
+                                sectionName.c_str(), n);
+            result = -1;
+            break;
         }
-        if (flags.find('K') != std::string::npos)
-            m_pInterpreter->DeleteRegKey(root, path, access, kRollbackTag);
+        result = UndoItem(place, previous, flags);
+    }
+    return result;
+}
+
+int CHFS_UpdateRegistrySection::UndoItem(const CRegItemPlace& place, const std::string& previous,
+                                         const std::string& flags)
+{
+    const std::string& path = place.path;
+    const std::string& name = place.name;
+    const REGSAM access = RegSectionAccess(place.b64);
+    const bool added = flags.find('A') != std::string::npos;
+
+    CRegKey key;
+    LONG ret = ::RegOpenKeyExA(place.root, path.c_str(), 0, access, key.Put());
+    if (ret != ERROR_SUCCESS) {
+        key.Release();
+        m_pInterpreter->Log("CHFS_UpdateRegistrySection::Rollback(): RegOpenKeyEx subkey='%s' Failed! "
+                            "ret=%d,lasterror=%d",
+                            path.c_str(), static_cast<int>(ret), LastError());
+        // A key that is gone holds no value to delete; one to write back
+        // needs its key again. Anything else keeps the change in place.
+        if (ret != ERROR_FILE_NOT_FOUND)
+            return -1;
+        if (!added) {
+            ret = ::RegCreateKeyExA(place.root, path.c_str(), 0, nullptr, 0, access, nullptr, key.Put(), nullptr);
+            if (ret != ERROR_SUCCESS) {
+                key.Release();
+                m_pInterpreter->Log("CHFS_UpdateRegistrySection::Rollback(): RegCreateKeyEx subkey='%s' Failed! "
+                                    "ret=%d,lasterror=%d",
+                                    path.c_str(), static_cast<int>(ret), LastError());
+                return -1;
+            }
+            m_pInterpreter->Log("CHFS_UpdateRegistrySection::Rollback(): RegCreateKeyEx Successful for "
+                                "subkey='%s'",
+                                path.c_str());
+        }
+    } else {
+        m_pInterpreter->Log("CHFS_UpdateRegistrySection::Rollback(): RegOpenKeyEx Successful for subkey='%s'",
+                            path.c_str());
+    }
+
+    if (key && added) {
+        ret = ::RegDeleteValueA(key.Get(), name.c_str());
+        if (ret == ERROR_SUCCESS || ret == ERROR_FILE_NOT_FOUND) {
+            m_pInterpreter->Log("CHFS_UpdateRegistrySection::Rollback(): RegDeleteValue Successful for name='%s'",
+                                name.c_str());
+        } else {
+            m_pInterpreter->Log("CHFS_UpdateRegistrySection::Rollback(): RegDeleteValue name='%s' Failed! "
+                                "ret=%d,lasterror=%d",
+                                name.c_str(), static_cast<int>(ret), LastError());
+            return -1;
+        }
+    } else if (key) {
+        ret = WriteValue(key.Get(), name, place.type, RegDecimalDword(previous), previous);
+        if (ret != ERROR_SUCCESS) {
+            m_pInterpreter->Log("CHFS_UpdateRegistrySection::Rollback(): RegSetValueEx name='%s', type=%d, "
+                                "value=%s' Failed! ret=%d,lasterror=%d",
+                                name.c_str(), static_cast<int>(place.type), previous.c_str(),
+                                static_cast<int>(ret), LastError());
+            return -1;
+        }
+        m_pInterpreter->Log("CHFS_UpdateRegistrySection::Rollback(): RegSetValueEx Successful for name='%s', "
+                            "type=%d, value=%s'",
+                            name.c_str(), static_cast<int>(place.type), previous.c_str());
     }
     key.Close();
-    return result;
+    return DeleteCreatedKeys(*m_pInterpreter, place.root, path, CreatedLevels(flags), place.b64,
+                             kRollbackTag);
+}
+
+void CHFS_UpdateRegistrySection::CheckUndo(const std::string& sectionName, const CHFS_RecordItem& item,
+                                           std::vector<CHFS_UndoTarget>& targets)
+{
+    SetSectionName(sectionName);
+    CRegItemPlace place;
+    if (!ReadRegItemPlace(*this, *m_pInterpreter, item.nItemIndex, place))
+        return;
+    std::string head, left;
+    SplitSeal(item.strParam3, head, left);
+    const bool added = item.strParam2.find('A') != std::string::npos;
+    targets.push_back(RegValueUndo(place, place.name, left,
+                                   added ? std::string(kUndoAbsent) : RegStateOfText(place.type, item.strParam1)));
+}
+
+void CHFS_UpdateRegistrySection::SealItem(const std::string& sectionName, CHFS_RecordItem& item)
+{
+    SetSectionName(sectionName);
+    CRegItemPlace place;
+    if (!ReadRegItemPlace(*this, *m_pInterpreter, item.nItemIndex, place))
+        return;
+    std::string state;
+    LONG ret = RegValueState(place.root, place.path, place.name, place.b64, state);
+    if (ret != ERROR_SUCCESS) {
+        m_pInterpreter->Log("CHFS_UpdateRegistrySection::SealItem(): name='%s' of subkey='%s' can't be read, "
+                            "ret=%d; its removal will not be checked",
+                            place.name.c_str(), place.path.c_str(), static_cast<int>(ret));
+        return;
+    }
+    item.strParam3 = WithSeal(std::string(), state);
 }

@@ -4,8 +4,17 @@
 
 namespace {
 
-const DWORD kStopPollMs = 1000;
-const int kStopPolls = 600;
+// A stop has 601 seconds to arrive, counted from the request: one
+// second for the control to be taken in, then 600 more.
+const ULONGLONG kStopLimitMs = 601000;
+const ULONGLONG kSettleMs = 1000;
+// Looks at the state start 10 ms apart and double up to 50 ms in the first
+// second, later up to a tenth of the service's wait hint within 50 to 250 ms:
+// a service that stops in 100 ms costs about 100 ms.
+const DWORD kFirstPauseMs = 10;
+const DWORD kSettlingCapMs = 50;
+const DWORD kMinCapMs = 50;
+const DWORD kMaxCapMs = 250;
 const DWORD kEmptyNamePauseMs = 5000;
 
 class CServiceHandle {
@@ -66,13 +75,26 @@ int StopServiceAndWait(const wchar_t* name)
         return -1;
     }
     DWORD lastState = status.dwCurrentState;
-    for (int counter = 0;; ++counter) {
-        PendrelPause(kStopPollMs);
+    const ULONGLONG start = ::GetTickCount64();
+    DWORD pause = kFirstPauseMs;
+    for (;;) {
         if (!::QueryServiceStatus(service.Get(), &status))
             break;
         lastState = status.dwCurrentState;
-        if (counter >= kStopPolls || lastState != SERVICE_STOP_PENDING)
+        const ULONGLONG elapsed = ::GetTickCount64() - start;
+        // Right after the request the service may still report the state it
+        // had before it took the control in; a second later a state that is
+        // not on its way to stopped means the stop will not come.
+        const bool settled = elapsed >= kSettleMs;
+        if (lastState == SERVICE_STOPPED || (settled && lastState != SERVICE_STOP_PENDING) ||
+            elapsed >= kStopLimitMs)
             break;
+        DWORD cap = settled ? status.dwWaitHint / 10 : kSettlingCapMs;
+        cap = cap < kMinCapMs ? kMinCapMs : cap > kMaxCapMs ? kMaxCapMs : cap;
+        DWORD ms = pause < cap ? pause : cap;
+        pause = ms * 2;
+        const ULONGLONG left = kStopLimitMs - elapsed;
+        PendrelPause(left < ms ? static_cast<DWORD>(left) : ms);
     }
     return lastState == SERVICE_STOPPED ? 0 : -1;
 }

@@ -1,4 +1,5 @@
 #include "interpreter/Interpreter.h"
+#include "symbols/RegWrite.h"
 #include "util/Profile.h"
 
 #include "util/StrFormat.h"
@@ -11,21 +12,7 @@ namespace {
 const char kKorvexKey[] = "SOFTWARE\\Norlane\\Korvex";
 const char kDBPathValue[] = "KorvexDBPath";
 const char kDefaultDBPath[] = "C:\\Program Files\\Norlane\\Korvex\\KorvexDB.ini";
-const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const char kRemoteKey[] = "SOFTWARE\\Norlane\\RemoteInstall";
-
-LONG CreateKey(HKEY root, const std::string& subkey, CRegKey& key)
-{
-    DWORD disposition = 0;
-    return ::RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                             key.Put(), &disposition);
-}
-
-LONG SetString(HKEY key, const char* name, const std::string& value)
-{
-    return ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                            static_cast<DWORD>(value.size() + 1));
-}
 
 int LastError()
 {
@@ -37,7 +24,7 @@ int LastError()
 int CHFS_Interpreter::GetPatchDBFileName(std::string& path)
 {
     CRegKey key;
-    LONG ret = CreateKey(HKEY_LOCAL_MACHINE, kKorvexKey, key);
+    LONG ret = KvCreateKey(HKEY_LOCAL_MACHINE, kKorvexKey, key);
     if (ret != ERROR_SUCCESS) {
         Log("CHFS_Interpreter::GetPatchDBFileName(): RegCreateKeyEx:HKLM key='%s' Failed! ret=%d,lasterror=%d",
             kKorvexKey, static_cast<int>(ret), LastError());
@@ -62,7 +49,7 @@ int CHFS_Interpreter::GetPatchDBFileName(std::string& path)
             "ret=%d,lasterror=%d",
             kDBPathValue, static_cast<int>(ret), LastError());
         value = kDefaultDBPath;
-        LONG set = SetString(key.Get(), kDBPathValue, value);
+        LONG set = KvSetString(key.Get(), kDBPathValue, value);
         if (set == ERROR_SUCCESS)
             Log("CHFS_Interpreter::GetPatchDBFileName(): RegSetValueEx name='%s' Successful. value='%s'",
                 kDBPathValue, value.c_str());
@@ -102,78 +89,10 @@ int CHFS_Interpreter::UpdatePatchDB(const std::string& section, const std::strin
     return -1;
 }
 
-int CHFS_Interpreter::UpdateUninstallReg(int remove)
-{
-    const std::string patchId = GetPatchInfo("PatchID");
-    if (patchId.empty())
-        return 0;
-
-    const std::string keyName = kUninstallKey + patchId;
-    CRegKey key;
-    LONG ret = CreateKey(HKEY_LOCAL_MACHINE, keyName, key);
-    if (ret != ERROR_SUCCESS) {
-        WriteLog(KvFormat("CHFS_Interpreter::UpdateUninstallReg(): RegCreateKeyEx:HKLM key='%s' Failed! "
-                          "ret=%d,lasterror=%d",
-                          keyName.c_str(), static_cast<int>(ret), LastError()));
-        return ret;
-    }
-    WriteLog(KvFormat("CHFS_Interpreter::UpdateUninstallReg(): RegCreateKeyEx:HKLM key='%s' Successful.",
-                      keyName.c_str()));
-
-    if (remove) {
-        ret = ::RegDeleteKeyA(key.Get(), "");
-        if (ret == ERROR_SUCCESS)
-            WriteLog("CHFS_Interpreter::UpdateUninstallReg(): RegDeleteKey Successful.");
-        else
-            WriteLog(KvFormat("CHFS_Interpreter::UpdateUninstallReg(): RegDeleteKey Failed! ret=%d,lasterror=%d",
-                              static_cast<int>(ret), LastError()));
-        return ret;
-    }
-
-    // The installer is kept beside the uninstall files or one folder above.
-    std::string exe;
-    std::string base = GetPatchInfo("UninstallString");
-    for (int level = 0; level < 2 && exe.empty(); ++level) {
-        size_t slash = base.find_last_of('\\');
-        if (slash == std::string::npos)
-            break;
-        base.resize(slash);
-        std::string candidate = base + "\\Korvex.exe";
-        if (FileExists(candidate))
-            exe = candidate;
-    }
-    if (!exe.empty()) {
-        // The record this run wrote, as a full path; a script without one
-        // names it through the RecordFile symbol.
-        const std::string record = m_strRecordFile.empty() ? GetSymbol("RecordFile") : m_strRecordFile;
-        const std::string commandLine = exe + " /U:\"" + record + "\"";
-        const std::string displayName = GetPatchInfo("PatchDescription");
-        ret = SetString(key.Get(), "DisplayName", displayName);
-        if (ret == ERROR_SUCCESS)
-            WriteLog(KvFormat("CHFS_Interpreter::UpdateUninstallReg(): RegSetValueEx Successful for "
-                              "name='DisplayName', value='%s'.",
-                              displayName.c_str()));
-        else
-            WriteLog(KvFormat("CHFS_Interpreter::UpdateUninstallReg(): RegSetValueEx Failed! name='DisplayName', "
-                              "value='%s', ret=%d,lasterror=%d",
-                              displayName.c_str(), static_cast<int>(ret), LastError()));
-        ret = SetString(key.Get(), "UninstallString", commandLine);
-        if (ret == ERROR_SUCCESS)
-            WriteLog(KvFormat("CHFS_Interpreter::UpdateUninstallReg(): RegSetValueEx Successful for "
-                              "name='UninstallString', value='%s'.",
-                              commandLine.c_str()));
-        else
-            WriteLog(KvFormat("CHFS_Interpreter::UpdateUninstallReg(): RegSetValueEx Failed! "
-                              "name='UninstallString', value='%s', ret=%d,lasterror=%d",
-                              commandLine.c_str(), static_cast<int>(ret), LastError()));
-    }
-    return ret;
-}
-
 int CHFS_Interpreter::UpdateProgressForRemote(const std::string& text)
 {
     CRegKey key;
-    LONG ret = CreateKey(HKEY_LOCAL_MACHINE, kRemoteKey, key);
+    LONG ret = KvCreateKey(HKEY_LOCAL_MACHINE, kRemoteKey, key);
     if (ret != ERROR_SUCCESS) {
         WriteLog(KvFormat("CHFS_Interpreter::UpdateProgressForRemote(): RegCreateKeyEx:HKLM key='%s' Failed! "
                           "ret=%d,lasterror=%d",
@@ -182,7 +101,7 @@ int CHFS_Interpreter::UpdateProgressForRemote(const std::string& text)
     }
     WriteLog(KvFormat("CHFS_Interpreter::UpdateProgressForRemote(): RegCreateKeyEx:HKLM Successful for key='%s'",
                       kRemoteKey));
-    ret = SetString(key.Get(), "StatusMsg", text);
+    ret = KvSetString(key.Get(), "StatusMsg", text);
     if (ret == ERROR_SUCCESS)
         WriteLog(KvFormat("CHFS_Interpreter::UpdateProgressForRemote(): RegSetValueEx Successful for "
                           "name='StatusMsg', value='%s'",

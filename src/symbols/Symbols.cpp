@@ -201,21 +201,25 @@ std::string StoredSymbolText(const std::string& value)
 
 }  // namespace
 
+std::string CHFS_Interpreter::SymbolsText() const
+{
+    std::string text = "[Symbols]\r\nTotalCount=" + std::to_string(m_scriptSymbols.Size()) + "\r\n";
+    int n = 0;
+    for (const SymbolEntry& e : m_scriptSymbols) {
+        ++n;
+        text += "Name." + std::to_string(n) + "=" + StoredSymbolText(e.first) + "\r\nValue." + std::to_string(n) +
+                "=" + StoredSymbolText(e.second) + "\r\n";
+    }
+    return text;
+}
+
 int CHFS_Interpreter::SaveSymbols(const std::string& recordFile)
 {
     const std::string section = "Symbols";
     // In one write, like the record's items, unless the file already holds a
     // Symbols section that only the per-key writer updates in place.
-    if (!FileHasINISection(recordFile, section, true)) {
-        std::string text = "[" + section + "]\r\nTotalCount=" + std::to_string(m_scriptSymbols.Size()) + "\r\n";
-        int n = 0;
-        for (const SymbolEntry& e : m_scriptSymbols) {
-            ++n;
-            text += "Name." + std::to_string(n) + "=" + StoredSymbolText(e.first) + "\r\nValue." +
-                    std::to_string(n) + "=" + StoredSymbolText(e.second) + "\r\n";
-        }
-        return AppendINISections(recordFile, text);
-    }
+    if (!FileHasINISection(recordFile, section, true))
+        return AppendINISections(recordFile, SymbolsText());
     // A write that fails is logged by the writer; the record must not be
     // called complete then.
     int failed = SetINIVariable(recordFile, section, "TotalCount", std::to_string(m_scriptSymbols.Size()));

@@ -27,3 +27,9 @@ std::string KvNarrow(unsigned codePage, const std::wstring& text)
     ::WideCharToMultiByte(codePage, 0, text.data(), size, &out[0], n, nullptr, nullptr);
     return out;
 }
+
+std::string KvAnsiToUtf8(const std::string& text)
+{
+    std::string out = KvNarrow(CP_UTF8, KvWiden(CP_ACP, text));
+    return out.empty() ? text : out;
+}

@@ -6,3 +6,6 @@
 
 std::wstring KvWiden(unsigned codePage, const std::string& text);
 std::string KvNarrow(unsigned codePage, const std::wstring& text);
+// An 8-bit text of the system's ANSI code page as UTF-8; a text that does
+// not convert is kept as it is.
+std::string KvAnsiToUtf8(const std::string& text);

@@ -1,8 +1,8 @@
 #include "util/CopyFailPolicy.h"
 
+#include "util/BootReplace.h"
 #include "util/FileUtil.h"
 #include "util/StrFormat.h"
-#include "util/SystemLib.h"
 
 namespace {
 
@@ -49,9 +49,10 @@ int CopyFileSafe(CKvLogSink* pLog, const std::string& source, const std::string&
             restore = safety;
     }
 
+    CKvFingerprint* written = plan ? plan->written : nullptr;
     int r;
     if (plan && plan->source && plan->source->handle && plan->buffer) {
-        r = CopyFileKeepTime(*plan->source, destination, plan->destinationAttributes, *plan->buffer, pLog);
+        r = CopyFileKeepTime(*plan->source, destination, plan->destinationAttributes, *plan->buffer, pLog, written);
         plan->source = nullptr;  // used up: a retry opens the source again
     } else if (plan && plan->source && !plan->source->handle) {
         // The caller has just tried to open it, as the copy would.
@@ -60,7 +61,7 @@ int CopyFileSafe(CKvLogSink* pLog, const std::string& source, const std::string&
         plan->source = nullptr;
         r = KVCOPY_SOURCE_OPEN_FAILED;
     } else {
-        r = CopyFileKeepTime(source, destination, pLog);
+        r = CopyFileKeepTime(source, destination, pLog, written);
     }
 
     if (r != KVCOPY_OK && !restore.empty()) {
@@ -99,8 +100,10 @@ int CopyFileWithFailPolicy(CKvLogSink* pLog, const std::string& source, const st
     // A retry opens the source again and asks for the destination's new
     // attributes; the caller's copy of the destination still undoes it.
     CKvCopyPlan retry;
-    if (plan)
+    if (plan) {
         retry.restoreFrom = plan->restoreFrom;
+        retry.written = plan->written;
+    }
     if (removeReadOnly) {
         DWORD attrs = ::GetFileAttributesA(destination.c_str());
         if (p)
@@ -140,7 +143,10 @@ int CopyFileWithFailPolicy(CKvLogSink* pLog, const std::string& source, const st
     std::string staged;
     if (!MakeTempFileName(folder, "_KVHF_", staged) && p)
         p->LogText(KvFormat("[OnCopyFail] GetTempFileName fail in (%s) err:(%lu)", folder.c_str(), ::GetLastError()));
-    r = staged.empty() ? static_cast<int>(KVCOPY_CREATE_FAILED) : CopyFileSafe(p, source, staged);
+    CKvCopyPlan stage;
+    if (plan)
+        stage.written = plan->written;
+    r = staged.empty() ? static_cast<int>(KVCOPY_CREATE_FAILED) : CopyFileSafe(p, source, staged, &stage);
     if (r != KVCOPY_OK) {
         if (p)
             p->LogText(KvFormat("[OnCopyFail] Copy File (%s) to temp file(%s) fail (%d)", source.c_str(), staged.c_str(), r));
@@ -152,33 +158,7 @@ int CopyFileWithFailPolicy(CKvLogSink* pLog, const std::string& source, const st
         return r;
     }
 
-    bool scheduled = false;
-    if (GetPlatformId() == VER_PLATFORM_WIN32_WINDOWS) {
-        char shortStaged[MAX_PATH] = {0};
-        char shortDest[MAX_PATH] = {0};
-        ::GetShortPathNameA(staged.c_str(), shortStaged, sizeof shortStaged);
-        ::GetShortPathNameA(destination.c_str(), shortDest, sizeof shortDest);
-        if (::WritePrivateProfileStringA("rename", shortDest, shortStaged, "wininit.ini")) {
-            scheduled = true;
-            if (p)
-                p->LogText(KvFormat("[OnCopyFail] Copy (%s) to (%s) during next booting via wininit.ini", staged.c_str(),
-                       destination.c_str()));
-        } else if (p) {
-            p->LogText(KvFormat("[OnCopyFail] WritePrivateProfileString fail when move (%s) to (%s), err(%lu)", staged.c_str(),
-                   destination.c_str(), ::GetLastError()));
-        }
-    } else if (::MoveFileExA(staged.c_str(), destination.c_str(),
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
-        scheduled = true;
-        if (p)
-            p->LogText(KvFormat("[OnCopyFail] Copy (%s) to (%s) during next booting via MoveFileEx", staged.c_str(),
-                   destination.c_str()));
-    } else {
-        DWORD err = ::GetLastError();
-        if (p)
-            p->LogText(KvFormat("[OnCopyFail] MoveFileEx fail when move (%s) to (%s), err(%lu)", staged.c_str(),
-                   destination.c_str(), err));
-    }
+    const bool scheduled = KvScheduleReplacement(p, "[OnCopyFail]", staged, destination);
     if (!scheduled) {
         // Neither now nor at the next start does the new file get in place:
         // that is the copy's failure, not a success, and the destination is
@@ -189,5 +169,7 @@ int CopyFileWithFailPolicy(CKvLogSink* pLog, const std::string& source, const st
     }
     if (pRebootScheduled)
         *pRebootScheduled = true;
+    if (plan)
+        plan->staged = staged;
     return r;
 }

@@ -24,6 +24,12 @@ struct CKvCopyPlan {
     // item has just made of it): a failed copy is undone from it, so no
     // safety copy is needed.
     std::string restoreFrom;
+    // Filled in (when not null) with the fingerprint of what the copy wrote
+    // into the destination, or into the file staged for the next start.
+    CKvFingerprint* written = nullptr;
+    // Filled in with the staged file when the new file was staged for the
+    // next start instead of copied now.
+    std::string staged;
 };
 
 int CopyFileSafe(CKvLogSink* pLog, const std::string& source, const std::string& destination,

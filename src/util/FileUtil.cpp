@@ -1,8 +1,10 @@
 #include "util/FileUtil.h"
+#include "util/Sha256.h"
 
 #include <cstdio>
 #include <cstring>
 
+#include "util/Sha256.h"
 #include "util/StrFormat.h"
 #include "util/SystemLib.h"
 #include "util/WinHandles.h"
@@ -276,6 +278,9 @@ bool OpenCopySource(const std::string& path, CKvCopySource& source)
     source.headSize = 0;
     source.headError = 0;
     source.openError = 0;
+    source.sizeKnown = false;
+    source.size = 0;
+    source.nCopied = 0;
     if (PathFitsLimit(path))
         source.handle.Reset(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -295,6 +300,11 @@ bool OpenCopySource(const std::string& path, CKvCopySource& source)
         source.timesKnown =
             ::GetFileTime(source.handle.Get(), &source.created, &source.accessed, &source.written) != FALSE;
         source.attributes = ::GetFileAttributesA(path.c_str());
+    }
+    LARGE_INTEGER size;
+    if (::GetFileSizeEx(source.handle.Get(), &size)) {
+        source.sizeKnown = true;
+        source.size = static_cast<uint64_t>(size.QuadPart);
     }
     return true;
 }
@@ -339,32 +349,35 @@ bool FileMayHoldVersion(const std::string& path)
 }
 
 int CopyFileKeepTime(CKvCopySource& source, const std::string& destination, const DWORD* destinationAttributes,
-                     std::vector<BYTE>& buffer, CKvLogSink* logSink)
+                     std::vector<BYTE>& buffer, CKvLogSink* logSink, CKvFingerprint* written, bool createNew)
 {
     DWORD destAttrs = INVALID_FILE_ATTRIBUTES;
     if (destinationAttributes)
         destAttrs = *destinationAttributes;
-    else if (PathFitsLimit(destination))
+    else if (!createNew && PathFitsLimit(destination))
         destAttrs = ::GetFileAttributesA(destination.c_str());
     if (destAttrs == INVALID_FILE_ATTRIBUTES)
         destAttrs = FILE_ATTRIBUTE_NORMAL;
 
     CHandle out;
     if (PathFitsLimit(destination))
-        out.Reset(::CreateFileA(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, destAttrs, nullptr));
+        out.Reset(::CreateFileA(destination.c_str(), GENERIC_WRITE, 0, nullptr, createNew ? CREATE_NEW : CREATE_ALWAYS,
+                                destAttrs, nullptr));
     if (!out) {
         DWORD err = ::GetLastError();
-        if (logSink)
+        if (logSink && !(createNew && err == ERROR_FILE_EXISTS))
             logSink->LogText(KvFormat("Create new File Failed,last error:[%lu]", err));
         source.handle.Close();
+        ::SetLastError(err);
         return KVCOPY_CREATE_FAILED;
     }
 
     int result = KVCOPY_OK;
+    CKvSha256 sha;
+    uint64_t total = 0;
     ReadCopySourceHead(source, buffer);
     DWORD got = source.headSize;
     DWORD readError = source.headError;
-    // A read that returns less than a block has reached the end of the file.
     for (;;) {
         if (readError != 0) {
             if (logSink)
@@ -372,7 +385,28 @@ int CopyFileKeepTime(CKvCopySource& source, const std::string& destination, cons
             result = KVCOPY_READ_FAILED;
             break;
         }
-        if (got == 0 || !WriteAllBytes(out.Get(), buffer.data(), got, result) || got < KV_COPY_BLOCK)
+        if (got == 0) {
+            // Only a read that returns nothing is the end of the file; it
+            // must come where the file's size says.
+            if (source.sizeKnown && total != source.size) {
+                if (logSink)
+                    logSink->LogText(KvFormat("Read source File ended at %llu of %llu bytes",
+                                              static_cast<unsigned long long>(total),
+                                              static_cast<unsigned long long>(source.size)));
+                result = KVCOPY_READ_FAILED;
+            }
+            break;
+        }
+        if (!WriteAllBytes(out.Get(), buffer.data(), got, result))
+            break;
+        if (written)
+            sha.Update(buffer.data(), got);
+        if (source.pHash)
+            source.pHash->Update(buffer.data(), got);
+        source.nCopied += got;
+        total += got;
+        // The whole file is there: no read is spent on learning so.
+        if (source.sizeKnown && total >= source.size)
             break;
         if (!::ReadFile(source.handle.Get(), buffer.data(), KV_COPY_BLOCK, &got, nullptr)) {
             readError = ::GetLastError();
@@ -380,12 +414,22 @@ int CopyFileKeepTime(CKvCopySource& source, const std::string& destination, cons
                 readError = ERROR_READ_FAULT;
         }
     }
+    if (written && result == KVCOPY_OK) {
+        written->bPresent = true;
+        written->nSize = total;
+        written->strHash = sha.FinalHex();
+    }
     // The times (and with them the attributes) go onto the handle that wrote
     // the bytes: an explicitly set time is not overwritten when that handle
     // closes, and opening the file a second time for it costs as much as the
     // copy of a small file. Only when that fails is the file reopened.
     bool attrsSet = false;
     bool timesSet = false;
+    if (result == KVCOPY_OK && source.bFlush && !::FlushFileBuffers(out.Get())) {
+        if (logSink)
+            logSink->LogText(KvFormat("Flush new File Failed,last error:[%lu]", ::GetLastError()));
+        result = KVCOPY_WRITE_FAILED;
+    }
     if (result == KVCOPY_OK && source.timesKnown)
         attrsSet = SetTimesAndAttributes(out.Get(), source);
     if (result == KVCOPY_OK)
@@ -411,7 +455,8 @@ int CopyFileKeepTime(CKvCopySource& source, const std::string& destination, cons
     return KVCOPY_OK;
 }
 
-int CopyFileKeepTime(const std::string& source, const std::string& destination, CKvLogSink* logSink)
+int CopyFileKeepTime(const std::string& source, const std::string& destination, CKvLogSink* logSink,
+                     CKvFingerprint* written)
 {
     CKvCopySource in;
     if (!OpenCopySource(source, in)) {
@@ -421,7 +466,7 @@ int CopyFileKeepTime(const std::string& source, const std::string& destination, 
         return KVCOPY_SOURCE_OPEN_FAILED;
     }
     std::vector<BYTE> buffer;
-    return CopyFileKeepTime(in, destination, nullptr, buffer, logSink);
+    return CopyFileKeepTime(in, destination, nullptr, buffer, logSink, written);
 }
 
 bool MakeTempFileName(const std::string& folder, const char* prefix, std::string& name)

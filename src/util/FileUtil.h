@@ -6,9 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "util/FileFingerprint.h"
 #include "util/LogSink.h"
 #include "util/PathText.h"
 #include "util/WinHandles.h"
+
+class CKvSha256;
 
 enum {
     KVCOPY_OK = 0,
@@ -37,8 +40,11 @@ std::string AbsolutePath(const std::string& base, const std::string& path);
 bool IsDevicePath(const std::string& path);
 int FindFiles(std::vector<std::string>& list, const std::string& folder, const std::string& pattern,
               bool recurse);
-// logSink receives the copy's failure lines; null writes none.
-int CopyFileKeepTime(const std::string& source, const std::string& destination, CKvLogSink* logSink);
+// logSink receives the copy's failure lines; null writes none. written
+// (when given) receives the fingerprint of the bytes the copy wrote, taken
+// while they pass through its buffer.
+int CopyFileKeepTime(const std::string& source, const std::string& destination, CKvLogSink* logSink,
+                     CKvFingerprint* written = nullptr);
 
 // Byte copies move data in blocks of this size: a typical product file goes
 // in one read and one write, and every call saved is a round trip to the
@@ -55,11 +61,25 @@ struct CKvCopySource {
     FILETIME created = {}, accessed = {}, written = {};
     DWORD attributes = INVALID_FILE_ATTRIBUTES;
     bool timesKnown = false;
+    // The size when it was opened: the copy reads until it has that many
+    // bytes (a read may return fewer than asked, on a network share say, and
+    // still not be at the end).
+    bool sizeKnown = false;
+    uint64_t size = 0;
     // The first block, once read: headSize bytes at the start of the
     // caller's buffer (which must stay untouched until the copy).
     bool headRead = false;
     DWORD headSize = 0;
     DWORD headError = 0;  // system error of a failed first read
+    // Set by a caller that wants the fingerprint of what it copies: every
+    // byte the copy moves is fed to it while it is in the buffer, so the
+    // fingerprint costs no second read. nCopied counts those bytes.
+    CKvSha256* pHash = nullptr;
+    unsigned long long nCopied = 0;
+    // Set by a caller whose copy must be on the disk, not only in the
+    // system's cache, before it counts as made (a backup that a record or
+    // journal will name): the copy is flushed through its writing handle.
+    bool bFlush = false;
 };
 // Opens path for reading, shared for reading, as a copy does; false with the
 // system error in openError (ERROR_FILENAME_EXCED_RANGE for a path that does
@@ -81,8 +101,12 @@ bool FileMayHoldVersion(const std::string& path);
 // returns; the source is closed at the end). destinationAttributes: the
 // destination's attributes when the caller knows them, INVALID_FILE_ATTRIBUTES
 // when it knows the destination does not exist; null to have them read.
+// written: as above. createNew: the destination must not exist yet (a name
+// another file holds gives KVCOPY_CREATE_FAILED with ERROR_FILE_EXISTS as
+// last error, and that file is left alone).
 int CopyFileKeepTime(CKvCopySource& source, const std::string& destination, const DWORD* destinationAttributes,
-                     std::vector<BYTE>& buffer, CKvLogSink* logSink);
+                     std::vector<BYTE>& buffer, CKvLogSink* logSink, CKvFingerprint* written = nullptr,
+                     bool createNew = false);
 // GetTempFileNameA into a buffer that cannot be overrun: the folder must
 // leave room for the unique name (the function takes at most MAX_PATH - 14
 // characters), or no name is made and ERROR_FILENAME_EXCED_RANGE is set.

@@ -5,12 +5,6 @@
 
 namespace {
 
-bool IsFullPath(const std::string& file)
-{
-    return (file.size() >= 3 && file[1] == ':' && (file[2] == '\\' || file[2] == '/')) ||
-           file.compare(0, 2, "\\\\") == 0;
-}
-
 size_t FolderLength(bool windowsFolder)
 {
     char buf[MAX_PATH + 1] = {0};
@@ -27,11 +21,17 @@ bool Refuse()
 
 }  // namespace
 
+bool ProfileNameIsFullPath(const std::string& file)
+{
+    return (file.size() >= 3 && file[1] == ':' && (file[2] == '\\' || file[2] == '/')) ||
+           file.compare(0, 2, "\\\\") == 0;
+}
+
 bool ProfileNameFits(const std::string& file)
 {
     if (file.size() >= MAX_PATH)
         return Refuse();
-    if (IsFullPath(file))
+    if (ProfileNameIsFullPath(file))
         return true;
     // A bare name is looked for in the Windows folder, any other relative
     // name below the current one; take the longer of the two.

@@ -8,6 +8,9 @@
 #include <windows.h>
 #include <string>
 
+// Whether the name is a full path (a drive or a UNC path): any other name
+// the profile functions look for in the Windows or the current folder.
+bool ProfileNameIsFullPath(const std::string& file);
 // Whether the profile functions can open that name within the path limit.
 bool ProfileNameFits(const std::string& file);
 

@@ -2,12 +2,22 @@
 
 #include <cstring>
 
+#include "util/ServiceWait.h"
 #include "util/SystemLib.h"
 #include "util/WinHandles.h"
 
 namespace {
 
-const DWORD kPollMs = 1000;
+class CServiceHandleWait : public CServiceWaitHost {
+public:
+    explicit CServiceHandleWait(SC_HANDLE service) : m_hService(service) {}
+    bool Query(SERVICE_STATUS& status) override { return ::QueryServiceStatus(m_hService, &status) != 0; }
+    ULONGLONG Now() override { return ::GetTickCount64(); }
+    void Pause(DWORD ms) override { ::Sleep(ms); }
+
+private:
+    SC_HANDLE m_hService;
+};
 
 // Network-management messages live in their own message file, not in the
 // system's table.
@@ -44,32 +54,8 @@ DWORD SMStartService(const char* machine, const char* service, char* text, int t
         return Finish(result, text, textSize);
     if (!::StartServiceA(handle.Get(), 0, nullptr))
         return Finish(::GetLastError(), text, textSize);
-
-    ::Sleep(kPollMs);
-    SERVICE_STATUS status = {};
-    DWORD lastState = 0;
-    DWORD exitCode = 0;
-    for (int counter = 0;; ++counter) {
-        if (!::QueryServiceStatus(handle.Get(), &status))
-            break;
-        lastState = status.dwCurrentState;
-        // A service that has already ended will not come up: waiting out the
-        // whole limit would only hide its own error behind a time-out.
-        if (lastState == SERVICE_STOPPED) {
-            exitCode = status.dwWin32ExitCode;
-            break;
-        }
-        if (lastState == SERVICE_RUNNING || counter >= waitSeconds)
-            break;
-        ::Sleep(kPollMs);
-    }
-    if (lastState == SERVICE_RUNNING)
-        result = 0;
-    else if (lastState == SERVICE_STOPPED && exitCode != 0 && exitCode != ERROR_SERVICE_NEVER_STARTED)
-        result = exitCode;
-    else
-        result = ERROR_SERVICE_REQUEST_TIMEOUT;
-    return Finish(result, text, textSize);
+    CServiceHandleWait wait(handle.Get());
+    return Finish(WaitForServiceGoal(wait, SERVICE_GOAL_RUNNING, waitSeconds), text, textSize);
 }
 
 DWORD SMStopService(const char* machine, const char* service, char* text, int textSize, int waitSeconds)
@@ -83,19 +69,8 @@ DWORD SMStopService(const char* machine, const char* service, char* text, int te
         DWORD err = ::GetLastError();
         return Finish(err == ERROR_SERVICE_NOT_ACTIVE ? 0 : err, text, textSize);
     }
-
-    ::Sleep(kPollMs);
-    DWORD lastState = 0;
-    for (int counter = 0;; ++counter) {
-        if (!::QueryServiceStatus(handle.Get(), &status))
-            break;
-        lastState = status.dwCurrentState;
-        if (lastState != SERVICE_STOP_PENDING || counter >= waitSeconds)
-            break;
-        ::Sleep(kPollMs);
-    }
-    result = lastState == SERVICE_STOPPED ? 0 : ERROR_SERVICE_REQUEST_TIMEOUT;
-    return Finish(result, text, textSize);
+    CServiceHandleWait wait(handle.Get());
+    return Finish(WaitForServiceGoal(wait, SERVICE_GOAL_STOPPED, waitSeconds), text, textSize);
 }
 
 int SMQueryServiceStatus(const char* service)

@@ -47,3 +47,14 @@ inline int KvParseInt(const std::string& text)
         return INT_MIN;
     return static_cast<int>(v);
 }
+
+// The text without the blanks and tabs at its ends, as the profile functions
+// take names and values.
+inline std::string KvTrimBlanks(const std::string& text)
+{
+    size_t b = text.find_first_not_of(" \t");
+    if (b == std::string::npos)
+        return std::string();
+    size_t e = text.find_last_not_of(" \t");
+    return text.substr(b, e - b + 1);
+}

@@ -12,15 +12,6 @@ std::string Upper(std::string text)
     return text;
 }
 
-std::string TrimBlanks(const std::string& text)
-{
-    size_t b = text.find_first_not_of(" \t");
-    if (b == std::string::npos)
-        return std::string();
-    size_t e = text.find_last_not_of(" \t");
-    return text.substr(b, e - b + 1);
-}
-
 std::string RootName(HKEY root)
 {
     if (root == HKEY_LOCAL_MACHINE)
@@ -60,6 +51,6 @@ std::string KvUndoRegId(HKEY root, const std::string& keyPath, int view64, const
 
 std::string KvUndoIniId(const std::string& file, const std::string& section, const std::string& key)
 {
-    return "ini:" + Upper(AbsolutePath(std::string(), file)) + "[" + Upper(TrimBlanks(section)) + "]" +
-           Upper(TrimBlanks(key));
+    return "ini:" + Upper(AbsolutePath(std::string(), file)) + "[" + Upper(KvTrimBlanks(section)) + "]" +
+           Upper(KvTrimBlanks(key));
 }

@@ -34,7 +34,12 @@ nlohmann::json Report(const std::string& path)
 TEST(CheckPkg, DemoPackageIsClean)
 {
     kvtest::TempDir out("chkout");
-    const std::string demo = kvtest::SourceDir() + "\\examples\\demo";
+    // Laid out as the demo lays it out: the built installer goes into the
+    // file group that keeps it in the patch's folder.
+    const std::string demo = out / "demo";
+    ASSERT_TRUE(kvtest::CopyTree(kvtest::SourceDir() + "\\examples\\demo", demo));
+    ASSERT_TRUE(kvtest::CreateTree(demo + "\\FileGroup2"));
+    ASSERT_TRUE(::CopyFileA(kvtest::KorvexExe().c_str(), (demo + "\\FileGroup2\\Korvex.exe").c_str(), FALSE));
     kvtest::ProcessResult r = CheckPkg("\"" + demo + "\" --json \"" + (out / "demo.json") + "\"");
     ASSERT_TRUE(r.started);
     EXPECT_EQ(r.exitCode, 0u) << r.output;

@@ -221,6 +221,14 @@ public:
         return m_pi.hProcess && ::WaitForSingleObject(m_pi.hProcess, timeoutMs) == WAIT_OBJECT_0;
     }
 
+    // What a deployment system reads once the process has ended.
+    int ExitCode() const
+    {
+        DWORD code = STILL_ACTIVE;
+        ::GetExitCodeProcess(m_pi.hProcess, &code);
+        return static_cast<int>(code);
+    }
+
     // The visible top-level window of this process that is that page.
     HWND Visible(Page page) const
     {
@@ -346,6 +354,7 @@ protected:
         else
             Press(progress, IDOK);
         EXPECT_TRUE(p.Exited()) << LogText();
+        EXPECT_EQ(p.ExitCode(), 0);
     }
 
     kvtest::TempDir pkg{"dlg"};
@@ -426,6 +435,7 @@ TEST_F(DialogRun, AFailedStepIsReportedInAMessageBoxOverTheProgressDialog)
     EXPECT_NE(CWindows(p.Pid()).Text(progress, 1004).find(u8"安装失败！"), std::string::npos);
     Press(progress, IDOK);
     EXPECT_TRUE(p.Exited()) << LogText();
+    EXPECT_EQ(p.ExitCode(), 1603);
     EXPECT_FALSE(kvtest::Exists(record));
 }
 
@@ -440,6 +450,7 @@ TEST_F(DialogRun, CancelOnTheWelcomePageRunsNothing)
     ASSERT_TRUE(p.Exited());
     EXPECT_EQ(LogText().find("@@@ Session name"), std::string::npos) << LogText();
     EXPECT_FALSE(kvtest::Exists(record));
+    EXPECT_EQ(p.ExitCode(), 1602);
 }
 
 TEST_F(DialogRun, LicenceIsAgreedToWithAltAAndEnterBeforeTheWelcomePage)
@@ -502,6 +513,7 @@ TEST_F(DialogRun, EnterWhileTheLicenceIsDeclinedCancels)
     Key(agreement, VK_RETURN);
     ASSERT_TRUE(p.Exited()) << LogText();
     EXPECT_EQ(LogText().find("@@@ Session name"), std::string::npos) << LogText();
+    EXPECT_EQ(p.ExitCode(), 1602) << "the user said no";
 }
 
 TEST_F(DialogRun, EnterOnTheCancelButtonCancelsEvenWhenAccepted)
@@ -612,6 +624,7 @@ protected:
         EXPECT_EQ(CWindows(p.Pid()).Text(progress, 1003), u8"安装成功！") << LogText();
         Key(progress, VK_RETURN);
         EXPECT_TRUE(p.Exited()) << LogText();
+        EXPECT_EQ(p.ExitCode(), 0);
     }
 };
 

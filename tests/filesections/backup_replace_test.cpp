@@ -5,7 +5,9 @@
 #include "package.h"
 #include "sections/BackupFileSection.h"
 #include "sections/ReplaceTextSection.h"
+#include "UndoCheck.h"
 #include "util/FileUtil.h"
+#include "util/Sha256.h"
 
 using kvtest::Package;
 using kvtest::StateOf;
@@ -20,6 +22,16 @@ std::vector<std::string> FilesIn(const std::string& folder)
     std::vector<std::string> list;
     FindFiles(list, folder, "*", false);
     return list;
+}
+
+// Two files saved by a BackupFiles step.
+void SaveTwoFiles(Package& p, CHFS_BackupFileSection& s)
+{
+    p.Script("[ProductInstall.BackupFiles]\r\nFileCount=2\r\nBackup={BAK}\r\n"
+             "File1={PROD}\\a.ini\r\nFile2={PROD}\\b.ini\r\n");
+    ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.ini"), "saved a"));
+    ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("b.ini"), "saved b"));
+    ASSERT_EQ(s.Run(kBackupStep, p.list), 0);
 }
 
 }  // namespace
@@ -45,14 +57,19 @@ TEST(BackupFiles, RunThenRollbackPutsTheFilesBack)
     CHFS_BackupFileSection s(&p.interp);
     EXPECT_EQ(s.Run(kBackupStep, p.list), 0);
     EXPECT_EQ(s.GetExitCode(), -2000);
-    ASSERT_EQ(p.list.Size(), 3u);
+    // The Backup folder it made comes first, then one item per file.
+    ASSERT_EQ(p.list.Size(), 4u);
+    EXPECT_EQ(p.list.Items()[0].nItemIndex, 0);
+    EXPECT_EQ(p.list.Items()[0].strParam2, p.bak);
     for (size_t i = 0; i < 3; ++i) {
-        const CHFS_RecordItem& it = p.list.Items()[i];
+        const CHFS_RecordItem& it = p.list.Items()[i + 1];
         EXPECT_EQ(it.nItemIndex, static_cast<int>(i + 1));
         EXPECT_EQ(it.strParam1, p.Prod(files[i]));
         EXPECT_EQ(GetFolderPart(it.strParam2), p.bak + "\\");
-        EXPECT_EQ(it.strParam3, "");
-        EXPECT_EQ(kvtest::ReadFileOr(it.strParam2), std::string("saved ") + files[i]);
+        // The fingerprint of what was saved: its size and SHA-256.
+        const std::string content = std::string("saved ") + files[i];
+        EXPECT_EQ(it.strParam3, std::to_string(content.size()) + ":" + CKvSha256::HexOf(content.data(), content.size()));
+        EXPECT_EQ(kvtest::ReadFileOr(it.strParam2), content);
     }
     EXPECT_EQ(FilesIn(p.bak).size(), 3u);
     EXPECT_TRUE(p.cb.LogContains("[CHFS_BackupFileSection::Run(ProductInstall.BackupFiles)=0]"));
@@ -71,7 +88,8 @@ TEST(BackupFiles, RunThenRollbackPutsTheFilesBack)
     EXPECT_EQ(r.Rollback(kBackupStep, p.list), 0);
     for (size_t i = 0; i < 3; ++i)
         EXPECT_TRUE(StateOf(p.Prod(files[i])) == before[i]) << files[i];
-    EXPECT_TRUE(FilesIn(p.bak).empty());
+    // Nothing of its own stays: not the copies, not the folder it made.
+    EXPECT_FALSE(kvtest::Exists(p.bak));
     EXPECT_EQ(p.list.Size(), 0u);
     // Newest first.
     std::string log = p.cb.LogText();
@@ -106,23 +124,33 @@ TEST(BackupFiles, MissingKeysAndMissingFiles)
         ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("c.ini"), "c"));
         CHFS_BackupFileSection s(&p.interp);
         EXPECT_EQ(s.Run(kBackupStep, p.list), 0);
-        ASSERT_EQ(p.list.Size(), 2u);
-        EXPECT_EQ(p.list.Items()[1].nItemIndex, 3);
+        ASSERT_EQ(p.list.Size(), 3u);
+        EXPECT_EQ(p.list.Items()[2].nItemIndex, 3);
         EXPECT_TRUE(p.cb.LogContains(
             "*** Syntax error: File2 can not be empty in section ['ProductInstall.BackupFiles']. "));
     }
     {
-        // A file that does not exist ends the run with -100; what was saved
-        // before it keeps its item, and no stray copy is left.
+        // A file that does not exist has nothing to save: it is skipped with
+        // a line, and the files after it are still saved (a later step would
+        // change them with nothing to put back). No stray copy is left.
         Package p;
-        p.Script("[ProductInstall.BackupFiles]\r\nFileCount=2\r\nBackup={BAK}\r\n"
-                 "File1={PROD}\\a.ini\r\nFile2={PROD}\\none.ini\r\n");
+        p.Script("[ProductInstall.BackupFiles]\r\nFileCount=3\r\nBackup={BAK}\r\n"
+                 "File1={PROD}\\a.ini\r\nFile2={PROD}\\none.ini\r\nFile3={PROD}\\c.ini\r\n");
         ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.ini"), "a"));
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("c.ini"), "c"));
         CHFS_BackupFileSection s(&p.interp);
-        EXPECT_EQ(s.Run(kBackupStep, p.list), -100);
+        EXPECT_EQ(s.Run(kBackupStep, p.list), 0);
         EXPECT_EQ(s.GetExitCode(), -2000);
-        EXPECT_EQ(p.list.Size(), 1u);
-        EXPECT_EQ(FilesIn(p.bak).size(), 1u);
+        ASSERT_EQ(p.list.Size(), 3u);
+        EXPECT_EQ(p.list.Items()[2].nItemIndex, 3);
+        EXPECT_EQ(FilesIn(p.bak).size(), 2u);
+        EXPECT_TRUE(p.cb.LogContains("Backup file '" + p.Prod("none.ini") + "' does not exist: nothing to save"));
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.ini"), "changed"));
+        ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("c.ini"), "changed"));
+        EXPECT_EQ(s.Rollback(kBackupStep, p.list), 0);
+        EXPECT_EQ(kvtest::ReadFileOr(p.Prod("a.ini")), "a");
+        EXPECT_EQ(kvtest::ReadFileOr(p.Prod("c.ini")), "c");
+        EXPECT_FALSE(kvtest::Exists(p.Prod("none.ini")));
     }
     {
         // One that is there but cannot be read stops the step as a failure:
@@ -137,6 +165,72 @@ TEST(BackupFiles, MissingKeysAndMissingFiles)
         EXPECT_EQ(s.GetExitCode(), KV_EXIT_BACKUP_UNREADABLE);
         EXPECT_EQ(p.list.Size(), 0u);
     }
+}
+
+TEST(BackupFiles, ItemsKnowWhatThePatchLeftAndARetriedRemovalCompletes)
+{
+    const int L = CHFS_UndoTarget::AS_LEFT, R = CHFS_UndoTarget::RESTORED, C = CHFS_UndoTarget::CHANGED;
+    Package p;
+    CHFS_BackupFileSection s(&p.interp);
+    ASSERT_NO_FATAL_FAILURE(SaveTwoFiles(p, s));
+    const kvtest::FileState savedA = StateOf(p.Prod("a.ini")), savedB = StateOf(p.Prod("b.ini"));
+    // Later steps change the files; the seal says what the install left.
+    ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.ini"), "patched a"));
+    ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("b.ini"), "patched b"));
+    kvtest::SealAll(s, kBackupStep, p.list);
+    EXPECT_EQ(p.list.Items()[1].strParam3,
+              "7:" + CKvSha256::HexOf("saved a", 7) + " left:=9:" + CKvSha256::HexOf("patched a", 9));
+
+    struct {
+        const char* name;
+        const char* a;  // null: deleted
+        std::vector<int> states;
+        const char* why;
+    } const cases[] = {{"as left", "patched a", {L, L}, ""},
+                       {"put back by an earlier removal", "saved a", {R, L}, ""},
+                       {"changed since", "theirs", {C, L}, "content is '6:"},
+                       {"deleted since", nullptr, {C, L}, "content is absent, the patch left '9:"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ::DeleteFileA(p.Prod("a.ini").c_str());
+        if (c.a) {
+            ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.ini"), c.a));
+        }
+        std::string why;
+        EXPECT_EQ(c.states, kvtest::UndoStates(s, kBackupStep, p.list, &why));
+        EXPECT_NE(std::string::npos, why.find(c.why)) << why;
+    }
+    ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.ini"), "patched a"));
+
+    // A removal tried again replays every item, though the first attempt
+    // restored them and deleted their copies: each file that holds what was
+    // saved counts as restored.
+    const std::vector<CHFS_RecordItem> items = p.list.Items();
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round);
+        if (round == 2)
+            kvtest::Replay(p.list, items);
+        EXPECT_EQ(s.Rollback(kBackupStep, p.list), 0) << p.cb.LogText();
+        EXPECT_TRUE(StateOf(p.Prod("a.ini")) == savedA);
+        EXPECT_TRUE(StateOf(p.Prod("b.ini")) == savedB);
+        EXPECT_TRUE(FilesIn(p.bak).empty());
+    }
+    EXPECT_TRUE(p.cb.LogContains("Restore file '" + p.Prod("b.ini") + "': it holds the saved content already"));
+}
+
+TEST(BackupFiles, ACopyThatNoLongerHoldsWhatWasSavedIsNeverRestored)
+{
+    Package p;
+    CHFS_BackupFileSection s(&p.interp);
+    ASSERT_NO_FATAL_FAILURE(SaveTwoFiles(p, s));
+    ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("b.ini"), "patched b"));
+    // The newest copy cut short, as a copy of a killed run would be.
+    ASSERT_TRUE(kvtest::WriteFileBytes(p.list.Items()[2].strParam2, "sav"));
+    EXPECT_EQ(s.Rollback(kBackupStep, p.list), -1);
+    EXPECT_EQ(kvtest::ReadFileOr(p.Prod("b.ini")), "patched b");
+    EXPECT_TRUE(p.cb.LogContains("*** Runtime error: CHFS_BackupFileSection::Rollback(): the copy '"));
+    // The failure ends the rollback at once: the older items are still there.
+    EXPECT_EQ(p.list.Size(), 2u);
 }
 
 TEST(BackupFiles, EmptyOrTooLongBackupFolder)

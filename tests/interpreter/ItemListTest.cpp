@@ -52,3 +52,44 @@ TEST(ItemList, RefusesItemsAndStepsAtTheLimit)
     EXPECT_EQ(list.AddItem(1, "", "", ""), 0);
     EXPECT_EQ(list.AddItem(1, "", "", ""), -1);
 }
+
+namespace {
+
+// What a journal is told, in order: "+" and the item's Param1, "-" for a pop.
+struct CJournalTrace : CHFS_ItemJournal {
+    std::string events;
+    void Added(const CHFS_RecordItem& item) override { events += "+" + item.strParam1; }
+    void Removed() override { events += "-"; }
+    void Noted(const CHFS_RecordItem&) override {}
+};
+
+}  // namespace
+
+// An item leaves the journal only once its undo has worked: when the next one
+// is taken or the handler ends well. One whose undo failed stays in the
+// journal and goes back into the list, for the next attempt.
+TEST(ItemList, AnItemLeavesTheJournalOnlyOnceItIsUndone)
+{
+    CJournalTrace journal;
+    CHFS_ItemList list;
+    list.SetJournal(&journal);
+    list.SetStep(1);
+    list.AddItem(1, "a", "", "");
+    list.AddItem(2, "b", "", "");
+    list.AddItem(3, "c", "", "");
+    int index = 0;
+    ASSERT_EQ(list.PopItem(index), 0);
+    EXPECT_EQ(journal.events, "+a+b+c");  // c taken, not yet undone
+    ASSERT_EQ(list.PopItem(index), 0);
+    EXPECT_EQ(journal.events, "+a+b+c-");  // c undone, b taken
+    list.EndUndo(false);                   // b's undo failed
+    EXPECT_EQ(journal.events, "+a+b+c-");
+    ASSERT_EQ(list.Size(), 2u);
+    EXPECT_EQ(list.Items().back().strParam1, "b");
+
+    ASSERT_EQ(list.PopItem(index), 0);
+    list.EndUndo(true);
+    EXPECT_EQ(journal.events, "+a+b+c--");
+    list.EndUndo(true);  // nothing taken since: nothing more to say
+    EXPECT_EQ(journal.events, "+a+b+c--");
+}

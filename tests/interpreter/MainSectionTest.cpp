@@ -244,44 +244,45 @@ TEST_F(MainSectionTest, RollbackWalksStepsNewestFirst)
     EXPECT_EQ(cb.progress[2], std::make_pair(1, 3));
 }
 
-TEST_F(MainSectionTest, RollbackDropsStepsNoHandlerCanTake)
+// Items the walk cannot hand to a handler are changes that stay undone: the
+// walk fails there, keeping them and every older item, instead of reporting
+// a rollback that did not happen as a success.
+TEST_F(MainSectionTest, RollbackFailsAtItemsNoHandlerCanTake)
 {
-    WriteScript(std::string(kSteps) +
-                "[ProductInstall.Main]\r\nStepCount=3\r\nStep1.Section=ProductInstall.UpdateSymbols.SetA\r\n");
-    interp->UpdateSymbol("A", "a1");
-    list.SetStep(1);
-    list.AddItem(1, "A", "a0", "");
-    list.SetStep(2);
-    list.AddItem(1, "B", "lost", "");
-    list.AddItem(2, "B", "lost", "");
-    EXPECT_EQ(main->Rollback("ProductInstall.Main", list), 0);
-    EXPECT_EQ(list.Size(), 0u);
-    EXPECT_EQ(interp->GetSymbol("A"), "a0");
-    EXPECT_EQ(interp->GetSymbol("B"), "b0");
-    EXPECT_TRUE(Logged("*** Syntax error: Session name ['Step2.Section'] not found, skip and continue. "));
-    EXPECT_TRUE(Logged("2 item(s) of step 2"));
+    const struct {
+        const char* name;
+        const char* procedure;
+        const char* steps;
+        size_t left;
+        const char* logged;
+    } cases[] = {
+        {"step names no section", "ProductInstall.Main",
+         "[ProductInstall.Main]\r\nStepCount=3\r\nStep1.Section=ProductInstall.UpdateSymbols.SetA\r\n", 3,
+         "*** Syntax error: Session name ['Step2.Section'] not found, skip and continue. "},
+        {"step of the other procedure", "ProductInstall.Main",
+         "[ProductInstall.Main]\r\nStepCount=2\r\nStep1.Section=ProductInstall.UpdateSymbols.SetA\r\n"
+         "Step2.Section=ProductRemove.UpdateSymbols.SetB\r\n",
+         3, "not supported in this function domain"},
+        {"handler that takes nothing", "ProductInstall.Main",
+         "[ProductInstall.Main]\r\nStepCount=2\r\nStep1.Section=ProductInstall.UpdateSymbols.SetA\r\n"
+         "Step2.Section=ProductInstall.CheckRequirement.X\r\n",
+         3, "that it can't roll back"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        cb.logLines.clear();
+        WriteScript(std::string(kSteps) + c.steps);
+        interp->UpdateSymbol("A", "a1");
+        CHFS_ItemList items;
+        items.SetStep(1);
+        items.AddItem(1, "A", "a0", "");
+        items.SetStep(2);
+        items.AddItem(1, "B", "lost", "");
+        items.AddItem(2, "B", "lost", "");
+        EXPECT_EQ(main->Rollback(c.procedure, items), -1);
+        EXPECT_EQ(items.Size(), c.left);
+        EXPECT_EQ(interp->GetSymbol("A"), "a1");  // older items are not undone past the gap
+        EXPECT_TRUE(Logged(c.logged)) << cb.LogText();
+    }
 }
 
-// The rollback step of a removal records nothing to take back and leaves
-// foreign items alone; the walk must still end.
-TEST_F(MainSectionTest, RollbackEndsWhenAHandlerTakesNothing)
-{
-    WriteScript("[ProductRemove.Main]\r\nStepCount=1\r\nStep1.Section=ProductRemove.Rollback.All\r\n");
-    list.SetStep(1);
-    list.AddItem(1, "x", "", "");
-    EXPECT_EQ(main->Rollback("ProductRemove.Main", list), 0);
-    EXPECT_EQ(list.Size(), 0u);
-}
-
-TEST_F(MainSectionTest, RollbackStopsAtAForeignStep)
-{
-    WriteScript(std::string(kSteps) +
-                "[ProductInstall.Main]\r\nStepCount=2\r\nStep1.Section=ProductInstall.UpdateSymbols.SetA\r\n"
-                "Step2.Section=ProductRemove.UpdateSymbols.SetB\r\n");
-    list.SetStep(1);
-    list.AddItem(1, "A", "a0", "");
-    list.SetStep(2);
-    list.AddItem(1, "B", "b0", "");
-    EXPECT_EQ(main->Rollback("ProductInstall.Main", list), 0);
-    EXPECT_EQ(list.Size(), 2u);
-}

@@ -134,11 +134,12 @@ TEST_F(PatchDBTest, UninstallEntryFindsTheInstallerBesideOrAbove)
     interp->SetPatchInfo("UninstallString", dir / "files\\x.dat");
     interp->SetSymbol("RecordFile", "C:\\rec\\r.ini");
 
-    // Neither folder holds the installer: the key is made, nothing written.
+    // Neither folder holds the installer: no key, not even one left from
+    // before (an empty key reads as installed).
+    std::string value = "stale";
+    SetString(key, "DisplayName", &value);
     EXPECT_EQ(interp->UpdateUninstallReg(0), 0);
-    EXPECT_TRUE(KeyExists(key));
-    std::string value;
-    EXPECT_FALSE(ReadString(HKEY_LOCAL_MACHINE, key, "UninstallString", value));
+    EXPECT_FALSE(KeyExists(key));
 
     ASSERT_TRUE(kvtest::WriteFileBytes(dir / "Korvex.exe", "MZ"));
     EXPECT_EQ(interp->UpdateUninstallReg(0), 0);
@@ -157,6 +158,41 @@ TEST_F(PatchDBTest, UninstallEntryFindsTheInstallerBesideOrAbove)
     EXPECT_EQ(interp->UpdateUninstallReg(1), 0);
     EXPECT_FALSE(KeyExists(key));
     EXPECT_TRUE(cb.LogContains("CHFS_Interpreter::UpdateUninstallReg(): RegDeleteKey Successful."));
+}
+
+TEST_F(PatchDBTest, UninstallEntryQuotesTheInstallerAndSumsWhatWasWritten)
+{
+    const std::string key = kUninstallRoot + patchId;
+    const std::string folder = dir / "patch home";
+    ASSERT_TRUE(kvtest::WriteFileBytes(folder + "\\Korvex.exe", "MZ"));
+    interp->SetPatchInfo("UninstallString", folder + "\\remove.cmd");
+    interp->m_strRecordFile = folder + "\\r.rec";
+    std::string value;
+    const struct {
+        unsigned long long bytes;  // written in all so far
+        DWORD kb;
+    } sizes[] = {{0, 0}, {1, 1}, {1023, 1}, {1024, 1}, {1025, 2}, {5ull << 40, 0xFFFFFFFFu}};
+    unsigned long long total = 0;
+    for (const auto& s : sizes) {
+        interp->NoteBytesWritten(s.bytes - total);
+        total = s.bytes;
+        // Publisher only while the patch names one: a reinstall without it
+        // leaves none of the earlier install's.
+        interp->SetPatchInfo("Publisher", s.bytes % 2 ? "Halvern" : "");
+        EXPECT_EQ(interp->UpdateUninstallReg(0), 0);
+        DWORD type = 0;
+        std::string data;
+        ASSERT_TRUE(kvtest::RegReadValue(HKEY_LOCAL_MACHINE, key, "EstimatedSize", type, data, kProgramView));
+        ASSERT_EQ(data.size(), sizeof(DWORD));
+        EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+        EXPECT_EQ(*reinterpret_cast<const DWORD*>(data.data()), s.kb) << s.bytes;
+        EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, key, "Publisher", value), s.bytes % 2 == 1) << s.bytes;
+    }
+    EXPECT_TRUE(ReadString(HKEY_LOCAL_MACHINE, key, "UninstallString", value));
+    EXPECT_EQ(value, "\"" + folder + "\\Korvex.exe\" /U:\"" + folder + "\\r.rec\"");
+    std::string quiet;
+    EXPECT_TRUE(ReadString(HKEY_LOCAL_MACHINE, key, "QuietUninstallString", quiet));
+    EXPECT_EQ(quiet, value + " /S");
 }
 
 TEST_F(PatchDBTest, NoPatchIdNoUninstallEntry)

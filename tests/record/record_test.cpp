@@ -142,12 +142,12 @@ TEST_F(RecordTest, EmptyListWritesOnlyTheCount)
 TEST_F(RecordTest, RecordsWithoutEncodingReadAsBeforeButUnexpanded)
 {
     // A record as older writers left it: raw values, "(empty)" spelled out,
-    // quotes around a value, a missing index.
+    // quotes around a value, missing parameters.
     ASSERT_TRUE(kvtest::WriteFileBytes(m_file,
                                        "[REC_0]\r\nTotalCount=2\r\n"
                                        "[REC_1]\r\nSectionIndex=3\r\nItemIndex=1\r\nParam1=(empty)\r\n"
                                        "Param2=%TEMP%\\old\r\nParam3=\"quoted\"\r\n"
-                                       "[REC_2]\r\nItemIndex=9\r\nParam1=%WINDIR%\r\n"));
+                                       "[REC_2]\r\nSectionIndex=4\r\nItemIndex=9\r\nParam1=%WINDIR%\r\n"));
     m_interp->SetSymbol("TEMP", "C:\\elsewhere");
     CHFS_ItemList back;
     ASSERT_EQ(0, back.LoadRecord(m_interp.get(), m_file));
@@ -159,12 +159,11 @@ TEST_F(RecordTest, RecordsWithoutEncodingReadAsBeforeButUnexpanded)
     EXPECT_EQ("%TEMP%\\old", a.strParam2);
     EXPECT_EQ("quoted", a.strParam3);
     const CHFS_RecordItem& b = back.Items()[1];
-    EXPECT_EQ(0, b.nStep);
+    EXPECT_EQ(4, b.nStep);
     EXPECT_EQ(9, b.nItemIndex);
     EXPECT_EQ("%WINDIR%", b.strParam1);
     EXPECT_EQ("", b.strParam3);
     EXPECT_TRUE(m_cb.LogContains("Read item from file '" + m_file + "'!"));
-    EXPECT_TRUE(m_cb.LogContains("Item 'SectionIndex' not found in Section 'REC_2'"));
 }
 
 TEST_F(RecordTest, ReadableTextIsStoredAsItIsAndOldEscapesStillLoad)
@@ -200,15 +199,38 @@ TEST_F(RecordTest, ARecordAlreadyHoldingItemsIsUpdatedInPlace)
     EXPECT_EQ("x", back.Items()[0].strParam1);
 }
 
-TEST_F(RecordTest, MissingCountLoadsNothing)
+// A record that cannot say what it should undo is damaged, never empty: a
+// removal from it must fail and keep it, not succeed having undone nothing.
+TEST_F(RecordTest, DamagedRecordsLoadNothing)
 {
-    ASSERT_TRUE(kvtest::WriteFileBytes(m_file, "[REC_1]\r\nSectionIndex=1\r\nItemIndex=1\r\nParam1=x\r\n"));
-    CHFS_ItemList back;
-    EXPECT_EQ(0, back.LoadRecord(m_interp.get(), m_file));
-    EXPECT_EQ(0u, back.Size());
-    EXPECT_TRUE(m_cb.LogContains("Item 'TotalCount' not found in Section 'REC_0'"));
-    EXPECT_EQ(0, back.LoadRecord(m_interp.get(), m_dir / "no-such-record.ini"));
-    EXPECT_EQ(0u, back.Size());
+    const std::string item = "SectionIndex=1\r\nItemIndex=1\r\nParam1=x\r\n";
+    const struct {
+        const char* name;
+        std::string text;
+    } cases[] = {
+        {"no count", "[REC_1]\r\n" + item},
+        {"count no number", "[REC_0]\r\nTotalCount=abc\r\n[REC_1]\r\n" + item},
+        {"count with text after it", "[REC_0]\r\nTotalCount=1x\r\n[REC_1]\r\n" + item},
+        {"negative count", "[REC_0]\r\nTotalCount=-1\r\n"},
+        {"count beyond the list", "[REC_0]\r\nTotalCount=5000\r\n[REC_1]\r\n" + item},
+        {"cut in half", "[REC_0]\r\nTotalCount=2\r\n[REC_1]\r\n" + item},
+        {"no step", "[REC_0]\r\nTotalCount=1\r\n[REC_1]\r\nItemIndex=1\r\n"},
+        {"step no number", "[REC_0]\r\nTotalCount=1\r\n[REC_1]\r\nSectionIndex=x\r\nItemIndex=1\r\n"},
+        {"no item index", "[REC_0]\r\nTotalCount=1\r\n[REC_1]\r\nSectionIndex=1\r\n"},
+        {"garbage", std::string("\x01\x02garbage\0\0[REC_0", 16)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(kvtest::WriteFileBytes(m_file, c.text));
+        CHFS_ItemList back;
+        EXPECT_EQ(-2, back.LoadRecord(m_interp.get(), m_file));
+        EXPECT_EQ(0u, back.Size());
+    }
+    CHFS_ItemList none;
+    EXPECT_EQ(-2, none.LoadRecord(m_interp.get(), m_dir / "no-such-record.ini"));
+    // A record of an install that changed nothing is no damage.
+    ASSERT_TRUE(kvtest::WriteFileBytes(m_file, "[REC_0]\r\nTotalCount=0\r\n"));
+    EXPECT_EQ(0, none.LoadRecord(m_interp.get(), m_file));
 }
 
 TEST_F(RecordTest, DamagedEncodedValueLoadsNoItemAtAll)
@@ -334,13 +356,16 @@ TEST_F(RecordTest, JournalNotesStandUntilTheNextEntry)
         std::vector<std::string> params;  // Param1 of the items replayed
     } cases[] = {
         {"ended mid-group", "", {"T", "*T"}},
-        {"group stored", "[REC_3]\r\nPop=1\r\n[REC_4]\r\nItemIndex=1\r\nParam1=T\r\nParam2=|a|\r\n", {"T"}},
-        {"next group", "[REC_3]\r\nItemIndex=2\r\n", {"T", ""}},
+        {"group stored", "[REC_3]\r\nPop=1\r\n[REC_4]\r\nSectionIndex=1\r\nItemIndex=1\r\nParam1=T\r\nParam2=|a|\r\n",
+         {"T"}},
+        {"next group", "[REC_3]\r\nSectionIndex=1\r\nItemIndex=2\r\n", {"T", ""}},
+        // The entry being written when the run was ended: its change had not begun.
+        {"last entry torn", "[REC_3]\r\nSectionIndex=1\r\nItemIn", {"T", "*T"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(kvtest::WriteFileBytes(m_file, std::string("[REC_1]\r\nItemIndex=1\r\nParam1=T\r\n"
-                                                               "[REC_2]\r\nItemIndex=1\r\nParam1=*T\r\n"
+        ASSERT_TRUE(kvtest::WriteFileBytes(m_file, std::string("[REC_1]\r\nSectionIndex=1\r\nItemIndex=1\r\nParam1=T\r\n"
+                                                               "[REC_2]\r\nSectionIndex=1\r\nItemIndex=1\r\nParam1=*T\r\n"
                                                                "Param2=|a|\r\nNote=1\r\n") +
                                                        c.tail));
         CHFS_ItemList back;

@@ -12,6 +12,8 @@
 #include "TestSupport.h"
 #include "interpreter/Interpreter.h"
 #include "interpreter/ItemList.h"
+#include "sections/RemoveRegistrySection.h"
+#include "sections/UpdateRegistrySection.h"
 
 class SectionFixture {
 protected:
@@ -60,3 +62,90 @@ protected:
     std::unique_ptr<CHFS_Interpreter> interp;
     CHFS_ItemList list;
 };
+
+// The registry section tests: a key of their own below HKLM, in the view of
+// the case.
+inline const char kBase[] = "SOFTWARE\\KorvexRegSectionTest";
+inline const char kUpdate[] = "ProductInstall.UpdateRegistry.T";
+inline const char kRemove[] = "ProductInstall.RemoveRegistry.T";
+
+struct ViewCase {
+    const char* flag;  // the description's flag field, comma included
+    REGSAM view;       // where the program writes with it
+    const char* name;
+};
+// Without a flag the program's own view; with "x64" the 64-bit view, which
+// in the 64-bit build is the same one.
+inline void PrintTo(const ViewCase& c, std::ostream* os) { *os << c.name; }
+inline const ViewCase kViews[] = {{"", kvtest::kProgramView, "ProgramView"}, {",x64", KEY_WOW64_64KEY, "View64"}};
+
+inline std::string Dword(DWORD v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
+inline std::string Sz(const std::string& s) { return s + std::string(1, '\0'); }
+
+class RegSectionTest : public SectionFixture, public ::testing::TestWithParam<ViewCase> {
+protected:
+    void SetUp() override
+    {
+        Clean();
+        ASSERT_TRUE(Put("", "Keep", REG_SZ, Sz("parent")));
+    }
+    void TearDown() override { Clean(); }
+    static void Clean()
+    {
+        kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, kBase, KEY_WOW64_64KEY);
+        kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, kBase, KEY_WOW64_32KEY);
+    }
+    REGSAM View() const { return GetParam().view; }
+    std::string Path(const std::string& sub) const { return std::string(kBase) + sub; }
+    // "Reg:type,HKLM,path,name" with the case's flag; an empty name with a
+    // flag needs the empty field written out.
+    std::string Desc(const char* type, const std::string& sub, const std::string& name) const
+    {
+        std::string d = std::string("Reg:") + type + ",HKLM," + Path(sub);
+        if (!name.empty() || *GetParam().flag)
+            d += "," + name;
+        return d + GetParam().flag;
+    }
+    bool Put(const std::string& sub, const std::string& name, DWORD type, const std::string& bytes) const
+    {
+        return kvtest::RegWriteValue(HKEY_LOCAL_MACHINE, Path(sub), name, type, bytes.data(),
+                                     static_cast<DWORD>(bytes.size()), View());
+    }
+    // "type:bytes" of a value, "missing" when it is not there.
+    std::string Get(const std::string& sub, const std::string& name) const
+    {
+        DWORD type = 0;
+        std::string data;
+        if (!kvtest::RegReadValue(HKEY_LOCAL_MACHINE, Path(sub), name, type, data, View()))
+            return "missing";
+        return std::to_string(type) + ":" + data;
+    }
+    bool KeyThere(const std::string& sub) const { return kvtest::RegKeyExists(HKEY_LOCAL_MACHINE, Path(sub), View()); }
+    kvtest::SnapshotState Snap() const
+    {
+        kvtest::CSnapshot s;
+        s.AddRegKey(HKEY_LOCAL_MACHINE, kBase, View());
+        return s.Capture();
+    }
+    // A section of numbered items: each entry is "Key|Value|extra lines", an
+    // empty part leaving that key out.
+    void Items(const char* section, const std::vector<std::string>& items) { Script(ItemsText(section, items)); }
+    std::string ItemsText(const char* section, const std::vector<std::string>& items) const
+    {
+        std::string s = std::string("[") + section + "]\r\nRegCount=" + std::to_string(items.size()) + "\r\n";
+        for (size_t i = 0; i < items.size(); ++i) {
+            std::string n = "Reg" + std::to_string(i + 1);
+            size_t a = items[i].find('|'), b = items[i].find('|', a + 1);
+            std::string key = items[i].substr(0, a), value = items[i].substr(a + 1, b - a - 1);
+            s += n + ".Description=item " + std::to_string(i + 1) + "\r\n";
+            if (!key.empty())
+                s += n + ".Key=" + key + "\r\n";
+            if (!value.empty())
+                s += n + ".Value=" + value + "\r\n";
+            if (b != std::string::npos)
+                s += items[i].substr(b + 1);
+        }
+        return s;
+    }
+};
+

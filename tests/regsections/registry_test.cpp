@@ -5,93 +5,7 @@
 
 #include <algorithm>
 
-#include "sections/RemoveRegistrySection.h"
-#include "sections/UpdateRegistrySection.h"
-
 namespace {
-
-const char kBase[] = "SOFTWARE\\KorvexRegSectionTest";
-const char kUpdate[] = "ProductInstall.UpdateRegistry.T";
-const char kRemove[] = "ProductInstall.RemoveRegistry.T";
-
-struct ViewCase {
-    const char* flag;  // the description's flag field, comma included
-    REGSAM view;       // where the program writes with it
-    const char* name;
-};
-// Without a flag the program's own view; with "x64" the 64-bit view, which
-// in the 64-bit build is the same one.
-void PrintTo(const ViewCase& c, std::ostream* os) { *os << c.name; }
-const ViewCase kViews[] = {{"", kvtest::kProgramView, "ProgramView"}, {",x64", KEY_WOW64_64KEY, "View64"}};
-
-std::string Dword(DWORD v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
-std::string Sz(const std::string& s) { return s + std::string(1, '\0'); }
-
-class RegSectionTest : public SectionFixture, public ::testing::TestWithParam<ViewCase> {
-protected:
-    void SetUp() override
-    {
-        Clean();
-        ASSERT_TRUE(Put("", "Keep", REG_SZ, Sz("parent")));
-    }
-    void TearDown() override { Clean(); }
-    static void Clean()
-    {
-        kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, kBase, KEY_WOW64_64KEY);
-        kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, kBase, KEY_WOW64_32KEY);
-    }
-    REGSAM View() const { return GetParam().view; }
-    std::string Path(const std::string& sub) const { return std::string(kBase) + sub; }
-    // "Reg:type,HKLM,path,name" with the case's flag; an empty name with a
-    // flag needs the empty field written out.
-    std::string Desc(const char* type, const std::string& sub, const std::string& name) const
-    {
-        std::string d = std::string("Reg:") + type + ",HKLM," + Path(sub);
-        if (!name.empty() || *GetParam().flag)
-            d += "," + name;
-        return d + GetParam().flag;
-    }
-    bool Put(const std::string& sub, const std::string& name, DWORD type, const std::string& bytes) const
-    {
-        return kvtest::RegWriteValue(HKEY_LOCAL_MACHINE, Path(sub), name, type, bytes.data(),
-                                     static_cast<DWORD>(bytes.size()), View());
-    }
-    // "type:bytes" of a value, "missing" when it is not there.
-    std::string Get(const std::string& sub, const std::string& name) const
-    {
-        DWORD type = 0;
-        std::string data;
-        if (!kvtest::RegReadValue(HKEY_LOCAL_MACHINE, Path(sub), name, type, data, View()))
-            return "missing";
-        return std::to_string(type) + ":" + data;
-    }
-    bool KeyThere(const std::string& sub) const { return kvtest::RegKeyExists(HKEY_LOCAL_MACHINE, Path(sub), View()); }
-    kvtest::SnapshotState Snap() const
-    {
-        kvtest::CSnapshot s;
-        s.AddRegKey(HKEY_LOCAL_MACHINE, kBase, View());
-        return s.Capture();
-    }
-    // A section of numbered items: each entry is "Key|Value|extra lines", an
-    // empty part leaving that key out.
-    void Items(const char* section, const std::vector<std::string>& items)
-    {
-        std::string s = std::string("[") + section + "]\r\nRegCount=" + std::to_string(items.size()) + "\r\n";
-        for (size_t i = 0; i < items.size(); ++i) {
-            std::string n = "Reg" + std::to_string(i + 1);
-            size_t a = items[i].find('|'), b = items[i].find('|', a + 1);
-            std::string key = items[i].substr(0, a), value = items[i].substr(a + 1, b - a - 1);
-            s += n + ".Description=item " + std::to_string(i + 1) + "\r\n";
-            if (!key.empty())
-                s += n + ".Key=" + key + "\r\n";
-            if (!value.empty())
-                s += n + ".Value=" + value + "\r\n";
-            if (b != std::string::npos)
-                s += items[i].substr(b + 1);
-        }
-        Script(s);
-    }
-};
 
 INSTANTIATE_TEST_SUITE_P(Views, RegSectionTest, ::testing::ValuesIn(kViews),
                          [](const ::testing::TestParamInfo<ViewCase>& i) { return std::string(i.param.name); });
@@ -365,6 +279,23 @@ TEST_P(RegSectionTest, TypesTheRecordCannotCarryKeepTheirKey)
     EXPECT_EQ(-1, sec.Run(kRemove, list));
     EXPECT_EQ(0u, list.Size());
     EXPECT_EQ("", kvtest::DiffSnapshots(before, Snap()));
+
+    // Nor can a value whose name the code page lacks: the 8-bit functions
+    // find nothing by it, which must not pass for a key already removed.
+    kvtest::RegDeleteValueOf(HKEY_LOCAL_MACHINE, Path("\\Odd"), "Wide", View());
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, Path("\\Odd").c_str(), 0, KEY_ALL_ACCESS | View(), &k));
+    set = ::RegSetValueExW(k, gothic, 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), sizeof L"x");
+    ::RegCloseKey(k);
+    ASSERT_EQ(ERROR_SUCCESS, set);
+    Items(kRemove, {Desc("REG_SZ", "\\Odd", "") + "|"});
+    before = Snap();
+    EXPECT_EQ(-1, sec.Run(kRemove, list));
+    EXPECT_EQ(-2403, sec.GetExitCode());
+    EXPECT_EQ(0u, list.Size());
+    EXPECT_TRUE(KeyThere("\\Odd"));
+    EXPECT_EQ("", kvtest::DiffSnapshots(before, Snap()));
+    EXPECT_TRUE(RawLine("RegDeleteValue/Key Failed! ret=1113 [" + Desc("REG_SZ", "\\Odd", "") + "]"));
 }
 
 TEST_P(RegSectionTest, RemoveSyntaxErrorsAndAFullRecord)

@@ -2,6 +2,7 @@
 // back as the file stored it.
 #include "RegFixture.h"
 
+#include "UndoCheck.h"
 #include "sections/UpdateINISection.h"
 
 namespace {
@@ -126,5 +127,146 @@ TEST_F(UpdateIniTest, FullRecordWritesNothing)
     CHFS_UpdateINISection sec(interp.get());
     EXPECT_EQ(KVHF_USERBREAK, sec.Run(kSec, list));
     EXPECT_EQ(-3099, sec.GetExitCode());
+    EXPECT_EQ("80", Read("Main", "Port"));
+}
+
+namespace {
+
+const int L = CHFS_UndoTarget::AS_LEFT;
+const int R = CHFS_UndoTarget::RESTORED;
+const int C = CHFS_UndoTarget::CHANGED;
+
+void Write(const std::string& file, const char* section, const char* key, const char* value)
+{
+    ::WritePrivateProfileStringA(section, key, value, file.c_str());
+}
+
+}  // namespace
+
+TEST_F(UpdateIniTest, ItemsKnowWhatThePatchLeftAndKeyNamesLoseTheirBlanks)
+{
+    // "Port = 80" is the key Port, as the profile functions read it: it
+    // existed, and the rollback must put 80 back, not delete it.
+    ASSERT_TRUE(kvtest::WriteFileBytes(Ini(), "[Main]\r\nPort = 80\r\n"));
+    const std::string f = "INI:" + Ini();
+    Items({f + ",Main,Port|8080", f + ",Main,New|n"});
+    kvtest::SnapshotState before = Snap();
+    CHFS_UpdateINISection sec(interp.get());
+    ASSERT_EQ(0, sec.Run(kSec, list)) << cb.LogText();
+    EXPECT_EQ((std::vector<int>{L, L}), kvtest::UndoStates(sec, kSec, list));  // not sealed: not checked
+
+    // A later step of the same install set Port again.
+    Write(Ini(), "Main", "Port", "9000");
+    kvtest::SealAll(sec, kSec, list);
+    EXPECT_EQ((std::vector<std::vector<std::string>>{{"1", "80", "", "left:=9000"}, {"2", "", "A", "left:=n"}}),
+              Records());
+
+    struct {
+        const char* name;
+        const char* port;  // null: deleted
+        const char* added;
+        std::vector<int> states;
+        const char* why;
+    } const cases[] = {{"as left", "9000", "n", {L, L}, ""},
+                       {"put back by an earlier removal", "80", nullptr, {R, R}, ""},
+                       {"changed since", "1", "theirs", {C, C}, "value is '1', the patch left '9000'"},
+                       {"deleted since", nullptr, "n", {C, L}, "value is absent, the patch left '9000'"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Write(Ini(), "Main", "Port", c.port);
+        Write(Ini(), "Main", "New", c.added);
+        std::string why;
+        EXPECT_EQ(c.states, kvtest::UndoStates(sec, kSec, list, &why));
+        EXPECT_NE(std::string::npos, why.find(c.why)) << why;
+    }
+
+    Write(Ini(), "Main", "Port", "9000");
+    EXPECT_EQ(0, sec.Rollback(kSec, list)) << cb.LogText();
+    EXPECT_EQ("", kvtest::DiffSnapshots(before, Snap())) << kvtest::ReadFileOr(Ini());
+}
+
+TEST_F(UpdateIniTest, WhatTheFormatCannotCarryBackFailsBeforeTheFileIsTouched)
+{
+    const std::string original = "[Main]\r\nPort=80\r\n";
+    interp->SetGlobalSymbol("LINES", "1\r\n[Injected]\r\nk=v");
+    interp->SetGlobalSymbol("BREAK", "Po\nrt");
+    interp->SetGlobalSymbol("NUL", std::string("1\0" "2", 3));
+    const std::string f = "INI:" + Ini();
+    struct {
+        std::string item;
+        const char* why;
+    } const cases[] = {{f + ",Main,Port|%LINES%", "the value holds a line break or a NUL"},
+                       {f + ",Main,Port|%NUL%", "the value holds a line break or a NUL"},
+                       {f + ",Main,%BREAK%|1", "a name holds a line break or a NUL"},
+                       {f + ",Main,Po=rt|1", "the key name holds '='"},
+                       {f + ",Ma]in,Port|1", "the section name holds ']'"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.item);
+        ASSERT_TRUE(kvtest::WriteFileBytes(Ini(), original));
+        Items({c.item, f + ",Main,After|a"}, "Item1.Error.Action=KVHF_CONTINUE\r\n");
+        cb.logLines.clear();
+        CHFS_UpdateINISection sec(interp.get());
+        EXPECT_EQ(0, sec.Run(kSec, list));
+        EXPECT_EQ(KV_EXIT_INI_UNWRITABLE, sec.GetExitCode());
+        EXPECT_TRUE(Logged(std::string("*** Syntax error: ") + c.why)) << cb.LogText();
+        EXPECT_TRUE(Logged("EventHandler('Item1.Error.',OldRet=-1)"));
+        // Only the next item's key was written, and only it was recorded.
+        ASSERT_EQ(1u, list.Size());
+        EXPECT_EQ("2", Records()[0][0]);
+        EXPECT_EQ(0, sec.Rollback(kSec, list));
+        EXPECT_EQ(original, kvtest::ReadFileOr(Ini()));
+    }
+}
+
+TEST_F(UpdateIniTest, FilesAndSectionsAnItemMadeGoWithItsRollbackWhenEmpty)
+{
+    const std::string original = "[Main]\r\nPort=80\r\n";
+    ASSERT_TRUE(kvtest::WriteFileBytes(Ini(), original));
+    const std::string made = dir / "made.ini";
+    Items({"INI:" + made + ",Main,K|1", "INI:" + made + ",Other,J|2", "INI:" + Ini() + ",NewSec,K|3",
+           "INI:" + Ini() + ",Main,Port|81"});
+    CHFS_UpdateINISection sec(interp.get());
+    ASSERT_EQ(0, sec.Run(kSec, list)) << cb.LogText();
+    EXPECT_EQ("ASF", Records()[0][2]);
+    EXPECT_EQ("AS", Records()[1][2]);
+    EXPECT_EQ("AS", Records()[2][2]);
+    EXPECT_EQ("", Records()[3][2]);
+    const std::vector<CHFS_RecordItem> items = list.Items();
+
+    // A second replay (a removal tried again) finds everything as it was.
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round);
+        if (round == 2)
+            kvtest::Replay(list, items);
+        EXPECT_EQ(0, sec.Rollback(kSec, list)) << cb.LogText();
+        EXPECT_FALSE(kvtest::Exists(made));
+        EXPECT_EQ(std::string::npos, kvtest::ReadFileOr(Ini()).find("NewSec")) << kvtest::ReadFileOr(Ini());
+        EXPECT_EQ("80", Read("Main", "Port"));
+    }
+
+    // What someone put in since stays, and with it its section and file.
+    ASSERT_EQ(0, sec.Run(kSec, list));
+    Write(made, "Other", "Theirs", "t");
+    EXPECT_EQ(0, sec.Rollback(kSec, list)) << cb.LogText();
+    char buf[32] = {0};
+    ::GetPrivateProfileStringA("Other", "Theirs", "", buf, sizeof buf, made.c_str());
+    EXPECT_STREQ("t", buf);
+    ::GetPrivateProfileStringA("Other", "J", "gone", buf, sizeof buf, made.c_str());
+    EXPECT_STREQ("gone", buf);
+    EXPECT_EQ(std::string::npos, kvtest::ReadFileOr(made).find("[Main]")) << kvtest::ReadFileOr(made);
+}
+
+TEST_F(UpdateIniTest, KeyThatCannotBePutBackFailsAtOnceAndKeepsTheOlderItems)
+{
+    ASSERT_TRUE(kvtest::WriteFileBytes(Ini(), "[Main]\r\nPort=80\r\n"));
+    Items({"INI:" + Ini() + ",Main,Port|81", "INI:" + Ini() + ",Main,New|n"});
+    CHFS_UpdateINISection sec(interp.get());
+    ASSERT_EQ(0, sec.Run(kSec, list));
+    ASSERT_TRUE(::SetFileAttributesA(Ini().c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(-1, sec.Rollback(kSec, list));
+    ::SetFileAttributesA(Ini().c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(1u, list.Size());
+    EXPECT_TRUE(Logged("SetINIVariable Failed! ret=-1 [INI:" + Ini() + ",Main,New]"));
+    EXPECT_EQ(0, sec.Rollback(kSec, list));
     EXPECT_EQ("80", Read("Main", "Port"));
 }

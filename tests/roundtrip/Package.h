@@ -41,6 +41,9 @@ struct Options {
     // EXIT is a rejected command, after IF too); the check fails while a
     // program named kBlockerName runs.
     bool withCommands = false;
+    // Three more product files of this many MB each, replaced by group 1:
+    // copies long enough for a run to be ended in the middle of one.
+    int bigFilesMB = 0;
 };
 
 const char kBlockerName[] = "kvrt_block.exe";
@@ -91,6 +94,7 @@ public:
 
 private:
     void LayOutProduct();
+    int m_nBigFilesMB = 0;
     void LayOutSettings();
     void RemoveSettings();
     void WritePackage(const Options& opt);
@@ -105,15 +109,32 @@ private:
     std::unique_ptr<kvsvc::CTestService> m_service;
 };
 
-// Log lines written by runs between construction and Text().
-class CLogTail {
+using kvtest::CLogTail;
+
+// One of several small patches side by side in a test's folder: its own
+// package folder with Korvex.exe, its own PatchID, record and uninstall
+// entry, and a removal that replays the record.
+class CSmallPatch {
 public:
-    CLogTail();
-    std::string Text() const;
+    CSmallPatch(const kvtest::TempDir& dir, const std::string& tag, const std::string& name);
+    ~CSmallPatch();
+    CSmallPatch(const CSmallPatch&) = delete;
+    CSmallPatch& operator=(const CSmallPatch&) = delete;
+
+    // setup.ini: the patch information, the record, the install steps
+    // ("Step1.Section=...\r\n" lines, stepCount of them) and the sections
+    // they name.
+    void WriteScript(int stepCount, const std::string& steps, const std::string& sections) const;
+    kvtest::ProcessResult Install() const;
+    kvtest::ProcessResult Remove() const;
+    // The record and the uninstall entry are both there.
+    bool Installed() const;
+    const std::string& Pkg() const { return m_pkg; }
+    const std::string& Record() const { return m_record; }
+    std::string UninstallKey() const;
 
 private:
-    std::string m_path;
-    size_t m_start = 0;
+    std::string m_pkg, m_record, m_patchID, m_name;
 };
 
 FILETIME MakeTime(int year, int month, int day, int hour, int minute, int second);

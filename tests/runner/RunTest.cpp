@@ -333,17 +333,24 @@ TEST_F(RunnerTest, RemovalWhoseRestoreFailsIsAFailureAndKeepsTheRecord)
     const std::string record = pkg / "rec\\r.ini";
     const std::string saved = pkg / "saved";
     ASSERT_TRUE(kvtest::WriteFileBytes(pkg / "prod\\a.ini", "a"));
+    ASSERT_TRUE(kvtest::WriteFileBytes(pkg / "a.tpl", "patched"));
+    // The install saves the file, then changes it.
     Script(PatchInfo() + "[ProductInstall.BackupFiles.Save]\r\nFileCount=1\r\nBackup=" + saved +
            "\r\nFile1=" + (pkg / "prod\\a.ini") +
+           "\r\n[ProductInstall.ReplaceSymbolsInFile.Write]\r\nFileCount=1\r\nFile1.Source=" + (pkg / "a.tpl") +
+           "\r\nFile1.Output=" + (pkg / "prod\\a.ini") +
            "\r\n[ProductInstall.Main]\r\nInstallRecordFile=" + record +
-           "\r\nStepCount=1\r\nStep1.Section=ProductInstall.BackupFiles.Save\r\n"
+           "\r\nStepCount=2\r\nStep1.Section=ProductInstall.BackupFiles.Save\r\n"
+           "Step2.Section=ProductInstall.ReplaceSymbolsInFile.Write\r\n"
            "[ProductRemove.Main]\r\nStepCount=1\r\nStep1.Section=ProductRemove.Rollback.All\r\n");
     ASSERT_EQ(Signed(Run("/S /G").exitCode), 0) << LogText();
-    // The saved copy goes missing before the removal: the restore fails with
-    // the copy code -100, which must not read as KVHF_CONTINUE.
+    ASSERT_EQ(kvtest::ReadFileOr(pkg / "prod\\a.ini"), "patched");
+    // The saved copy goes missing before the removal: the file cannot be
+    // put back, and that must not read as success.
     kvtest::RemoveTree(saved);
     EXPECT_NE(Signed(Run("/S /G /U:" + record).exitCode), 0) << LogText();
-    EXPECT_TRUE(Logged("could not be rolled back, ret=-100"));
+    EXPECT_TRUE(Logged("could not be rolled back, ret=-1"));
+    EXPECT_EQ(kvtest::ReadFileOr(pkg / "prod\\a.ini"), "patched");
     EXPECT_FALSE(Logged("Delete Install record file!"));
     EXPECT_TRUE(kvtest::Exists(record));
     EXPECT_EQ(DB("ResultCode"), "1");

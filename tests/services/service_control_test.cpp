@@ -108,6 +108,39 @@ TEST(ServiceControl, StartWaitsUpToTheLimit)
     EXPECT_EQ(svc.State(), static_cast<DWORD>(SERVICE_RUNNING));
 }
 
+TEST(ServiceControl, AFastServiceIsSeenAtOnce)
+{
+    // The waits used to look at the state one second after the request; a
+    // service that gets there at once now costs a fraction of that.
+    kvsvc::CTestService svc("kvsc_fast", "");
+    ASSERT_TRUE(svc.Installed()) << svc.CreateError();
+    char buf[1024] = {0};
+    DWORD t0 = ::GetTickCount();
+    EXPECT_EQ(0u, SMStartService("", "kvsc_fast", buf, sizeof buf, 150));
+    DWORD starting = ::GetTickCount() - t0;
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), svc.State());
+    t0 = ::GetTickCount();
+    EXPECT_EQ(0u, SMStopService("", "kvsc_fast", buf, sizeof buf, 150));
+    DWORD stopping = ::GetTickCount() - t0;
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), svc.State());
+    EXPECT_LT(starting, 900u);
+    EXPECT_LT(stopping, 600u);
+}
+
+TEST(ServiceControl, AStartThatNeverArrivesFailsAtItsLimit)
+{
+    kvsvc::CTestService svc("kvsc_never", "start=600");
+    ASSERT_TRUE(svc.Installed()) << svc.CreateError();
+    char buf[1024] = {0};
+    DWORD t0 = ::GetTickCount();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT), SMStartService("", "kvsc_never", buf, sizeof buf, 2));
+    DWORD took = ::GetTickCount() - t0;
+    // Two seconds of limit and the first second: not before, and not much after.
+    EXPECT_GE(took, 3000u);
+    EXPECT_LT(took, 6000u);
+    EXPECT_NE(Text(buf), "");
+}
+
 TEST(ServiceControl, ServiceThatEndsDuringStartReportsItsOwnError)
 {
     kvsvc::CTestService svc("kvsc_failstart", "start=1 exit=42");

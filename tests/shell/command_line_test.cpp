@@ -108,26 +108,49 @@ TEST(CommandLine, ErrorCodeAndExitCodeOnlyAfterSilent)
     EXPECT_EQ(word.m_bExitCode, 1);
 }
 
-TEST(CommandLine, RecordFileNeedsMoreThanFiveCharacters)
+// U:, L: and J: take a path the same way: the two characters after the
+// letter are skipped unread, and a shorter argument than six takes none.
+TEST(CommandLine, PathLettersNeedMoreThanFiveCharacters)
 {
     struct Case {
         const char* arg;
-        const char* record;
+        const char* path;
     } cases[] = {
-        {"/U", ""},
-        {"/U:", ""},
-        {"/U:a.b", ""},            // "U:a.b" is five characters
-        {"/U:ab.c", "ab.c"},       // six
-        {"-u:C:\\Rec\\r.ini", "C:\\Rec\\r.ini"},
-        // The two characters after the letter's place are skipped unread.
-        {"/Uxpath1", "path1"},
-        {"Uninstall", "install"},
-        {"/U:C:\\with blank\\rec.ini", "C:\\with blank\\rec.ini"},
+        {"/X", ""},
+        {"/X:", ""},
+        {"/X:a.b", ""},            // "X:a.b" is five characters
+        {"/X:ab.c", "ab.c"},       // six
+        {"-x:C:\\Rec\\r.ini", "C:\\Rec\\r.ini"},
+        {"/Xxpath1", "path1"},
+        {"/X:C:\\with blank\\rec.ini", "C:\\with blank\\rec.ini"},
     };
-    for (const Case& c : cases) {
+    const struct {
+        char letter;
+        std::string CKorvexApp::*member;
+        int CKorvexApp::*flag;  // what else the letter sets
+    } letters[] = {
+        {'U', &CKorvexApp::m_strRecordFile, &CKorvexApp::m_bUninstall},
+        {'L', &CKorvexApp::m_strLogFile, nullptr},
+        {'J', &CKorvexApp::m_strResultFile, nullptr},
+    };
+    for (const auto& l : letters) {
+        for (const Case& c : cases) {
+            std::string arg = c.arg;
+            arg[1] = arg[1] == 'x' ? static_cast<char>(l.letter - 'A' + 'a') : l.letter;
+            CKorvexApp app;
+            Parse(app, {arg.c_str()});
+            EXPECT_EQ(app.*(l.member), c.path) << arg;
+            ExpectOnly(app, l.flag, arg.c_str());
+        }
+        // A later short argument leaves the path an earlier one gave.
         CKorvexApp app;
-        Parse(app, {c.arg});
-        EXPECT_EQ(app.m_bUninstall, 1) << c.arg;
-        EXPECT_EQ(app.m_strRecordFile, c.record) << c.arg;
+        const std::string first = std::string("/") + l.letter + ":C:\\first.txt", second = std::string("/") + l.letter;
+        Parse(app, {first.c_str(), second.c_str()});
+        EXPECT_EQ(app.*(l.member), "C:\\first.txt") << l.letter;
     }
+    // Plain words act by their first letter here too.
+    CKorvexApp words;
+    Parse(words, {"Uninstall", "Logfile"});
+    EXPECT_EQ(words.m_strRecordFile, "install");
+    EXPECT_EQ(words.m_strLogFile, "gfile");
 }

@@ -123,6 +123,29 @@ void RemoveTree(const std::string& path)
     ::RemoveDirectoryA(path.c_str());
 }
 
+bool CopyTree(const std::string& from, const std::string& to)
+{
+    DWORD a = ::GetFileAttributesA(from.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES)
+        return false;
+    if (!(a & FILE_ATTRIBUTE_DIRECTORY))
+        return ::CopyFileA(from.c_str(), to.c_str(), FALSE) != FALSE;
+    if (!CreateTree(to))
+        return false;
+    bool ok = true;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = ::FindFirstFileA((from + "\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string n = fd.cFileName;
+            if (n != "." && n != "..")
+                ok = CopyTree(from + "\\" + n, to + "\\" + n) && ok;
+        } while (::FindNextFileA(h, &fd));
+        ::FindClose(h);
+    }
+    return ok;
+}
+
 ProcessResult RunProcess(const std::string& commandLine, const std::string& cwd, DWORD timeoutMs)
 {
     ProcessResult r;
@@ -242,6 +265,28 @@ const CHFS_ProgramTexts* ProgramTexts()
 {
     static const CResourceTexts texts;
     return &texts;
+}
+
+CLogTail::CLogTail()
+{
+    m_path = "C:\\Korvex.log";
+    if (!Exists(m_path)) {
+        char tmp[MAX_PATH + 1] = {0};
+        ::GetTempPathA(MAX_PATH, tmp);
+        std::string alt = std::string(tmp) + "Korvex.log";
+        if (Exists(alt))
+            m_path = alt;
+    }
+    std::string s;
+    ReadFileBytes(m_path, s);
+    m_start = s.size();
+}
+
+std::string CLogTail::Text() const
+{
+    std::string s;
+    ReadFileBytes(m_path, s);
+    return s.size() > m_start ? s.substr(m_start) : std::string();
 }
 
 }  // namespace kvtest

@@ -39,6 +39,7 @@ bool ReadFileBytes(const std::string& path, std::string& bytes);
 std::string ReadFileOr(const std::string& path, const std::string& fallback = std::string());
 bool Exists(const std::string& path);
 void RemoveTree(const std::string& path);  // clears read-only attributes first
+bool CopyTree(const std::string& from, const std::string& to);  // files and folders below, too
 bool CreateTree(const std::string& folder);
 
 struct ProcessResult {
@@ -58,6 +59,17 @@ const CHFS_ProgramTexts* ProgramTexts();
 
 // How many processes run with that image name (any case).
 size_t CountProcesses(const std::string& imageName);
+
+// Log lines that the installer's runs write between construction and Text().
+class CLogTail {
+public:
+    CLogTail();
+    std::string Text() const;
+
+private:
+    std::string m_path;
+    size_t m_start = 0;
+};
 
 // Count of non-overlapping occurrences of needle in hay.
 size_t CountOf(const std::string& hay, const std::string& needle);

@@ -1,2 +1,2 @@
 rem Removes %PATCH% again
-%PACKAGE%\Korvex.exe /U:"%RecordFile%"
+"%PATCHHOME%\Korvex.exe" /U:"%RecordFile%" /S

@@ -20,6 +20,8 @@ struct CFlags {
     int m_bNoLog = 0;
     int m_bRemoteProgress = 0;
     int m_bAllowSecondInstance = 0;
+    std::string m_strLogFile;
+    std::string m_strResultFile;
 };
 
 }  // namespace
