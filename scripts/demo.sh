@@ -147,7 +147,7 @@ if "$WINE_RUN" reg query "$UNINSTALL_KEY" >/dev/null 2>&1; then fail "the uninst
 echo "uninstall entry: removed"
 if [ -e "$RECORD" ]; then fail "the install record is still there"; fi
 echo "install record: removed"
-echo "the patch's folder keeps the installer that ran the removal, the removal command and the emptied backups:"
+echo "the patch's folder keeps the installer that ran the removal, and the removal command (the backups and their folders are gone):"
 listing "$PATCHHOME"
 echo "patch database: ResultCode=0 and ErrorMSG=success tell that the last run (this removal) succeeded;"
 echo "the identity keys are gone. Detect the patch by its uninstall entry, not by the database."

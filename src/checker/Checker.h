@@ -32,12 +32,27 @@ extern const char kBadReference[];     // a malformed variable reference or desc
 extern const char kUndefinedSymbol[];  // %NAME% used but never defined
 extern const char kNoRemovalRollback[];  // InstallRecordFile without a removal that rolls back
 extern const char kPatchInformation[];   // PatchInformation that stops the run
+extern const char kCommandRefused[];     // a Run line the command policy refuses
+extern const char kMissingProgram[];     // a Run program that is not in the package
+extern const char kSelfReference[];      // a symbol whose expansion never ends
+extern const char kMisreadNumber[];      // a number the reader takes for another one
+extern const char kLeavesFolder[];       // a file entry that leads out of its folder
+extern const char kProcessPath[];        // a ProcessStopped name with a folder
+extern const char kIniUnwritable[];      // an INI name or value the format cannot carry
+extern const char kPackageAltered[];     // a sealed package that differs from its manifest
+// Warnings: the package runs, but not as its author may think.
+extern const char kCommandLine[];        // several commands, or a program outside the package
+extern const char kNoTimeout[];          // a package program on the hidden desktop without a limit
+extern const char kRelativePath[];       // a file name the platform takes elsewhere
+extern const char kFileVersion[];        // a FileVersion read as another number
+extern const char kIniKeyBlanks[];       // blanks around an INI key name
 
 struct Finding {
     std::string kind;
     std::string section;
     std::string key;  // may be empty: the finding is about the section
     std::string message;
+    bool warning = false;
     bool operator<(const Finding& o) const
     {
         return std::tie(kind, section, key, message) < std::tie(o.kind, o.section, o.key, o.message);
@@ -53,9 +68,18 @@ public:
     CPackageChecker(const CPackageChecker&) = delete;
     CPackageChecker& operator=(const CPackageChecker&) = delete;
 
-    // Checks the package: kExitClean, kExitFindings, or kExitUnreadable
-    // with Error() telling why (no folder, no script, script is a folder).
+    // Checks the package: kExitClean (no errors; warnings may be there),
+    // kExitFindings (errors), or kExitUnreadable with Error() telling why
+    // (no folder, no script, script is a folder).
     int Run();
+    // Before Run: the package is about to be sealed (again), so its present
+    // manifest is not held against it.
+    void SetSealing(bool sealing) { m_bSealing = sealing; }
+    size_t ErrorCount() const;
+    // After a Run without errors: writes the manifest of the script, the
+    // file groups and the package files the script names. 0, or the system
+    // error; files receives the paths listed.
+    unsigned long Seal(std::vector<std::string>& files);
     const std::vector<Finding>& Findings() const { return m_findings; }
     const std::string& Error() const { return m_strError; }
     const std::string& PackageDir() const { return m_strPackageDir; }
@@ -81,6 +105,12 @@ private:
 
     void Add(const std::string& kind, const std::string& section, const std::string& key,
              const std::string& message);
+    void Warn(const std::string& kind, const std::string& section, const std::string& key,
+              const std::string& message);
+    // Whether a full path is the package folder or lies below it.
+    bool InPackage(const std::string& path) const;
+    // A file of the package that the script names: sealed with the package.
+    void NameFile(const std::string& path);
     bool HasSection(const std::string& name) const;
     Section ReadSection(const std::string& name) const;
     // ReadItem as the handlers read: expanded, "(empty)" when missing.
@@ -112,6 +142,22 @@ private:
     void CheckDescriptions(const Section& s, const SectionType& type);
     void CheckUpdateSymbols(const Section& s, const std::string& procedure);
 
+    // CheckerCommands.cpp: the Run items through the command policy.
+    void CheckRunItems(const Section& s, long long count);
+    void CheckRunCommand(const std::string& section, const std::string& item, const std::string& key,
+                         const std::string& folder, bool timeout);
+
+    // CheckerValues.cpp: values the reader takes for something else.
+    void CheckDecimal(const std::string& section, const std::string& key);
+    void CheckValues(const Section& s, const SectionType& type, long long count);
+    void CheckFileGroupValues(const Section& group, long long count);
+    void CheckTemplates(const Section& s, long long count);
+    void CheckIniItems(const Section& s, long long count);
+    void CheckIniFileName(const std::string& section, const std::string& key, const std::string& file);
+    void CheckExpansion(const std::string& section, const std::string& key, const std::string& text);
+
+    // CheckerSeal.cpp: the manifest of a sealed package.
+    void CheckSeal();
     void CheckReference(const std::string& section, const std::string& key, const std::string& value);
     void CheckRegistryDescription(const std::string& section, const std::string& key, const std::string& description);
     void CheckSymbolSection(const std::string& name, const std::string& procedure);
@@ -135,6 +181,10 @@ private:
     std::set<Finding> m_seen;
     std::set<std::string> m_checked;   // procedure + section, lower case
     std::set<std::string> m_sections;  // the script's section names, lower case
+    bool m_bSealing = false;
+    std::set<std::string> m_namedFiles;  // full paths, lower case, of package files the script names
+    std::vector<std::string> m_namedOrder;  // the same as named first
+    std::set<std::string> m_selfReferences;  // symbols already reported
 
     // The script symbols of each procedure.
     std::set<std::string> m_installScript, m_removeScript;

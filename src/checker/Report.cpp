@@ -13,7 +13,7 @@ std::string FindingLine(const Finding& f)
     std::string line = "[" + f.section + "]";
     if (!f.key.empty())
         line += " " + f.key;
-    return line + ": " + f.kind + ": " + f.message;
+    return line + ": " + f.kind + (f.warning ? " (warning)" : "") + ": " + f.message;
 }
 
 std::string AnsiToUtf8(const std::string& text)
@@ -30,10 +30,12 @@ std::string JsonReport(const CPackageChecker& checker, int exitCode)
     if (exitCode == kExitUnreadable)
         report["error"] = AnsiToUtf8(checker.Error());
     report["count"] = checker.Findings().size();
+    report["errors"] = checker.ErrorCount();
     nlohmann::ordered_json findings = nlohmann::ordered_json::array();
     for (const Finding& f : checker.Findings()) {
         nlohmann::ordered_json item;
         item["kind"] = f.kind;
+        item["severity"] = f.warning ? "warning" : "error";
         item["section"] = AnsiToUtf8(f.section);
         item["key"] = AnsiToUtf8(f.key);
         item["message"] = AnsiToUtf8(f.message);

@@ -1,6 +1,7 @@
 #include "checker/Rules.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace kvcheck {
@@ -206,6 +207,83 @@ std::vector<std::string> RegistryFields(const std::string& description)
     }
     fields.push_back(description.substr(p));
     return fields;
+}
+
+namespace {
+
+std::string Trimmed(const std::string& text)
+{
+    size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return std::string();
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+}  // namespace
+
+bool IsPlainDecimal(const std::string& text)
+{
+    std::string t = Trimmed(text);
+    if (!t.empty() && (t[0] == '+' || t[0] == '-'))
+        t.erase(0, 1);
+    return !t.empty() && t.size() <= 18 && std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool IsDottedNumber(const std::string& text)
+{
+    std::string t = Trimmed(text);
+    if (!t.empty() && (t[0] == '+' || t[0] == '-'))
+        t.erase(0, 1);
+    return !t.empty() && t.size() <= 64 && t.find_first_not_of("0123456789.") == std::string::npos &&
+           t.find_first_of("0123456789") != std::string::npos;
+}
+
+bool MinorPartHasTwoDigits(const std::string& version)
+{
+    const std::string t = Trimmed(version);
+    size_t dot = t.find('.');
+    if (dot == std::string::npos)
+        return false;
+    size_t end = t.find('.', dot + 1);
+    const std::string minor = t.substr(dot + 1, end == std::string::npos ? std::string::npos : end - dot - 1);
+    return minor.size() >= 2;
+}
+
+DwordCheck CheckDwordText(const std::string& text, unsigned long long* read)
+{
+    unsigned long long value = 0;
+    DwordCheck result = DwordCheck::Ok;
+    if (text.compare(0, 2, "0x") == 0) {
+        const std::string digits = text.substr(2);
+        if (digits.empty() || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+            result = DwordCheck::NotANumber;
+        size_t significant = digits.find_first_not_of('0');
+        const std::string hex = significant == std::string::npos ? std::string() : digits.substr(significant);
+        if (result == DwordCheck::Ok && hex.size() > 8)
+            result = DwordCheck::Beyond32Bits;
+        value = result == DwordCheck::Ok && !hex.empty() ? std::stoull(hex, nullptr, 16) : 0;
+    } else if (text.compare(0, 2, "0X") == 0) {
+        result = DwordCheck::UpperCaseX;
+    } else if (!IsPlainDecimal(text)) {
+        result = DwordCheck::NotANumber;
+    } else {
+        long long v = std::strtoll(text.c_str(), nullptr, 10);
+        if (v < -2147483648LL || v > 4294967295LL)
+            result = DwordCheck::Beyond32Bits;
+        value = static_cast<unsigned long long>(v < -2147483648LL ? -2147483648LL : (v > 4294967295LL ? 4294967295LL : v)) &
+                0xFFFFFFFFull;
+    }
+    if (read)
+        *read = value;
+    return result;
+}
+
+bool IsFullPath(const std::string& path)
+{
+    if (path.size() >= 3 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+        path[1] == ':' && (path[2] == '\\' || path[2] == '/'))
+        return true;
+    return path.compare(0, 2, "\\\\") == 0;
 }
 
 const std::vector<SectionType>& SectionTypes()

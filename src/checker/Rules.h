@@ -38,6 +38,30 @@ enum class CountCheck {
 };
 CountCheck CheckCount(const std::string& text, long long limit, long long& value);
 
+// A whole decimal integer as the installer's readers want it: blanks around
+// it, an optional sign, digits. Anything else ("1e9", "0x10", "12 MB") is
+// read as the digits it starts with, or 0.
+bool IsPlainDecimal(const std::string& text);
+// A CheckRequirement or FileVersion number: an optional sign, digits and
+// dots, blanks around it.
+bool IsDottedNumber(const std::string& text);
+// A FileVersion "major.minor" whose minor part has two digits or more:
+// read as a decimal number, 6.10 is 6.1.
+bool MinorPartHasTwoDigits(const std::string& version);
+
+// How UpdateRegistry's REG_DWORD data reads: hexadecimal after a lower-case
+// "0x", otherwise a signed decimal number.
+enum class DwordCheck {
+    Ok,
+    UpperCaseX,   // "0X1F": read as decimal, 0
+    NotANumber,   // other text: the leading digits, or 0
+    Beyond32Bits  // held at the nearest end of 32 bits
+};
+DwordCheck CheckDwordText(const std::string& text, unsigned long long* read = nullptr);
+
+// A full path: a drive and a backslash, or a network path.
+bool IsFullPath(const std::string& path);
+
 // "Reg12.Key" with stem "Reg" gives digits "12", rest ".Key"; "Service3"
 // with stem "Service" gives "3" and "". The stem matches without regard to
 // case, as key names do. False when the key is no numbered key of the stem.

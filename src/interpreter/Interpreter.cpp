@@ -4,15 +4,11 @@
 #include <cstdlib>
 #include <memory>
 
-#include <fcntl.h>
-#include <io.h>
-
 #include "interpreter/ItemList.h"
 #include "interpreter/Journal.h"
 #include "interpreter/MainSection.h"
 #include "symbols/Builtins.h"
 #include "util/FileUtil.h"
-#include "util/SystemLib.h"
 #include "util/WinHandles.h"
 
 namespace {
@@ -86,6 +82,15 @@ CHFS_Interpreter::CHFS_Interpreter(CHFS_UICallback* pCallback, const std::string
     if (DisableWow64Redirection() == 1)
         Log("Disable WOW64 Redirection!");
 
+    // A package that came with a manifest must be what was sealed before
+    // anything is read from its script or done for it; a removal from an
+    // install record runs the record, not the package.
+    if (commandLineRecord.empty() && !m_settings.m_bCheckOnly) {
+        m_nSealResult = CheckPackageSeal(GetFileNamePart(m_strScriptFile));
+        if (m_nSealResult != 0)
+            return;
+    }
+
     InitBuiltinSymbols();
     InitVariables("ProductInstall.Symbols");
 
@@ -126,6 +131,15 @@ CHFS_Interpreter::~CHFS_Interpreter() {}
 
 int CHFS_Interpreter::InitPatchInfo(const std::string& section)
 {
+    // An altered package ends here, before the patch database or anything
+    // else is written: with /G its code is the process's exit code.
+    if (m_nSealResult != 0) {
+        if (m_pCallback)
+            m_pCallback->ShowMessageW(UIText(IDS_INSTALL_FAILED), MB_OK | MB_ICONHAND);
+        m_nExitCode = m_nSealResult;
+        FinishRun(-1);
+        return -1;
+    }
     int size = LoadSymbolSection(section, 2, "CHFS_Interpreter::InitPatchInfo()");
     if (size < 0)
         return -1;
@@ -364,63 +378,4 @@ int CHFS_Interpreter::FinishRun(int result)
         exit(m_nExitCode);
     }
     return result;
-}
-
-namespace {
-
-// A standard output the parent already gave us (a pipe, a file) is where the
-// caller reads our output from; it must not be swapped for the console.
-bool StdoutIsRedirected()
-{
-    intptr_t h = _get_osfhandle(_fileno(stdout));
-    if (h == -1 || h == -2 || h == 0)
-        return false;
-    DWORD type = ::GetFileType(reinterpret_cast<HANDLE>(h));
-    return type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE;
-}
-
-// Lets go of the console so that closing it does not take the installer
-// down with it.
-BOOL WINAPI KorvexConsoleCtrlHandler(DWORD ctrlType)
-{
-    switch (ctrlType) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-        ::FreeConsole();
-        return TRUE;
-    default:
-        return FALSE;
-    }
-}
-
-}  // namespace
-
-void CHFS_Interpreter::AttachParentConsole()
-{
-    typedef BOOL(WINAPI * AttachConsoleFn)(DWORD);
-    AttachConsoleFn attach = reinterpret_cast<AttachConsoleFn>(
-        reinterpret_cast<void (*)()>(GetSystemProcAddress("kernel32.dll", "AttachConsole")));
-    if (!attach) {
-        Log("GetProcAddress of 'AttachConsole' failed.Requirement platform:(1) Minimum supported "
-            "client:Windows XP  (2)Minimum supported server: Windows Server 2003");
-        return;
-    }
-    Log("GetProcAddress of 'AttachConsole' successful.");
-
-    bool redirected = StdoutIsRedirected();
-    bool ok = false;
-    if (attach(ATTACH_PARENT_PROCESS)) {
-        bool outOk = redirected || freopen("CONOUT$", "wt", stdout) != nullptr;
-        if (outOk) {
-            _setmode(_fileno(stdout), _O_TEXT);
-            // Unbuffered: the process may end through exit() right after the
-            // code is printed, or the console may go away under us.
-            setvbuf(stdout, nullptr, _IONBF, 0);
-            ok = ::SetConsoleCtrlHandler(KorvexConsoleCtrlHandler, TRUE) != FALSE;
-        }
-    }
-    Log(ok ? "Got Console Attach successful." : "!Error!Got Console Attach failed.");
 }

@@ -201,6 +201,12 @@ private:
     int FailRun(CHFS_MainSection& main, CHFS_ItemList& list, int result);
     // The end of Execute: /E, /G and the result.
     int FinishRun(int result);
+    // A sealed package against its manifest, before anything is read from
+    // its script: 0, or KV_EXIT_PACKAGE_ALTERED (each problem logged).
+    int CheckPackageSeal(const std::string& scriptName);
+    // KV_EXIT_PACKAGE_ALTERED from the seal check: nothing of the script
+    // was read and nothing may run.
+    int m_nSealResult = 0;
 
     // ---- the install record over the patch's life (interpreter/InstallRecordFile.cpp)
     // Before an install that will leave a record changes anything: 0 to go

@@ -144,21 +144,24 @@ void CHFS_CopyFileGroupToSection::EnsureFolder(const std::string& folder, const 
             made.insert(made.begin(), level);
         }
     }
+    // In the record (and the journal) before they are made: a run ended
+    // right after making them leaves nothing the next run does not remove.
+    // A level that could not be made is no harm there: the undo of a folder
+    // that is not there does nothing.
+    if (kind != 0) {
+        for (const std::string& level : made) {
+            CCopyUndoEntry e;
+            e.cKind = kind;
+            e.strTarget = level;
+            if (MakeRoomFor(e))
+                AddEntry(e);
+        }
+    }
     if (PrepareFolder(folder, -1130) != 0)
         return;
     m_knownFolders.insert(folder);
-    if (existed)
-        return;
-    m_madeFolders[folder];
-    if (kind == 0)
-        return;
-    for (const std::string& level : made) {
-        CCopyUndoEntry e;
-        e.cKind = kind;
-        e.strTarget = level;
-        if (MakeRoomFor(e))
-            AddEntry(e);
-    }
+    if (!existed)
+        m_madeFolders[folder];
 }
 
 bool CHFS_CopyFileGroupToSection::KnownAbsent(const std::string& folder, const std::string& name) const

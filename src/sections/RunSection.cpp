@@ -3,12 +3,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include <direct.h>
 
 #include "interpreter/Interpreter.h"
+#include "sections/CommandProcess.h"
+#include "util/CommandEnvironment.h"
 #include "util/FileUtil.h"
+#include "util/Profile.h"
 #include "util/StrFormat.h"
 #include "util/SystemLib.h"
 #include "util/WinHandles.h"
@@ -23,59 +25,11 @@ const DWORD kCurrentDirChars = 2048;
 const size_t kCommandBufferSize = 30000;
 // What the oldest supported system takes for a whole command line.
 const size_t kCommandBufferSizeV50 = 268;
-const char kHiddenDesktop[] = "MyDesk";
-
-// File and console commands that the command interpreter may run for a script.
-const char* const kAllowed[] = {
-    "ATTRIB", "CD",   "CLS",  "COPY", "DATE",   "DEL",    "DELTREE", "DIR",  "DISKCOMP", "DISKCOPY", "ECHO",
-    "ERASE",  "FC",   "FIND", "FINDSTR", "LOGTIME", "MD", "MKDIR",   "MOVE", "NOW",      "PATH",     "REN",
-    "RENAME", "RD",   "RMDIR", "SLEEP", "START",  "TIME",   "TYPE",    "VER",  "IF",       "XCOPY"};
-
-// Commands that change the machine beyond the package's reach or wait for a
-// person: never run for a script.
-const char* const kRejected[] = {
-    "ADDUSERS", "ARP",        "ASSOC",     "ASSOCIAT",  "AT",        "BOOTCFG",  "BROWSTAT", "CACLS",
-    "CALL",     "CHANGE",     "CHKDSK",    "CHKNTFS",   "CHOICE",    "CIPHER",   "CLEANMGR", "CLEARMEM",
-    "CLIPCLUSTER", "CMD",     "COLOR",     "COMP",      "COMPACTCOMPRESS", "CON2PRT", "CONVERT", "CSCCMD",
-    "CSVDEDCOMCNFG", "DEFRAG", "DELPROF",  "DEVCON",    "DIRUSE",    "DISKPART", "DNSSTAT",  "DOSKEY",
-    "DSADD",    "DSQUERY",    "DSMOD",     "ENDLOCAL",  "EXIT",      "EXPAND",   "EXTRACT",  "FOR",
-    "FORFILES", "FORMAT",     "FREEDISK",  "FSUTIL",    "FTP",       "FTYPE",    "GLOBAL",   "GOTO",
-    "HELP",     "ICACLS",     "IFMEMBER",  "IPCONFIG",  "KILL",      "LABEL",    "LOCAL",    "LOGEVENT",
-    "LOGOFF",   "MAPISEND",   "MBSACLI",   "MEM",       "MKLINK",    "MODE",     "MORE",     "MOUNTVOL",
-    "MOVEUSER", "MSG",        "MSIEXEC",   "MSINFO",    "MSTSC",     "MUNGE",    "MV",       "NET",
-    "NETDOM",   "NETSH",      "NETSVC",    "NBTSTAT",   "NETSTAT",   "NSLOOKUP", "NTBACKUP", "NTRIGHTS",
-    "PATHPING", "PAUSE",      "PERMS",     "PERFMON",   "PING",      "POPD",     "PORTQRY",  "PRINT",
-    "PRNCNFG",  "PRNMNGR",    "PROMPT",    "PSEXEC",    "PSFILE",    "PSGETSID", "PSINFO",   "PSKILL",
-    "PSLIST",   "PSLOGGEDON", "PSLOGLIST", "PSPASSWD",  "PSSERVICE", "PSSHUTDOWN", "PSSUSPEND", "PUSHD",
-    "QGREP",    "RASDIAL",    "RASPHONE",  "RECOVER",   "REG",       "REGEDIT",  "REGSVR32", "REGINI",
-    "REM",      "REPLACE",    "RMTSHARE",  "ROBOCOPY",  "ROUTE",     "RUNAS",    "RUNDLL32", "SC",
-    "SCHTASKS", "SCLIST",     "SET",       "SETLOCAL",  "SETX",      "SHARE",    "SHIFT",    "SHORTCUT",
-    "SHOWGRPS", "SHOWMBRS",   "SHUTDOWN",  "SOON",      "SORT",      "SU",       "SUBINACL", "SUBST",
-    "SYSTEMINFO", "TASKLIST", "TASKKILL",  "TIMEOUT",   "TITLE",     "TLIST",    "TOUCH",    "TRACERT",
-    "TREE",     "USRSTAT",    "VERIFY",    "VOL",       "WHERE",     "WHOAMI",   "WINDIFF",  "WINMSD",
-    "WINMSDP",  "WMIC",       "XCACLS"};
-
-template <size_t N>
-bool InList(const char* const (&list)[N], const std::string& word)
-{
-    for (const char* name : list)
-        if (word == name)
-            return true;
-    return false;
-}
+const char kHideType[] = "KVHF_RunAtHideDialog";
 
 std::string FirstWord(const std::string& command)
 {
     return command.substr(0, command.find(' '));
-}
-
-// ASCII letters only: the bytes of a double-byte character stay as they are.
-std::string UpperCase(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
 }
 
 bool IsBatchFile(const std::string& firstWord)
@@ -95,26 +49,6 @@ std::string ItemKey(int n, const char* suffix)
 {
     return KvFormat("Run%d.%s", n, suffix);
 }
-
-class CDesktop {
-public:
-    CDesktop() : m_h(nullptr) {}
-    ~CDesktop()
-    {
-        if (m_h)
-            ::CloseDesktop(m_h);
-    }
-    CDesktop(const CDesktop&) = delete;
-    CDesktop& operator=(const CDesktop&) = delete;
-    bool Create()
-    {
-        m_h = ::CreateDesktopA(kHiddenDesktop, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-        return m_h != nullptr;
-    }
-
-private:
-    HDESK m_h;
-};
 
 // The process's current directory, put back when the holder ends.
 class CCurrentDirectory {
@@ -154,6 +88,31 @@ std::string CHFS_RunSection::ItemFolder(int n)
     return relative ? AbsolutePath(m_pInterpreter->GetModuleDir(), folder) : folder;
 }
 
+std::string CHFS_RunSection::ScriptText(const std::string& key)
+{
+    char buffer[4096] = {0};
+    KvGetProfileString(m_strSectionName.c_str(), key.c_str(), KORVEX_MISSING, buffer, sizeof buffer,
+                       m_pInterpreter->GetScriptFile());
+    buffer[sizeof buffer - 1] = '\0';
+    return buffer;
+}
+
+bool CHFS_RunSection::ItemTimeout(int n, int& seconds)
+{
+    seconds = 0;
+    const std::string text = ReadKey(ItemKey(n, "Timeout"), false);
+    if (text == KORVEX_MISSING)
+        return true;
+    // Strictly decimal: a limit misread as 0 or as something else would
+    // either end every command at once or never end a hanging one.
+    if (KvParseTimeoutSeconds(text, seconds))
+        return true;
+    m_pInterpreter->Log("*** Syntax error: %s='%s' in section ['%s'] is no number of seconds from 1 to %d; the "
+                        "command does not run! ",
+                        ItemKey(n, "Timeout").c_str(), text.c_str(), m_strSectionName.c_str(), kKvMaxTimeoutSeconds);
+    return false;
+}
+
 int CHFS_RunSection::RunSleepCommand(const std::string& command)
 {
     static const char kSleep[] = "<SLEEP>";
@@ -172,55 +131,53 @@ int CHFS_RunSection::RunSleepCommand(const std::string& command)
     return kRunOk;
 }
 
-int CHFS_RunSection::CreateBlockProcess(const std::string& command, const std::string& folder, bool hidden)
+bool CHFS_RunSection::StartAndWait(const CHFS_ProcessStart& start, DWORD& code)
 {
-    STARTUPINFOA si;
-    ZeroMemory(&si, sizeof si);
-    si.cb = sizeof si;
-    char desktopName[sizeof kHiddenDesktop];
-    std::memcpy(desktopName, kHiddenDesktop, sizeof kHiddenDesktop);
-    CDesktop desktop;
-    if (hidden) {
-        // Without the desktop the program would either show itself or fail
-        // to start with an exit code that passes for success.
-        if (!desktop.Create()) {
-            m_pInterpreter->Log("CreateDesktop('%s') Failed, error : %d", kHiddenDesktop,
-                                static_cast<int>(::GetLastError()));
-            return kRunFailed;
-        }
-        si.lpDesktop = desktopName;
-    }
-
-    // The process takes its command line from a writable buffer of a fixed
-    // size: a longer line is refused, never cut or run past the buffer's end.
-    const size_t size = CommandBufferSize();
-    if (command.size() >= size) {
+    DWORD error = 0;
+    switch (KvStartAndWait(start, code, error)) {
+    case KVPROC_ENDED:
+        return true;
+    case KVPROC_TOO_LONG:
         m_pInterpreter->Log("CreateProcess Failed, command line of %u characters exceeds the limit of %u",
-                            static_cast<unsigned>(command.size()), static_cast<unsigned>(size - 1));
-        return kRunFailed;
+                            static_cast<unsigned>(start.strCommandLine.size()),
+                            static_cast<unsigned>(start.nBufferSize - 1));
+        return false;
+    case KVPROC_NO_DESKTOP:
+        m_pInterpreter->Log("CreateDesktop('%s') Failed, error : %d", "MyDesk", static_cast<int>(error));
+        return false;
+    case KVPROC_NOT_STARTED:
+        m_pInterpreter->Log("CreateProcess Failed, error : %d", static_cast<int>(error));
+        return false;
+    case KVPROC_TIMED_OUT:
+        if (error == 0)
+            m_pInterpreter->Log("*** Runtime error: '%s' did not end within %d second(s); it was ended",
+                                start.strCommandLine.c_str(), start.nTimeoutSeconds);
+        else
+            m_pInterpreter->Log("*** Runtime error: '%s' did not end within %d second(s) and could not be ended, "
+                                "lasterror=%d",
+                                start.strCommandLine.c_str(), start.nTimeoutSeconds, static_cast<int>(error));
+        return false;
+    default:
+        m_pInterpreter->Log("GetExitCodeProcess Failed, error : %d", static_cast<int>(error));
+        return false;
     }
-    std::vector<char> buffer(size, '\0');
-    std::memcpy(buffer.data(), command.data(), command.size());
-    m_pInterpreter->Log("CreateProcess(%s)", command.c_str());
+}
 
-    PROCESS_INFORMATION pi;
-    ZeroMemory(&pi, sizeof pi);
-    if (!::CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, CREATE_NEW_PROCESS_GROUP, nullptr,
-                          folder.empty() ? nullptr : folder.c_str(), &si, &pi)) {
-        m_pInterpreter->Log("CreateProcess Failed, error : %d", static_cast<int>(::GetLastError()));
-        return kRunFailed;
-    }
-    CHandle process(pi.hProcess);
-    CHandle thread(pi.hThread);
-
-    // Waiting on the handle, not for the code to change from STILL_ACTIVE: a
-    // program may end with that very code (259).
+int CHFS_RunSection::CreateBlockProcess(const std::string& command, const std::string& folder, bool hidden,
+                                        int timeoutSeconds, const std::string& program)
+{
+    CHFS_ProcessStart start;
+    start.strApplication = program;
+    start.strCommandLine = command;
+    start.strFolder = folder;
+    start.bHiddenDesktop = hidden;
+    start.nBufferSize = CommandBufferSize();
+    start.nTimeoutSeconds = timeoutSeconds;
+    if (command.size() < start.nBufferSize)
+        m_pInterpreter->Log("CreateProcess(%s)", command.c_str());
     DWORD code = 0;
-    if (::WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0 ||
-        !::GetExitCodeProcess(process.Get(), &code)) {
-        m_pInterpreter->Log("GetExitCodeProcess Failed, error : %d", static_cast<int>(::GetLastError()));
+    if (!StartAndWait(start, code))
         return kRunFailed;
-    }
     m_pInterpreter->Log("Doing command '<CREATEBLOCKPROCESS>' exitCode=%d", static_cast<int>(code));
     const std::string value = std::to_string(static_cast<int>(code));
     m_pInterpreter->SetGlobalSymbol("RETCODE", value);
@@ -234,7 +191,45 @@ int CHFS_RunSection::CreateBlockProcess(const std::string& command, const std::s
     return kRunOk;
 }
 
-int CHFS_RunSection::ExecuteCommand(const std::string& type, const std::string& folder, const std::string& command)
+bool CHFS_RunSection::RunInterpreter(const std::string& command, const std::string& folder, int timeoutSeconds,
+                                     int& code)
+{
+    if (timeoutSeconds <= 0) {
+        code = system(command.c_str());
+        return true;
+    }
+    // What system() does, with a time limit: the system folder's command
+    // interpreter, whose window nobody needs to see.
+    CHFS_ProcessStart start;
+    start.strApplication = GetSystemFolderPath("cmd.exe");
+    start.strCommandLine = "cmd.exe /c " + command;
+    start.strFolder = folder;
+    start.dwCreationFlags = CREATE_NEW_PROCESS_GROUP | CREATE_NO_WINDOW;
+    start.nBufferSize = CommandBufferSize();
+    start.nTimeoutSeconds = timeoutSeconds;
+    DWORD exitCode = 0;
+    if (!StartAndWait(start, exitCode))
+        return false;
+    code = static_cast<int>(exitCode);
+    return true;
+}
+
+bool CHFS_RunSection::PassesPolicy(const std::string& command, const std::string* scriptText,
+                                   const std::string& folder, bool interpreter, std::string& program)
+{
+    const CKvCommandEnv env = KvCommandEnvironment(folder);
+    const CKvCommandVerdict verdict = KvCheckCommandLine(scriptText ? *scriptText : command, command, interpreter, env);
+    if (!verdict.Allowed()) {
+        m_pInterpreter->Log("*** Runtime error: command '%s' refused: %s", command.c_str(),
+                            KvCommandProblemText(verdict).c_str());
+        return false;
+    }
+    program = verdict.program;
+    return true;
+}
+
+int CHFS_RunSection::ExecuteCommand(const std::string& type, const std::string& folder, const std::string& command,
+                                    const std::string* scriptText, int timeoutSeconds)
 {
     if (!command.empty() && command[0] == '<') {
         m_pInterpreter->Log("Run Korvex internal command <SLEEP>");
@@ -251,21 +246,27 @@ int CHFS_RunSection::ExecuteCommand(const std::string& type, const std::string& 
         return kRunFailed;
     }
 
-    const std::string word = UpperCase(FirstWord(command));
-    if (InList(kAllowed, word)) {
+    std::string program;
+    const std::string word = KvCommandFirstWord(command);
+    if (KvCommandAllowed(word)) {
         m_pInterpreter->Log("cmd.exe command '%s' is found, allow", word.c_str());
+        if (!PassesPolicy(command, scriptText, folder, true, program))
+            return kRunFailed;
         // DEL, MOVE and friends act on the current folder: never run them
         // anywhere but in the item's own.
         if (_chdir(folder.c_str()) != 0) {
             m_pInterpreter->Log("*** Runtime error: can't change to folder '%s', errno=%d", folder.c_str(), errno);
             return kRunFailed;
         }
-        if (type == "KVHF_RunAtHideDialog") {
-            int r = CreateBlockProcess("cmd.exe /C " + command, folder, true);
+        if (type == kHideType) {
+            int r = CreateBlockProcess("cmd.exe /C " + command, folder, true, timeoutSeconds,
+                                       GetSystemFolderPath("cmd.exe"));
             m_pInterpreter->Log("cmd.exe internal command(run hide) return code = %d", r);
             return r;
         }
-        int code = system(command.c_str());
+        int code = 0;
+        if (!RunInterpreter(command, folder, timeoutSeconds, code))
+            return kRunFailed;
         if (code != 0) {
             m_pInterpreter->Log("cmd.exe internal command fail, return code = %d", code);
             return kRunFailed;
@@ -273,18 +274,22 @@ int CHFS_RunSection::ExecuteCommand(const std::string& type, const std::string& 
         m_pInterpreter->Log("cmd.exe internal command success, return code = %d", 0);
         return 0;
     }
-    if (InList(kRejected, word)) {
+    if (KvCommandRejected(word)) {
         m_pInterpreter->Log("cmd.exe command '%s' is found, reject", word.c_str());
         return kRunFailed;
     }
 
     // A command that starts with a blank names no program; the folder
     // itself would pass the existence test.
-    const std::string program = folder.back() == '\\' ? folder + word : folder + "\\" + word;
-    if (word.empty() || !FileExists(program)) {
-        m_pInterpreter->Log("external command '%s' not found", program.c_str());
+    const std::string checked = folder.back() == '\\' ? folder + word : folder + "\\" + word;
+    if (word.empty() || !FileExists(checked)) {
+        m_pInterpreter->Log("external command '%s' not found", checked.c_str());
         return kRunFailed;
     }
+    const bool ownProcess = type == "KVHF_RunAtBackground" || type == "KVHF_RunAtBackgroundAndWaitForReturn" ||
+                            type == kHideType;
+    if (!PassesPolicy(command, scriptText, folder, !ownProcess, program))
+        return kRunFailed;
     if (_chdir(folder.c_str()) != 0) {
         m_pInterpreter->Log("*** Runtime error: can't change to folder '%s', errno=%d", folder.c_str(), errno);
         return kRunFailed;
@@ -292,17 +297,16 @@ int CHFS_RunSection::ExecuteCommand(const std::string& type, const std::string& 
     m_pInterpreter->Log("Run '%s' in folder '%s'", command.c_str(), folder.c_str());
 
     int r;
-    if (type == "KVHF_RunAtBackground" || type == "KVHF_RunAtBackgroundAndWaitForReturn") {
-        r = CreateBlockProcess(command, folder, false);
-    } else if (type == "KVHF_RunAtHideDialog") {
-        r = CreateBlockProcess(command, folder, true);
+    if (ownProcess) {
+        r = CreateBlockProcess(command, folder, type == kHideType, timeoutSeconds, program);
     } else {
-        int code = system(command.c_str());
+        int code = 0;
         // A batch file's exit code is whatever its last command left; only
         // -500 is its way of saying that it failed.
         const bool batch = IsBatchFile(FirstWord(command));
-        const bool failed = batch ? code == -500 : code != 0;
-        if (failed) {
+        if (!RunInterpreter(command, folder, timeoutSeconds, code)) {
+            r = kRunFailed;
+        } else if (batch ? code == -500 : code != 0) {
             m_pInterpreter->AppendDetail(
                 KvFormat("Error: -> Run command: %s (error code:%d )!\r\n", command.c_str(), code), 0);
             r = kRunFailed;
@@ -313,6 +317,20 @@ int CHFS_RunSection::ExecuteCommand(const std::string& type, const std::string& 
     }
     m_pInterpreter->Log("external command return code = %d", r);
     return r;
+}
+
+int CHFS_RunSection::RunItem(int n, bool rollback, const std::string& command, std::string& folder)
+{
+    const char* commandKey = rollback ? "RollbackCommand" : "Command";
+    folder = ItemFolder(n);
+    const std::string type = ReadKey(ItemKey(n, rollback ? "RollbackCommandType" : "CommandType"), false);
+    if (!rollback)
+        m_pInterpreter->Log("strType(%s)", type.c_str());
+    int timeout = 0;
+    if (!ItemTimeout(n, timeout))
+        return kRunFailed;
+    const std::string text = ScriptText(ItemKey(n, commandKey));
+    return ExecuteCommand(type, folder, command, &text, timeout);
 }
 
 int CHFS_RunSection::Run(const std::string& sectionName, CHFS_ItemList& list)
@@ -343,11 +361,8 @@ int CHFS_RunSection::Run(const std::string& sectionName, CHFS_ItemList& list)
                 continue;
             }
             command = ReadKey(ItemKey(n, "Command"), true);
-            const std::string folder = ItemFolder(n);
-            const std::string type = ReadKey(ItemKey(n, "CommandType"), false);
-            m_pInterpreter->Log("strType(%s)", type.c_str());
-
-            int r = ExecuteCommand(type, folder, command);
+            std::string folder;
+            int r = RunItem(n, false, command, folder);
             if (list.AddItem(n, std::string(), std::string(), std::string()) != 0) {
                 result = KVHF_USERBREAK;
                 m_nExitCode = -2699;
@@ -392,9 +407,8 @@ int CHFS_RunSection::Rollback(const std::string& sectionName, CHFS_ItemList& lis
             const std::string command = ReadKey(ItemKey(n, "RollbackCommand"), false);
             if (command == KORVEX_MISSING)
                 continue;
-            const std::string folder = ItemFolder(n);
-            const std::string type = ReadKey(ItemKey(n, "RollbackCommandType"), false);
-            if (ExecuteCommand(type, folder, command) == kRunFailed) {
+            std::string folder;
+            if (RunItem(n, true, command, folder) == kRunFailed) {
                 m_pInterpreter->Log("Failed to run '%s' in folder '%s'", command.c_str(), folder.c_str());
                 result = kRunFailed;
                 break;

@@ -26,7 +26,7 @@ int CHFS_UserInputSection::Run(const std::string& sectionName, CHFS_ItemList& li
     CHFS_UICallback* cb = m_pInterpreter->GetCallback();
     const bool silent = m_pInterpreter->Settings().m_bSilent != 0;
 
-    const int count = KvParseInt(ReadKey("InputCount", true));
+    const int count = ReadCount("InputCount", true);
     int turnsWithoutQuestion = 0;
     for (int n = 1; n <= count;) {
         const std::string prompt = ReadKey(KvFormat("Input%d.Description", n), true);

@@ -2,15 +2,9 @@
 
 #include <cstring>
 
-#if defined(__i386__) || defined(__x86_64__)
-#include <cpuid.h>
-#include <immintrin.h>
-#define KV_SHA_X86 1
-#endif
+#include "util/Sha256Ni.h"
 
-namespace {
-
-const uint32_t kRound[64] = {
+alignas(16) const uint32_t kKvSha256Rounds[64] = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
     0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
     0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
@@ -20,6 +14,8 @@ const uint32_t kRound[64] = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
+namespace {
+
 inline uint32_t Rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
 inline uint32_t LoadBE(const uint8_t* p)
@@ -28,161 +24,22 @@ inline uint32_t LoadBE(const uint8_t* p)
            (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
 }
 
-// One round with the eight working values named where they stand, so that
-// the unrolled rounds move no values between variables; the message
-// schedule is kept as a ring of sixteen words.
-#define KV_SHA_ROUND(a, b, c, d, e, f, g, h, i)                                                      \
-    do {                                                                                             \
-        uint32_t t1 = h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + (g ^ (e & (f ^ g))) + kRound[i] + \
-                      w[(i) & 15];                                                                   \
-        d += t1;                                                                                     \
-        h = t1 + (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) | (c & (a | b)));               \
-    } while (0)
-
-#define KV_SHA_EIGHT(i)                                                                              \
-    do {                                                                                             \
-        KV_SHA_ROUND(a, b, c, d, e, f, g, h, (i));                                                   \
-        KV_SHA_ROUND(h, a, b, c, d, e, f, g, (i) + 1);                                               \
-        KV_SHA_ROUND(g, h, a, b, c, d, e, f, (i) + 2);                                               \
-        KV_SHA_ROUND(f, g, h, a, b, c, d, e, (i) + 3);                                               \
-        KV_SHA_ROUND(e, f, g, h, a, b, c, d, (i) + 4);                                               \
-        KV_SHA_ROUND(d, e, f, g, h, a, b, c, (i) + 5);                                               \
-        KV_SHA_ROUND(c, d, e, f, g, h, a, b, (i) + 6);                                               \
-        KV_SHA_ROUND(b, c, d, e, f, g, h, a, (i) + 7);                                               \
-    } while (0)
-
-void PortableBlocks(uint32_t state[8], const uint8_t* p, size_t blocks)
-{
-    for (; blocks > 0; --blocks, p += 64) {
-        uint32_t w[16];
-        for (int i = 0; i < 16; ++i)
-            w[i] = LoadBE(p + 4 * i);
-        uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-        uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-        for (int i = 0; i < 64; i += 16) {
-            if (i > 0) {
-                for (int j = 0; j < 16; ++j) {
-                    uint32_t w15 = w[(j + 1) & 15], w2 = w[(j + 14) & 15];
-                    w[j] += (Rotr(w15, 7) ^ Rotr(w15, 18) ^ (w15 >> 3)) + w[(j + 9) & 15] +
-                            (Rotr(w2, 17) ^ Rotr(w2, 19) ^ (w2 >> 10));
-                }
-            }
-            KV_SHA_EIGHT(i);
-            KV_SHA_EIGHT(i + 8);
-        }
-        state[0] += a;
-        state[1] += b;
-        state[2] += c;
-        state[3] += d;
-        state[4] += e;
-        state[5] += f;
-        state[6] += g;
-        state[7] += h;
-    }
-}
-
-#undef KV_SHA_EIGHT
-#undef KV_SHA_ROUND
-
-#ifdef KV_SHA_X86
-
-bool ProcessorHasSha()
-{
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    if (!__get_cpuid(1, &a, &b, &c, &d))
-        return false;
-    const bool ssse3 = (c & bit_SSSE3) != 0, sse41 = (c & bit_SSE4_1) != 0;
-    if (!ssse3 || !sse41 || __get_cpuid_max(0, nullptr) < 7)
-        return false;
-    __cpuid_count(7, 0, a, b, c, d);
-    return (b & bit_SHA) != 0;
-}
-
-// Four rounds of the processor's engine. msg holds the four message words of
-// the rounds; the schedule of later words is advanced on the way: next gets
-// its second half (from the third group on), prev its first (up to the
-// thirteenth).
-#define KV_SHA_QUAD(i, msg, prev, next)                                                             \
-    do {                                                                                            \
-        __m128i k = _mm_add_epi32(msg, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRound + 4 * (i)))); \
-        s1 = _mm_sha256rnds2_epu32(s1, s0, k);                                                      \
-        if ((i) >= 3 && (i) <= 14) {                                                                \
-            next = _mm_add_epi32(next, _mm_alignr_epi8(msg, prev, 4));                              \
-            next = _mm_sha256msg2_epu32(next, msg);                                                 \
-        }                                                                                           \
-        s0 = _mm_sha256rnds2_epu32(s0, s1, _mm_shuffle_epi32(k, 0x0E));                             \
-        if ((i) >= 1 && (i) <= 12)                                                                  \
-            prev = _mm_sha256msg1_epu32(prev, msg);                                                 \
-    } while (0)
-
-// The stack of a 32-bit Windows thread is only 4-byte aligned: realigned
-// here, since the compiler may keep vectors on it.
-__attribute__((target("sha,sse4.1,ssse3"), force_align_arg_pointer)) void ProcessorBlocks(uint32_t state[8],
-                                                                                         const uint8_t* p,
-                                                                                         size_t blocks)
-{
-    const __m128i swap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
-    // The engine keeps the state as ABEF and CDGH.
-    __m128i t = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0xB1);
-    __m128i s1 = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4)), 0x1B);
-    __m128i s0 = _mm_alignr_epi8(t, s1, 8);
-    s1 = _mm_blend_epi16(s1, t, 0xF0);
-    for (; blocks > 0; --blocks, p += 64) {
-        const __m128i abef = s0, cdgh = s1;
-        __m128i m0 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), swap);
-        __m128i m1 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), swap);
-        __m128i m2 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32)), swap);
-        __m128i m3 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48)), swap);
-        KV_SHA_QUAD(0, m0, m3, m1);
-        KV_SHA_QUAD(1, m1, m0, m2);
-        KV_SHA_QUAD(2, m2, m1, m3);
-        KV_SHA_QUAD(3, m3, m2, m0);
-        KV_SHA_QUAD(4, m0, m3, m1);
-        KV_SHA_QUAD(5, m1, m0, m2);
-        KV_SHA_QUAD(6, m2, m1, m3);
-        KV_SHA_QUAD(7, m3, m2, m0);
-        KV_SHA_QUAD(8, m0, m3, m1);
-        KV_SHA_QUAD(9, m1, m0, m2);
-        KV_SHA_QUAD(10, m2, m1, m3);
-        KV_SHA_QUAD(11, m3, m2, m0);
-        KV_SHA_QUAD(12, m0, m3, m1);
-        KV_SHA_QUAD(13, m1, m0, m2);
-        KV_SHA_QUAD(14, m2, m1, m3);
-        KV_SHA_QUAD(15, m3, m2, m0);
-        s0 = _mm_add_epi32(s0, abef);
-        s1 = _mm_add_epi32(s1, cdgh);
-    }
-    t = _mm_shuffle_epi32(s0, 0x1B);
-    s1 = _mm_shuffle_epi32(s1, 0xB1);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_blend_epi16(t, s1, 0xF0));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(s1, t, 8));
-}
-
-#undef KV_SHA_QUAD
-
-#else
-
-bool ProcessorHasSha() { return false; }
-
-void ProcessorBlocks(uint32_t state[8], const uint8_t* p, size_t blocks) { PortableBlocks(state, p, blocks); }
-
-#endif
+bool g_bAccelerated = KvShaNiAvailable();
 
 }  // namespace
 
-CKvSha256::BlocksFn CKvSha256::BestBlocks()
-{
-    static const BlocksFn best = ProcessorHasSha() ? ProcessorBlocks : PortableBlocks;
-    return best;
-}
+bool CKvSha256::Accelerated() { return g_bAccelerated; }
 
-bool CKvSha256::HasEngine(Engine engine) { return engine == PORTABLE || ProcessorHasSha(); }
+void CKvSha256::SetAccelerated(bool on) { g_bAccelerated = on && KvShaNiAvailable(); }
 
-CKvSha256 CKvSha256::With(Engine engine)
+void CKvSha256::Blocks(const uint8_t* p, size_t blocks)
 {
-    CKvSha256 h;
-    h.m_pBlocks = engine == PROCESSOR ? ProcessorBlocks : PortableBlocks;
-    return h;
+    if (g_bAccelerated) {
+        KvShaNiBlocks(m_state, p, blocks);
+        return;
+    }
+    for (; blocks > 0; --blocks, p += 64)
+        Block(p);
 }
 
 void CKvSha256::Reset()
@@ -192,6 +49,40 @@ void CKvSha256::Reset()
     std::memcpy(m_state, kInit, sizeof m_state);
     m_nBytes = 0;
     m_nBuffered = 0;
+}
+
+void CKvSha256::Block(const uint8_t* p)
+{
+    uint32_t w[64];
+    for (int i = 0; i < 16; ++i)
+        w[i] = LoadBE(p + 4 * i);
+    for (int i = 16; i < 64; ++i) {
+        uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
+        uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
+        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+    }
+    uint32_t a = m_state[0], b = m_state[1], c = m_state[2], d = m_state[3];
+    uint32_t e = m_state[4], f = m_state[5], g = m_state[6], h = m_state[7];
+    for (int i = 0; i < 64; ++i) {
+        uint32_t t1 = h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + kKvSha256Rounds[i] + w[i];
+        uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+        h = g;
+        g = f;
+        f = e;
+        e = d + t1;
+        d = c;
+        c = b;
+        b = a;
+        a = t1 + t2;
+    }
+    m_state[0] += a;
+    m_state[1] += b;
+    m_state[2] += c;
+    m_state[3] += d;
+    m_state[4] += e;
+    m_state[5] += f;
+    m_state[6] += g;
+    m_state[7] += h;
 }
 
 void CKvSha256::Update(const void* data, size_t size)
@@ -206,14 +97,12 @@ void CKvSha256::Update(const void* data, size_t size)
         size -= take;
         if (m_nBuffered < 64)
             return;
-        m_pBlocks(m_state, m_buffer, 1);
+        Blocks(m_buffer, 1);
         m_nBuffered = 0;
     }
-    if (size >= 64) {
-        m_pBlocks(m_state, p, size / 64);
-        p += size - size % 64;
-        size %= 64;
-    }
+    Blocks(p, size / 64);
+    p += size / 64 * 64;
+    size %= 64;
     if (size > 0) {
         std::memcpy(m_buffer, p, size);
         m_nBuffered = size;

@@ -7,10 +7,7 @@
 
 class CKvSha256 {
 public:
-    // Blocks are hashed by the processor's SHA instructions where it has
-    // them (several times faster: every file a patch writes is hashed, and
-    // most twice), otherwise by portable code.
-    CKvSha256() : m_pBlocks(BestBlocks()) { Reset(); }
+    CKvSha256() { Reset(); }
     void Reset();
     void Update(const void* data, size_t size);
     // The digest of everything fed since the last Reset; the object must be
@@ -22,18 +19,15 @@ public:
     // The digest of one buffer, as hex.
     static std::string HexOf(const void* data, size_t size);
 
-    // The two ways of hashing blocks, so that each can be held against the
-    // published vectors where it runs.
-    enum Engine { PORTABLE, PROCESSOR };
-    static bool HasEngine(Engine engine);
-    // A hasher that uses the engine (which must be there).
-    static CKvSha256 With(Engine engine);
+    // The processor's SHA instructions are used where it has them; a test
+    // can turn them off to check the portable code on the same machine.
+    static bool Accelerated();
+    static void SetAccelerated(bool on);
 
 private:
-    typedef void (*BlocksFn)(uint32_t state[8], const uint8_t* p, size_t blocks);
-    static BlocksFn BestBlocks();
+    void Block(const uint8_t* p);
+    void Blocks(const uint8_t* p, size_t blocks);
 
-    BlocksFn m_pBlocks;
     uint32_t m_state[8];
     uint64_t m_nBytes;
     uint8_t m_buffer[64];

@@ -349,12 +349,178 @@ Step1.Description=%RONLY% %ANSWER%
      "[PatchInformation]\nKorvexVersion=2.0\nPatchID=KvCheck\nProductName=P\n"
      "[ProductInstall.Main]\nStepCount=0\n",
      {},
-     {{kPatchInformation, "PatchInformation", "Language", ""}, {kAny, "ProductInstall.Main", "StepCount", ""}}},
+     {{kPatchInformation, "PatchInformation", "Language", ""},
+      {kBadCount, "ProductInstall.Main", "StepCount", "no step runs"}}},
 
     {"patch information version",
      "[PatchInformation]\nKorvexVersion=2.1\n[ProductInstall.Main]\nStepCount=0\n",
      {},
      {{kPatchInformation, "PatchInformation", "KorvexVersion", "2.1"}}},
+
+    {"commands",
+     R"([ProductInstall.Symbols]
+INJ=hi & reg add HKLM\Software\X /f
+[ProductInstall.Main]
+StepCount=1
+Step1.Section=ProductInstall.Run.R
+[ProductInstall.Run.R]
+RunCount=11
+Run1.Command=missing_tool.exe /x
+Run2.Command=net stop kvnone
+Run3.Command=echo hi & reg add HKLM\Software\X /f
+Run4.Command=echo %INJ%
+Run5.Command=start /wait reg add HKLM\Software\X /f
+Run6.Command=dir & kvtool.exe 1
+Run7.Command=kvtool.exe 2
+Run7.CommandType=KVHF_RunAtHideDialog
+Run8.Command=kvtool.exe 3
+Run8.CommandType=KVHF_RunAtHideDialog
+Run8.Timeout=120
+Run9.Command=kvtool.exe 4
+Run9.Timeout=2 min
+Run10.Command=kvtool.exe 5
+Run10.Path=C:\kvchk\elsewhere
+Run11.Command=dir /b > list.txt
+Run11.RollbackCommand=if exist list.txt reg delete HKLM\Software\X /f
+)",
+     {"kvtool.exe"},
+     {{kMissingProgram, "ProductInstall.Run.R", "Run1.Command", "MISSING_TOOL.EXE' is not in the package"},
+      {kCommandRefused, "ProductInstall.Run.R", "Run2.Command", "'NET'"},
+      {kCommandRefused, "ProductInstall.Run.R", "Run3.Command", "'reg'"},
+      {kCommandRefused, "ProductInstall.Run.R", "Run4.Command", "added '&'"},
+      {kCommandRefused, "ProductInstall.Run.R", "Run5.Command", "'reg'"},
+      {kCommandLine, "ProductInstall.Run.R", "Run6.Command", "separators"},
+      {kNoTimeout, "ProductInstall.Run.R", "Run7.Command", "Run7.Timeout"},
+      {kAny, "ProductInstall.Run.R", "Run8.Command", ""},
+      {kMisreadNumber, "ProductInstall.Run.R", "Run9.Timeout", "2 min"},
+      {kCommandLine, "ProductInstall.Run.R", "Run10.Command", "not part of the package"},
+      {kAny, "ProductInstall.Run.R", "Run11.Command", ""},
+      {kCommandRefused, "ProductInstall.Run.R", "Run11.RollbackCommand", "'reg'"}}},
+
+    {"values",
+     R"([ProductInstall.Symbols]
+SELF=%SELF%x
+I1=[INI:app.ini,Sec,Key]
+I2=[INI:C:\kvchk\app.ini,Sec,Key]
+[ProductInstall.Main]
+StepCount=2x
+Step1.Section=ProductInstall.CheckRequirement.C
+Step2.Section=ProductInstall.Run.Nowhere
+[ProductInstall.CheckRequirement.C]
+CheckCount=6
+Check1.DiskSpace=C:\
+Check1.DiskSpace.SizeMB=1e9
+Check2.DiskSpace=C:\
+Check2.DiskSpace.SizeMB=100
+Check3.Number=5.0
+Check3.Number.Min=0x10
+Check4.Number=%SELF%
+Check4.Number.Max=5.2
+Check5.ProcessStopped=C:\kvchk\app.exe
+Check6.ProcessStopped=app.exe
+)",
+     {},
+     {{kBadCount, "ProductInstall.Main", "StepCount", "reads 2"},
+      {kMissingSection, "ProductInstall.Main", "Step2.Section", ""},
+      {kSelfReference, "ProductInstall.Symbols", "SELF", "%SELF% refers to itself"},
+      {kRelativePath, "ProductInstall.Symbols", "I1", "Windows folder"},
+      {kAny, "ProductInstall.Symbols", "I2", ""},
+      {kMisreadNumber, "ProductInstall.CheckRequirement.C", "Check1.DiskSpace.SizeMB", "reads it as 1"},
+      {kAny, "ProductInstall.CheckRequirement.C", "Check2.DiskSpace.SizeMB", ""},
+      {kMisreadNumber, "ProductInstall.CheckRequirement.C", "Check3.Number.Min", "0x10"},
+      {kAny, "ProductInstall.CheckRequirement.C", "Check4.Number.Max", ""},
+      {kProcessPath, "ProductInstall.CheckRequirement.C", "Check5.ProcessStopped", "never matches"},
+      {kAny, "ProductInstall.CheckRequirement.C", "Check6.ProcessStopped", ""}}},
+
+    {"settings and files",
+     R"([ProductInstall.Symbols]
+BREAK=a%x0d%%x0a%[Injected]
+[ProductInstall.Main]
+StepCount=5
+Step1.Section=ProductInstall.UpdateRegistry.R
+Step2.Section=ProductInstall.UpdateINI.I
+Step3.Section=ProductInstall.GetUserInput.U
+Step4.Section=ProductInstall.ReplaceSymbolsInFile.T
+Step5.Section=ProductInstall.CopyFileGroupTo.G
+[ProductInstall.UpdateRegistry.R]
+RegCount=4
+Reg1.Key=Reg:REG_DWORD,HKLM,SOFTWARE\KvChk,A
+Reg1.Value=4294967296
+Reg2.Key=Reg:REG_DWORD,HKLM,SOFTWARE\KvChk,B
+Reg2.Value=0X1F
+Reg3.Key=Reg:REG_DWORD,HKLM,SOFTWARE\KvChk,C
+Reg3.Value=0xffffffff
+Reg4.Key=Reg:REG_SZ,HKLM,SOFTWARE\KvChk,D
+Reg4.Value=0X1F
+[ProductInstall.UpdateINI.I]
+ItemCount=5
+Item1.Key=INI:app.ini,Sec,Key
+Item1.Value=1
+Item2.Key=INI:C:\kvchk\a.ini,Sec],Key
+Item2.Value=1
+Item3.Key=INI:C:\kvchk\a.ini,Sec,Key=Value
+Item3.Value=1
+Item4.Key=INI:C:\kvchk\a.ini,Sec,Key
+Item4.Value=%BREAK%
+Item5.Key=INI:C:\kvchk\a.ini,Sec, Port
+Item5.Value=80
+[ProductInstall.GetUserInput.U]
+InputCount=1
+Input1.Type=KVHF_INPUT_EDITBOX
+Input1.RefSymbol=A
+Input1.Min=0
+Input1.Max=0x7fffffff
+[ProductInstall.ReplaceSymbolsInFile.T]
+FileCount=3
+File1.Source=%SOURCEDIR%tpl\missing.tpl
+File1.Output=C:\kvchk\out1.txt
+File2.Source=%SOURCEDIR%tpl\here.tpl
+File2.Output=C:\kvchk\out2.txt
+File3.Source=tpl\here.tpl
+File3.Output=C:\kvchk\out3.txt
+[ProductInstall.CopyFileGroupTo.G]
+FileGroupCount=1
+[FileGroup1]
+Target=C:\kvchk\t
+Backup=C:\kvchk\b
+FileCount=2
+File1=..\tpl\here.tpl
+File2=a.txt
+FileVersion=6.10
+FileBuildNumber=1e3
+FileMaintenanceNumber=7
+)",
+     {"tpl\\here.tpl", "FileGroup1\\a.txt"},
+     {{kMisreadNumber, "ProductInstall.UpdateRegistry.R", "Reg1.Value", "beyond 32 bits"},
+      {kMisreadNumber, "ProductInstall.UpdateRegistry.R", "Reg2.Value", "lower-case"},
+      {kAny, "ProductInstall.UpdateRegistry.R", "Reg3.Value", ""},
+      {kAny, "ProductInstall.UpdateRegistry.R", "Reg4.Value", ""},
+      {kRelativePath, "ProductInstall.UpdateINI.I", "Item1.Key", "app.ini"},
+      {kIniUnwritable, "ProductInstall.UpdateINI.I", "Item2.Key", "']'"},
+      {kIniUnwritable, "ProductInstall.UpdateINI.I", "Item3.Key", "'='"},
+      {kIniUnwritable, "ProductInstall.UpdateINI.I", "Item4.Value", "line break"},
+      {kIniKeyBlanks, "ProductInstall.UpdateINI.I", "Item5.Key", "'Port'"},
+      {kMisreadNumber, "ProductInstall.GetUserInput.U", "Input1.Max", "reads it as 0"},
+      {kAny, "ProductInstall.GetUserInput.U", "Input1.Min", ""},
+      {kMissingFile, "ProductInstall.ReplaceSymbolsInFile.T", "File1.Source", "missing.tpl"},
+      {kAny, "ProductInstall.ReplaceSymbolsInFile.T", "File2.Source", ""},
+      {kRelativePath, "ProductInstall.ReplaceSymbolsInFile.T", "File3.Source", "%SOURCEDIR%"},
+      {kLeavesFolder, "FileGroup1", "File1", "-2304"},
+      {kAny, "FileGroup1", "File2", ""},
+      {kFileVersion, "FileGroup1", "FileVersion", "6.1"},
+      {kMisreadNumber, "FileGroup1", "FileBuildNumber", "reads it as 1"},
+      {kAny, "FileGroup1", "FileMaintenanceNumber", ""}}},
+
+    {"sealed and altered",
+     "[ProductInstall.Main]\nStepCount=1\nStep1.Section=ProductInstall.CopyFileGroupTo.G\n"
+     "[ProductInstall.CopyFileGroupTo.G]\nFileGroupCount=1\n"
+     "[FileGroup1]\nTarget=C:\\kvchk\\t\nBackup=C:\\kvchk\\b\nFileCount=1\nFile1=a.txt\n",
+     {"FileGroup1\\a.txt", "FileGroup1\\added.txt",
+      "package.sha256|; Korvex package manifest 1\r\n"
+      "0000000000000000000000000000000000000000000000000000000000000000  FileGroup1\\a.txt\r\n"},
+     {{kPackageAltered, "package.sha256", "setup.ini", "not listed"},
+      {kPackageAltered, "package.sha256", "FileGroup1\\a.txt", "differs from the manifest"},
+      {kPackageAltered, "package.sha256", "FileGroup1\\added.txt", "not listed"}}},
 };
 
 bool Matches(const kvcheck::Finding& f, const Expect& e)
@@ -370,8 +536,11 @@ TEST(CheckerCatalogue, EachBrokenPackageGivesItsFindings)
         SCOPED_TRACE(c.name);
         kvtest::TempDir dir("chk");
         kvtest::WriteFileBytes(dir / "setup.ini", kvtest::WithCrLf(c.script));
-        for (const char* file : c.files)
-            kvtest::WriteFileBytes(dir / file, "x");
+        // "path|content", or a path alone for a file holding "x".
+        for (const std::string file : c.files) {
+            const size_t bar = file.find('|');
+            kvtest::WriteFileBytes(dir / file.substr(0, bar), bar == std::string::npos ? "x" : file.substr(bar + 1));
+        }
 
         kvcheck::CPackageChecker checker(dir.Path());
         EXPECT_EQ(checker.Run(), kvcheck::kExitFindings) << checker.Error();
@@ -395,7 +564,12 @@ TEST(CheckerCatalogue, EveryKindOfFindingIsCatalogued)
                                  kvcheck::kMissingSection, kvcheck::kWrongCase,         kvcheck::kUnknownKeyword,
                                  kvcheck::kBeyondCount,    kvcheck::kMissingItem,       kvcheck::kBadCount,
                                  kvcheck::kMissingFolder,  kvcheck::kMissingFile,       kvcheck::kBadReference,
-                                 kvcheck::kUndefinedSymbol, kvcheck::kNoRemovalRollback, kvcheck::kPatchInformation};
+                                 kvcheck::kUndefinedSymbol, kvcheck::kNoRemovalRollback, kvcheck::kPatchInformation,
+                                 kvcheck::kCommandRefused, kvcheck::kMissingProgram, kvcheck::kSelfReference,
+                                 kvcheck::kMisreadNumber,  kvcheck::kLeavesFolder,     kvcheck::kProcessPath,
+                                 kvcheck::kIniUnwritable,  kvcheck::kPackageAltered,   kvcheck::kCommandLine,
+                                 kvcheck::kNoTimeout,      kvcheck::kRelativePath,     kvcheck::kFileVersion,
+                                 kvcheck::kIniKeyBlanks};
     for (const char* kind : kinds) {
         bool catalogued = false;
         for (const Case& c : kCases)

@@ -175,3 +175,60 @@ TEST(CheckPkg, CheckOnlyInterpreterRunsNoStep)
     EXPECT_FALSE(kvtest::Exists(dir / "saved"));
     EXPECT_FALSE(kvtest::Exists(dir / "rec"));
 }
+
+TEST(CheckPkg, SealsAPackageWithoutErrorsAndKnowsWhenItWasAltered)
+{
+    kvtest::TempDir dir("chkseal");
+    const std::string pkg = dir / "pkg";
+    // A warning (a package program on the hidden desktop without a time
+    // limit) does not stand in the way; the Run program and the template are
+    // sealed with the file group.
+    const std::string good = kvtest::WithCrLf(
+        "[ProductInstall.Main]\nStepCount=3\nStep1.Section=ProductInstall.CopyFileGroupTo.G\n"
+        "Step2.Section=ProductInstall.Run.R\nStep3.Section=ProductInstall.ReplaceSymbolsInFile.T\n"
+        "[ProductInstall.CopyFileGroupTo.G]\nFileGroupCount=1\n"
+        "[FileGroup1]\nTarget=C:\\kvchk\\t\nBackup=C:\\kvchk\\b\nFileCount=1\nFile1=*.txt\n"
+        "[ProductInstall.Run.R]\nRunCount=1\nRun1.Command=tools\\kvtool.exe 1\n"
+        "Run1.CommandType=KVHF_RunAtHideDialog\n"
+        "[ProductInstall.ReplaceSymbolsInFile.T]\nFileCount=1\nFile1.Source=%SOURCEDIR%t.tpl\n"
+        "File1.Output=C:\\kvchk\\out.txt\n");
+    kvtest::WriteFileBytes(pkg + "\\setup.ini", good);
+    kvtest::WriteFileBytes(pkg + "\\FileGroup1\\a.txt", "a");
+    kvtest::WriteFileBytes(pkg + "\\FileGroup1\\sub\\b.txt", "b");
+    kvtest::WriteFileBytes(pkg + "\\tools\\kvtool.exe", "tool");
+    kvtest::WriteFileBytes(pkg + "\\t.tpl", "%SOURCEDIR%");
+    kvtest::WriteFileBytes(pkg + "\\notes.txt", "not named by the script");
+    const std::string manifest = pkg + "\\package.sha256";
+
+    kvtest::ProcessResult r = CheckPkg("--seal \"" + pkg + "\"");
+    EXPECT_EQ(0u, r.exitCode) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("no-timeout (warning)")) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("sealed 5 file(s)")) << r.output;
+    const std::string text = kvtest::ReadFileOr(manifest);
+    EXPECT_EQ(0u, text.find("; Korvex package manifest 1\r\n")) << text;
+    for (const char* listed : {"setup.ini", "FileGroup1\\a.txt", "FileGroup1\\sub\\b.txt", "tools\\kvtool.exe", "t.tpl"})
+        EXPECT_NE(std::string::npos, text.find("  " + std::string(listed) + "\r\n")) << listed << "\n" << text;
+    EXPECT_EQ(std::string::npos, text.find("notes.txt")) << text;
+    r = CheckPkg("\"" + pkg + "\"");
+    EXPECT_EQ(0u, r.exitCode) << r.output;
+
+    // Altered after sealing: an error until it is sealed again.
+    kvtest::WriteFileBytes(pkg + "\\tools\\kvtool.exe", "tool 2");
+    r = CheckPkg("\"" + pkg + "\"");
+    EXPECT_EQ(1u, r.exitCode) << r.output;
+    EXPECT_NE(std::string::npos,
+              r.output.find("[package.sha256] tools\\kvtool.exe: package-altered: differs from the manifest"))
+        << r.output;
+    EXPECT_EQ(0u, CheckPkg("--seal \"" + pkg + "\"").exitCode);
+    EXPECT_EQ(0u, CheckPkg("\"" + pkg + "\"").exitCode);
+
+    // A package with an error is not sealed; its manifest stays as it was.
+    const std::string before = kvtest::ReadFileOr(manifest);
+    std::string broken = good;
+    broken.insert(broken.find("Run1.CommandType"), "Run1.RollbackCommand=net stop x\r\n");
+    kvtest::WriteFileBytes(pkg + "\\setup.ini", broken);
+    r = CheckPkg("--seal \"" + pkg + "\"");
+    EXPECT_EQ(1u, r.exitCode) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("not sealed")) << r.output;
+    EXPECT_EQ(before, kvtest::ReadFileOr(manifest));
+}

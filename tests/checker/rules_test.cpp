@@ -162,3 +162,53 @@ TEST(CheckerRules, SectionTypesAndKeywords)
     EXPECT_EQ(keyword, "KVHF_INPUT_EDITBOX");
     EXPECT_EQ(MatchKeyword("KVHF_INPUT_EDIT", list), KeywordMatch::None);
 }
+
+TEST(CheckerRules, NumbersTheReaderWouldMisread)
+{
+    struct {
+        const char* text;
+        bool decimal, dotted;
+    } numbers[] = {
+        {"12", true, true},       {" -7 ", true, true},   {"+3", true, true},     {"1e9", false, false},
+        {"0x10", false, false},   {"5.0.2195", false, true}, {"12 MB", false, false}, {"", false, false},
+        {"-", false, false},      {".", false, false},    {"1234567890123456789", false, true},
+    };
+    for (const auto& c : numbers) {
+        EXPECT_EQ(IsPlainDecimal(c.text), c.decimal) << c.text;
+        EXPECT_EQ(IsDottedNumber(c.text), c.dotted) << c.text;
+    }
+    for (const char* two : {"6.10", "6.05", "1.100.3"})
+        EXPECT_TRUE(MinorPartHasTwoDigits(two)) << two;
+    for (const char* one : {"6.1", "6", "10.1"})
+        EXPECT_FALSE(MinorPartHasTwoDigits(one)) << one;
+
+    struct {
+        const char* text;
+        DwordCheck expected;
+        unsigned long long written;
+    } dwords[] = {
+        {"0x1F", DwordCheck::Ok, 31},
+        {"0x00000000FFFFFFFF", DwordCheck::Ok, 0xFFFFFFFFull},  // leading zeros are no digits beyond 32 bits
+        {"0x100000000", DwordCheck::Beyond32Bits, 0},
+        {"0X1F", DwordCheck::UpperCaseX, 0},
+        {"0x", DwordCheck::NotANumber, 0},
+        {"0x1G", DwordCheck::NotANumber, 0},
+        {"4294967295", DwordCheck::Ok, 0xFFFFFFFFull},
+        {"-2147483648", DwordCheck::Ok, 0x80000000ull},
+        {"4294967296", DwordCheck::Beyond32Bits, 0xFFFFFFFFull},
+        {"-2147483649", DwordCheck::Beyond32Bits, 0x80000000ull},
+        {"1e3", DwordCheck::NotANumber, 0},
+    };
+    for (const auto& c : dwords) {
+        unsigned long long written = 12345;
+        EXPECT_EQ(CheckDwordText(c.text, &written), c.expected) << c.text;
+        if (c.expected == DwordCheck::Ok || c.expected == DwordCheck::Beyond32Bits) {
+            EXPECT_EQ(written, c.written) << c.text;
+        }
+    }
+
+    for (const char* full : {"C:\\x.ini", "c:/x.ini", "\\\\server\\share\\x.ini"})
+        EXPECT_TRUE(IsFullPath(full)) << full;
+    for (const char* relative : {"x.ini", "C:x.ini", "\\x.ini", "..\\x.ini", ""})
+        EXPECT_FALSE(IsFullPath(relative)) << relative;
+}

@@ -300,3 +300,37 @@ TEST_F(ExecuteTest, InterruptedInstallIsUndoneWithoutRedirectionOnAnyThread)
     ::Wow64RevertWow64FsRedirection(old);
     EXPECT_FALSE(left) << cb.LogText();
 }
+
+// An interrupted install is undone with the script its run had (kept beside
+// the journal), not with a package released since whose steps differ.
+TEST_F(ExecuteTest, InterruptedInstallIsUndoneWithTheScriptItRanWith)
+{
+    const std::string added = dir / "product\\added.txt";
+    ASSERT_TRUE(kvtest::WriteFileBytes(added, "made by the interrupted install"));
+    interp->m_strRecordFile = dir / "record.ini";
+    const std::string journal = "[REC_1]\r\nSectionIndex=1\r\nItemIndex=1\r\nParam1=@\r\n"
+                                "[REC_2]\r\nSectionIndex=1\r\nItemIndex=1\r\nParam1=@" + dir / "product" + "|" +
+                                dir.Path() + "\r\nParam2=|Fadded.txt>>>>>>n|\r\n";
+    // Step 1 of the package as it is now would read the items wrongly.
+    WriteScript(std::string(kSections) +
+                "[ProductInstall.Main]\r\nStepCount=1\r\nStep1.Section=ProductInstall.UpdateSymbols.SetA\r\n");
+    for (bool withCopy : {false, true}) {
+        SCOPED_TRACE(withCopy ? "the run's own script" : "only the package's script");
+        ::DeleteFileA(interp->m_strRecordFile.c_str());
+        ASSERT_TRUE(kvtest::WriteFileBytes(interp->m_strRecordFile + ".journal", journal));
+        if (withCopy) {
+            ASSERT_TRUE(kvtest::WriteFileBytes(interp->m_strRecordFile + ".journal-script",
+                                               "[ProductInstall.Main]\r\nStepCount=1\r\n"
+                                               "Step1.Section=ProductInstall.CopyFileGroupTo.Files\r\n"));
+        }
+        const int result = interp->Execute();
+        if (withCopy) {
+            EXPECT_EQ(result, 0);
+            EXPECT_FALSE(kvtest::Exists(added));
+            EXPECT_FALSE(kvtest::Exists(interp->m_strRecordFile + ".journal-script"));
+        } else {
+            // Read by the wrong handler, the items undo nothing of what was done.
+            EXPECT_TRUE(kvtest::Exists(added));
+        }
+    }
+}

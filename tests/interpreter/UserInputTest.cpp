@@ -186,6 +186,15 @@ TEST_F(UserInputTest, SilentRunKeepsDefaultsAndCannotLoopForEver)
     EXPECT_EQ(interp->GetSymbol("DIR"), "C:\\Default");
 }
 
+TEST_F(UserInputTest, CountBeyondTheBoundIsCutLikeEveryCount)
+{
+    interp->Settings().m_bSilent = 1;
+    // Unbounded, two billion items of reads would keep the run going for hours.
+    EXPECT_EQ(Run("InputCount=2147483647\r\nInput1.Type=KVHF_INPUT_EDITBOX\r\nInput1.RefSymbol=DIR\r\n"), 0);
+    EXPECT_TRUE(Logged("*** Syntax error: InputCount='2147483647' in section"));
+    EXPECT_TRUE(Logged("is beyond 4096, 4096 is taken!"));
+}
+
 TEST_F(UserInputTest, AFullRecordEndsTheSectionAndLeavesTheSymbol)
 {
     interp->SetSymbol("DIR", "C:\\Old");

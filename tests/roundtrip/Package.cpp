@@ -321,7 +321,7 @@ void CWorld::WritePackage(const Options& opt)
              "Run2.Path=%PRODUCT%\r\n"
              "Run3.Description=Second mark\r\nRun3.Command=echo two> ran2.txt\r\nRun3.Path=%PRODUCT%\r\n\r\n";
         s += "[ProductInstall.Run.Verify]\r\nRunCount=1\r\nRun1.Description=Verify\r\n"
-             "Run1.Command=if exist \"%PKG%\\fail.flag\" exit 1\r\nRun1.Path=%PKG%\r\n\r\n";
+             "Run1.Command=if exist \"%PKG%\\fail.flag\" dir no_such_file.kv\r\nRun1.Path=%PKG%\r\n\r\n";
     }
     s += "[FileGroup4]\r\nDescription=Not shipped\r\nTarget=%PRODUCT%\r\nBackup=%BACKUP%\r\nFileCount=1\r\n"
          "File1=absent\\*.txt\r\n\r\n";

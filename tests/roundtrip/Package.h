@@ -37,8 +37,9 @@ struct Options {
     // A CheckRequirement step first, a Run step before the copy whose
     // rollback commands (one of them on an item of its own) undo what it
     // did, and a Run step after the copy. That step fails while the package
-    // folder holds FailFlag(); the check fails while a program named
-    // kBlockerName runs.
+    // folder holds FailFlag() (through a DIR of a file that is not there:
+    // EXIT is a rejected command, after IF too); the check fails while a
+    // program named kBlockerName runs.
     bool withCommands = false;
     // Three more product files of this many MB each, replaced by group 1:
     // copies long enough for a run to be ended in the middle of one.

@@ -57,6 +57,8 @@ struct CPatchSpec {
     std::string groupOptions;                  // extra lines of FileGroup1
     int copySteps = 1;                         // how often the copy step runs
     bool failAtTheEnd = false;                 // a last step that fails
+    std::string holdAfterCopy;                 // a product file a step takes into use after the copy
+    std::string holder;                        // the name of the events of that holder
 };
 
 class CFilePatch : public rt::CSmallPatch {
@@ -76,6 +78,13 @@ public:
         int step = 0;
         for (int i = 0; i < spec.copySteps; ++i)
             steps += "Step" + std::to_string(++step) + ".Section=ProductInstall.CopyFileGroupTo.Files\r\n";
+        std::string hold;
+        if (!spec.holdAfterCopy.empty()) {
+            steps += "Step" + std::to_string(++step) + ".Section=ProductInstall.Run.Hold\r\n";
+            hold = "[ProductInstall.Run.Hold]\r\nRunCount=1\r\nRun1.Description=Hold a file\r\nRun1.Path=" +
+                   kvtest::FixtureDir() + "\r\nRun1.Command=kvlock.exe \"" + product.Product() + "\\" +
+                   spec.holdAfterCopy + "\" " + spec.holder + " 60 read bg\r\n";
+        }
         if (spec.failAtTheEnd)
             steps += "Step" + std::to_string(++step) + ".Section=ProductInstall.CopyFileGroupTo.Missing\r\n";
         WriteScript(step, steps,
@@ -84,7 +93,7 @@ public:
                     "[FileGroup1]\r\nDescription=Files\r\nTarget=" + product.Product() + "\r\nBackup=" +
                     product.Backup() + "\r\nFileCount=" + std::to_string(n) + "\r\n" + entries +
                     spec.groupOptions + "\r\n[FileGroup2]\r\nDescription=Missing\r\nTarget=" + product.Product() +
-                    "\r\nBackup=" + product.Backup() + "\r\nFileCount=1\r\nFile1=not-in-the-package.dll\r\n");
+                    "\r\nBackup=" + product.Backup() + "\r\nFileCount=1\r\nFile1=not-in-the-package.dll\r\n" + hold);
     }
 };
 
@@ -239,5 +248,54 @@ TEST(Undo, RollbackTakesBackAReplacementStagedForTheNextStart)
     kvtest::ProcessResult boot = kvtest::RunProcess("wineboot.exe -r", std::string(), 120000);
     ASSERT_TRUE(boot.started);
     EXPECT_EQ("", kvtest::DiffSnapshots(before, product.Capture()));
+    kvtest::ForgetPendingRenamesIn(product.Dir().Path());
+}
+
+// A record cut in half (a damaged copy, a disk error) cannot say what to
+// undo: the removal changes nothing and keeps the record and the entry.
+TEST(Undo, RemovalFromADamagedRecordChangesNothing)
+{
+    CProduct product("damaged");
+    CFilePatch patch(product, "A", Replacing("MZ patched a", "patched b"));
+    ASSERT_EQ(0, kvtest::Signed(patch.Install().exitCode));
+    std::string record;
+    ASSERT_TRUE(kvtest::ReadFileBytes(patch.Record(), record));
+    const size_t cut = record.find("[REC_2]");
+    ASSERT_NE(std::string::npos, cut);
+    ASSERT_TRUE(kvtest::WriteFileBytes(patch.Record(), record.substr(0, cut)));
+    const kvtest::SnapshotState installed = product.Capture();
+    kvtest::ProcessResult rem = patch.Remove();
+    EXPECT_EQ(-2011, kvtest::Signed(rem.exitCode)) << Describe(rem);
+    EXPECT_EQ("", kvtest::DiffSnapshots(installed, product.Capture()));
+    EXPECT_TRUE(patch.Installed());
+}
+
+// A file the install replaced is in use when a later step fails: the
+// rollback puts its original in place at the next start instead of failing,
+// and after that start the machine is as before.
+TEST(Undo, RollbackOfAFileInUseRestoresItAtTheNextStart)
+{
+    CProduct product("rbinuse");
+    const kvtest::SnapshotState before = product.Capture();
+    CPatchSpec spec = Replacing("MZ patched a", "patched b");
+    spec.holdAfterCopy = "a.dll";
+    spec.holder = "kvhold-" + std::to_string(::GetCurrentProcessId());
+    spec.failAtTheEnd = true;
+    CFilePatch patch(product, "A", spec);
+    kvtest::CLogTail log;
+    kvtest::ProcessResult r = patch.Install();
+    EXPECT_EQ(-2302, kvtest::Signed(r.exitCode)) << Describe(r);
+    // The holder goes, as the program holding the file would at the restart.
+    HANDLE stop = ::OpenEventA(EVENT_MODIFY_STATE, FALSE, (spec.holder + ".stop").c_str());
+    ASSERT_NE(stop, nullptr) << log.Text();
+    ::SetEvent(stop);
+    ::CloseHandle(stop);
+    ::Sleep(500);
+    EXPECT_NE(std::string::npos, log.Text().find("during next booting")) << log.Text();
+    EXPECT_EQ("MZ patched a", kvtest::ReadFileOr(product.Product() + "\\a.dll"));
+    kvtest::ProcessResult boot = kvtest::RunProcess("wineboot.exe -r", std::string(), 120000);
+    ASSERT_TRUE(boot.started);
+    EXPECT_EQ("", kvtest::DiffSnapshots(before, product.Capture(), kvtest::TolerateNewFoldersUnder(product.Backup())));
+    EXPECT_FALSE(kvtest::Exists(product.Backup() + "\\a.dll"));
     kvtest::ForgetPendingRenamesIn(product.Dir().Path());
 }

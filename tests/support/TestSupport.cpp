@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <tlhelp32.h>
+
 #include "app/StringTable.h"
 
 #include <atomic>
@@ -204,6 +206,21 @@ ProcessResult RunProcess(const std::string& commandLine, const std::string& cwd,
     ::CloseHandle(pi.hProcess);
     ::CloseHandle(readPipe);
     return r;
+}
+
+size_t CountProcesses(const std::string& imageName)
+{
+    HANDLE snap = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE)
+        return 0;
+    size_t n = 0;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32First(snap, &entry); more; more = ::Process32Next(snap, &entry))
+        if (::lstrcmpiA(entry.szExeFile, imageName.c_str()) == 0)
+            ++n;
+    ::CloseHandle(snap);
+    return n;
 }
 
 size_t CountOf(const std::string& hay, const std::string& needle)

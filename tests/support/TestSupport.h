@@ -57,6 +57,9 @@ inline int Signed(DWORD code) { return static_cast<int>(code); }
 // The program's own texts, from the test program's copy of the string table.
 const CHFS_ProgramTexts* ProgramTexts();
 
+// How many processes run with that image name (any case).
+size_t CountProcesses(const std::string& imageName);
+
 // Log lines that the installer's runs write between construction and Text().
 class CLogTail {
 public:
