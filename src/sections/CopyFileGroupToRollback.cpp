@@ -232,6 +232,14 @@ int CHFS_CopyFileGroupToSection::UndoFile(const CCopyUndoEntry& e)
         CKvFingerprint now;
         if (KvFingerprintFile(target, now) && now == e.before) {
             m_pInterpreter->Log("[%s : already as it was]", target.c_str());
+            // Its content, that is: a copy that cleared its read-only
+            // attribute may have been ended before it wrote anything, and
+            // the saved copy keeps the attributes it had.
+            const DWORD saved = ::GetFileAttributesA(e.strBackup.c_str());
+            const DWORD now = ::GetFileAttributesA(target.c_str());
+            const DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+            if (saved != INVALID_FILE_ATTRIBUTES && now != INVALID_FILE_ATTRIBUTES && (saved & kept) != (now & kept))
+                ::SetFileAttributesA(target.c_str(), (now & ~kept) | (saved & kept));
             if (FileExists(e.strBackup) && !::DeleteFileA(e.strBackup.c_str())) {
                 ::SetFileAttributesA(e.strBackup.c_str(), FILE_ATTRIBUTE_NORMAL);
                 ::DeleteFileA(e.strBackup.c_str());

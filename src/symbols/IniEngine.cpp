@@ -210,20 +210,22 @@ int CHFS_Interpreter::ApplyTempINI(const std::string& tempPath, const std::strin
         ::DeleteFileA(backup.c_str());
     }
     // Without a fresh backup nothing may be written: a failed write would
-    // then put an older file's backup in place of the target.
-    if (!::MoveFileA(target.c_str(), backup.c_str())) {
-        WriteLog(KvFormat("CHFS_Interpreter::ApplyTempINI(): MoveFile '%s' to '%s' Failed! lasterror=%d",
+    // then put an older file's backup in place of the target. The backup is
+    // a copy and the new content is written whole beside the target and put
+    // in its place in one step: a run ended at any moment leaves the file
+    // whole, old or new, never missing or cut short (its undo needs it).
+    if (!::CopyFileA(target.c_str(), backup.c_str(), TRUE)) {
+        WriteLog(KvFormat("CHFS_Interpreter::ApplyTempINI(): CopyFile '%s' to '%s' Failed! lasterror=%d",
                           target.c_str(), backup.c_str(), static_cast<int>(::GetLastError())));
         return -1;
     }
-
-    CHandle out(::CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    const std::string fresh = target + ".new";
+    ::SetFileAttributesA(fresh.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileA(fresh.c_str());
+    CHandle out(::CreateFileA(fresh.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out) {
-        copy.Close();
-        ::MoveFileA(backup.c_str(), target.c_str());
+    if (!out)
         return -2;
-    }
 
     // Only the copy's own header is taken off: a later chunk that happens to
     // start with the same bytes belongs to the file.
@@ -249,10 +251,16 @@ int CHFS_Interpreter::ApplyTempINI(const std::string& tempPath, const std::strin
             break;
     }
     out.Close();
+    if (ok) {
+        // The new file takes the place of a read-only one as it always did.
+        DWORD attrs = ::GetFileAttributesA(target.c_str());
+        if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY))
+            ::SetFileAttributesA(target.c_str(), attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+        ok = ::MoveFileExA(fresh.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    }
     if (!ok) {
-        // A part-written file is worse than the old one: put the old one back.
-        ::DeleteFileA(target.c_str());
-        ::MoveFileA(backup.c_str(), target.c_str());
+        // A part-written file is worse than the old one, which stays.
+        ::DeleteFileA(fresh.c_str());
         return -2;
     }
     return 0;

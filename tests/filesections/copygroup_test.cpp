@@ -720,12 +720,14 @@ TEST(CopyFileGroupTo, BackupEndedWhileBeingNamedIsUndoneExactly)
         bool tempThere;        // the copy still has its temporary name
         const char* named;     // what holds the name it was to get ("": nothing)
         bool targetReplaced;   // the copy over the installed file was made
+        bool readOnlyCleared;  // ... or only its read-only attribute cleared for it
     } cases[] = {
-        {"ended before the rename", true, "", false},
-        {"ended after the rename", false, "ours", false},
-        {"ended during the copy over the file", false, "ours", true},
-        {"the name was taken by another backup", true, "theirs", false},
-        {"the rename went elsewhere, the name is another's", false, "theirs", false},
+        {"ended before the rename", true, "", false, false},
+        {"ended after the rename", false, "ours", false, false},
+        {"ended during the copy over the file", false, "ours", true, false},
+        {"ended after the copy cleared the read-only attribute", false, "ours", false, true},
+        {"the name was taken by another backup", true, "theirs", false, false},
+        {"the rename went elsewhere, the name is another's", false, "theirs", false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -734,6 +736,8 @@ TEST(CopyFileGroupTo, BackupEndedWhileBeingNamedIsUndoneExactly)
                  Group(1, "FileCount=1\r\nFile1=a.txt\r\n"));
         ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.txt"), original));
         kvtest::SetWriteTime(p.Prod("a.txt"), 2003);
+        if (c.readOnlyCleared)
+            ::SetFileAttributesA(p.Prod("a.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
         const kvtest::FileState installed = StateOf(p.Prod("a.txt"));
         kvtest::CreateTree(p.bak);
         const std::string temp = p.Bak("~kv5_1.tmp");
@@ -747,6 +751,9 @@ TEST(CopyFileGroupTo, BackupEndedWhileBeingNamedIsUndoneExactly)
         }
         if (c.targetReplaced) {
             ASSERT_TRUE(kvtest::WriteFileBytes(p.Prod("a.txt"), replaced));
+        }
+        if (c.readOnlyCleared) {
+            ASSERT_TRUE(::SetFileAttributesA(p.Prod("a.txt").c_str(), FILE_ATTRIBUTE_ARCHIVE));
         }
 
         CCopyUndoBatch batch;
@@ -771,5 +778,6 @@ TEST(CopyFileGroupTo, BackupEndedWhileBeingNamedIsUndoneExactly)
         EXPECT_TRUE(c.targetReplaced || StateOf(p.Prod("a.txt")) == installed);
         EXPECT_FALSE(kvtest::Exists(temp));
         EXPECT_EQ(kvtest::ReadFileOr(p.Bak("a.txt"), "gone"), named == "theirs" ? theirs : "gone");
+        ::SetFileAttributesA(p.Prod("a.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
     }
 }

@@ -211,11 +211,14 @@ TEST_F(WriteIni, KeysBeforeTheFirstSection)
     for (const std::string& c : copies)
         ::DeleteFileA(c.c_str());
 
-    // A new key joins the first lines; the older backup is replaced.
+    // A new key joins the first lines; the older backup is replaced, and so
+    // is what a run ended in the middle of a write left beside the file.
+    ASSERT_TRUE(kvtest::WriteFileBytes(f + ".new", "a=1\r\n"));
     before = TempCopies();
     EXPECT_EQ(interp->SetINIVariable(f, "", "c", "3"), 0);
     EXPECT_EQ(kvtest::ReadFileOr(f), "a=1\r\nb=new\r\nc=3\r\n" + tail);
     EXPECT_EQ(kvtest::ReadFileOr(f + ".bak"), "a=1\r\nb=new\r\n" + tail);
+    EXPECT_FALSE(kvtest::Exists(f + ".new"));
     for (const std::string& c : NewCopies(before))
         ::DeleteFileA(c.c_str());
 }
@@ -288,7 +291,7 @@ TEST_F(WriteIni, CopyBackFailures)
     EXPECT_EQ(kvtest::ReadFileOr(f), "a=1\r\n");
     EXPECT_FALSE(kvtest::Exists(f + ".bak"));
 
-    // A target held open cannot be moved to its backup, so it is neither
+    // A target held open cannot be copied to its backup, so it is neither
     // written nor replaced: the old content stays where it was.
     std::string copy = dir / "copy.tmp";
     ASSERT_TRUE(kvtest::WriteFileBytes(copy, "[Korvex_TempINI]\r\na=2\r\n"));
@@ -303,7 +306,7 @@ TEST_F(WriteIni, CopyBackFailures)
 
 TEST_F(WriteIni, BackupThatCannotBeReplacedMeansNoWrite)
 {
-    // The old backup cannot be removed, so the target cannot be moved to
+    // The old backup cannot be removed, so the target cannot be copied to
     // it: the target must stay as it is, with no write and no stale backup
     // put in its place.
     std::string f = dir / "stale.ini";
@@ -325,7 +328,7 @@ TEST_F(WriteIni, BackupThatCannotBeReplacedMeansNoWrite)
         if (h != INVALID_HANDLE_VALUE)
             ::CloseHandle(h);
         EXPECT_EQ(kvtest::ReadFileOr(f), original);
-        EXPECT_TRUE(cb.LogContains("CHFS_Interpreter::ApplyTempINI(): MoveFile '" + f + "' to '" + f +
+        EXPECT_TRUE(cb.LogContains("CHFS_Interpreter::ApplyTempINI(): CopyFile '" + f + "' to '" + f +
                                    ".bak' Failed!"))
             << cb.LogText();
         EXPECT_TRUE(cb.LogContains("iRet = -1"));
