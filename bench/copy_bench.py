@@ -111,6 +111,9 @@ class World:
                  "[FileGroup1]", "Description=Everything", f"Target={self.wtop}\\product",
                  f"Backup={self.wtop}\\backup", f"FileCount={DIRS}"]
         lines += [f"File{d + 1}=dir{d}\\*.dat" for d in range(DIRS)]
+        # The removal that the record is for.
+        lines += ["", "[ProductRemove.Main]", "StepCount=1", "Step1.Section=ProductRemove.Rollback",
+                  "Step1.Description=Undo the patch", "", "[ProductRemove.Rollback]"]
         with open(os.path.join(self.pkg, "setup.ini"), "w", newline="\r\n") as f:
             f.write("\n".join(lines) + "\n")
 
