@@ -44,16 +44,23 @@ unsigned long CPackageChecker::Seal(std::vector<std::string>& files)
         if (full.size() > base.size() && EqualsNoCase(full.substr(0, base.size()), base))
             list(full.substr(base.size()));
 
-    std::vector<CKvManifestEntry> entries;
+    std::vector<std::string> sealed, paths;
     for (const std::string& relative : files) {
         if (EqualsNoCase(relative, kKvManifestName))
             continue;
-        CKvFingerprint print;
-        if (!KvFingerprintFile(JoinPath(m_strPackageDir, relative), print, &error))
-            return error ? error : ERROR_READ_FAULT;
-        if (!print.bPresent)
+        sealed.push_back(relative);
+        paths.push_back(JoinPath(m_strPackageDir, relative));
+    }
+    std::vector<CKvFingerprintResult> results;
+    KvFingerprintFiles(paths, results);
+    std::vector<CKvManifestEntry> entries;
+    for (size_t i = 0; i < sealed.size(); ++i) {
+        const CKvFingerprintResult& r = results[i];
+        if (!r.bRead)
+            return r.nError ? r.nError : ERROR_READ_FAULT;
+        if (!r.print.bPresent)
             return ERROR_FILE_NOT_FOUND;
-        entries.push_back(CKvManifestEntry{relative, print.strHash});
+        entries.push_back(CKvManifestEntry{sealed[i], r.print.strHash});
     }
     return KvWriteManifest(m_strPackageDir, entries, error) ? 0 : (error ? error : ERROR_WRITE_FAULT);
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct CKvFingerprint {
     bool bPresent = false;  // false: the file does not exist
@@ -31,3 +32,15 @@ struct CKvFingerprint {
 // that does not exist gives true with bPresent false; false when it exists
 // but cannot be read (*pError: the system error).
 bool KvFingerprintFile(const std::string& path, CKvFingerprint& out, DWORD* pError = nullptr);
+
+// One file's result in KvFingerprintFiles.
+struct CKvFingerprintResult {
+    bool bRead = false;  // KvFingerprintFile's result
+    DWORD nError = 0;
+    CKvFingerprint print;
+};
+// KvFingerprintFile of every path, results in the order of paths. Reading
+// and hashing a package's files is most of the time a seal or its check
+// takes, and each file's is independent, so a few threads share the work
+// (each with file-system redirection off, as the installer's own threads).
+void KvFingerprintFiles(const std::vector<std::string>& paths, std::vector<CKvFingerprintResult>& results);

@@ -315,16 +315,22 @@ int KvVerifyPackage(const std::string& packageDir, const std::string& scriptName
         if (!listed.count(FoldedPath(file)))
             add(file, "is not listed in the manifest");
 
-    for (const CKvManifestEntry& e : entries) {
-        if (problems.size() >= maxProblems)
-            break;
-        CKvFingerprint print;
-        DWORD readError = 0;
-        if (!KvFingerprintFile(JoinPath(packageDir, e.strPath), print, &readError))
-            add(e.strPath, "cannot be read (error " + std::to_string(readError) + ")");
-        else if (!print.bPresent)
+    if (problems.size() >= maxProblems)
+        return KVSEAL_DAMAGED;
+    std::vector<std::string> paths;
+    paths.reserve(entries.size());
+    for (const CKvManifestEntry& e : entries)
+        paths.push_back(JoinPath(packageDir, e.strPath));
+    std::vector<CKvFingerprintResult> results;
+    KvFingerprintFiles(paths, results);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const CKvManifestEntry& e = entries[i];
+        const CKvFingerprintResult& r = results[i];
+        if (!r.bRead)
+            add(e.strPath, "cannot be read (error " + std::to_string(r.nError) + ")");
+        else if (!r.print.bPresent)
             add(e.strPath, "is missing");
-        else if (print.strHash != e.strHash)
+        else if (r.print.strHash != e.strHash)
             add(e.strPath, "differs from the manifest");
     }
     return problems.empty() ? KVSEAL_OK : KVSEAL_DAMAGED;

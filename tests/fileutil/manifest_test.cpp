@@ -117,3 +117,31 @@ TEST(PackageManifest, PackageMatchesOnlyAsSealed)
     EXPECT_EQ("tool.exe", read[1].strPath);
     EXPECT_EQ(Hash("tool"), read[1].strHash);
 }
+
+// Many files are checked on several threads; the findings still come in the
+// manifest's order, each naming its own file.
+TEST(PackageManifest, ManyFilesReportTheirOwnFindingsInOrder)
+{
+    CPackage p;
+    std::string manifest = p.Manifest();
+    for (int i = 0; i < 200; ++i) {
+        const std::string path = "FileGroup2\\f" + std::to_string(i) + ".txt";
+        kvtest::WriteFileBytes(p.dir / path, "content " + std::to_string(i));
+        manifest += p.Line(path, "content " + std::to_string(i));
+    }
+    kvtest::WriteFileBytes(p.dir / kKvManifestName, manifest);
+    std::vector<CKvSealProblem> problems;
+    EXPECT_EQ(KVSEAL_OK, KvVerifyPackage(p.dir.Path(), "setup.ini", problems)) << problems.size();
+
+    kvtest::WriteFileBytes(p.dir / "FileGroup2\\f17.txt", "content 18");
+    ::DeleteFileA((p.dir / "FileGroup2\\f150.txt").c_str());
+    kvtest::WriteFileBytes(p.dir / "FileGroup2\\f199.txt", "");
+    EXPECT_EQ(KVSEAL_DAMAGED, KvVerifyPackage(p.dir.Path(), "setup.ini", problems));
+    ASSERT_EQ(3u, problems.size());
+    EXPECT_EQ("FileGroup2\\f17.txt", problems[0].strPath);
+    EXPECT_EQ("differs from the manifest", problems[0].strWhat);
+    EXPECT_EQ("FileGroup2\\f150.txt", problems[1].strPath);
+    EXPECT_EQ("is missing", problems[1].strWhat);
+    EXPECT_EQ("FileGroup2\\f199.txt", problems[2].strPath);
+    EXPECT_EQ("differs from the manifest", problems[2].strWhat);
+}
