@@ -6,6 +6,7 @@
 #include "interpreter/Interpreter.h"
 #include "sections/CopyFileGroupToSection.h"
 #include "sections/UndoSeal.h"
+#include "util/FileCopy.h"
 #include "util/FileFingerprint.h"
 #include "util/FileUtil.h"
 #include "util/Sha256.h"
@@ -78,6 +79,33 @@ std::string StateOf(const CKvFingerprint& f)
     return f.bPresent ? UndoPresent(f.Text()) : std::string(kUndoAbsent);
 }
 
+// A name in folder that no file holds, of the shape the copies always had
+// ("BAK" and up to four hexadecimal digits). Unlike a system temporary name
+// it is not created here: the journal has to know a name before its file
+// exists, or a run ended in between leaves a file nobody takes away.
+bool FreeCopyName(const std::string& folder, std::string& name)
+{
+    // The room the system's temporary names always left for themselves.
+    if (folder.size() > static_cast<size_t>(MAX_PATH - 14)) {
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        name.clear();
+        return false;
+    }
+    static unsigned next = ::GetTickCount() ^ (::GetCurrentProcessId() << 5);
+    for (unsigned tries = 0; tries < 0x10000u; ++tries) {
+        const unsigned n = next++ & 0xFFFFu;
+        if (n == 0)
+            continue;
+        name = JoinPath(folder, KvFormat("BAK%x.tmp", n));
+        if (!PathFitsLimit(name))
+            break;
+        if (::GetFileAttributesA(name.c_str()) == INVALID_FILE_ATTRIBUTES && ::GetLastError() == ERROR_FILE_NOT_FOUND)
+            return true;
+    }
+    name.clear();
+    return false;
+}
+
 }  // namespace
 
 int CHFS_BackupFileSection::Run(const std::string& sectionName, CHFS_ItemList& list)
@@ -131,15 +159,22 @@ int CHFS_BackupFileSection::Run(const std::string& sectionName, CHFS_ItemList& l
         source.pHash = &hash;
         // The record may outlive a power cut that the system's cache would not.
         source.bFlush = true;
-        if (MakeTempFileName(backup, "BAK", copy)) {
-            // Known to the journal before it is filled: a run ended during the
-            // copy leaves nothing the next run does not take away.
+        // Another program may take the free name first: a few more names.
+        for (int attempt = 0; attempt < 8 && r == KVCOPY_CREATE_FAILED; ++attempt) {
+            if (!FreeCopyName(backup, copy)) {
+                m_pInterpreter->Log("CHFS_BackupFileSection::Run('%s'): no free name for a copy in '%s'! "
+                                    "lasterror=%lu",
+                                    sectionName.c_str(), backup.c_str(), ::GetLastError());
+                break;
+            }
+            // Known to the journal before the file exists: a run ended during
+            // the copy leaves nothing the next run does not take away.
             list.NoteInJournal(i, file, copy, kPendingMark);
-            r = CopyFileKeepTime(source, copy, nullptr, buffer, m_pInterpreter->LogSink());
+            CHandle written;
+            r = CopyFileToNew(source, copy, buffer, m_pInterpreter->LogSink(), nullptr, written);
+            if (r == KVCOPY_CREATE_FAILED)
+                copy.clear();  // not ours to delete
         }
-        else
-            m_pInterpreter->Log("CHFS_BackupFileSection::Run('%s'): GetTempFileName in '%s' Failed! lasterror=%lu",
-                                sectionName.c_str(), backup.c_str(), ::GetLastError());
         m_pInterpreter->Log("Backup file from '%s' to '%s'. result=%d", file.c_str(), copy.c_str(), r);
         if (r != KVCOPY_OK) {
             if (r == KVCOPY_WRITE_FAILED)

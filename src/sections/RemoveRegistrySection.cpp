@@ -158,6 +158,10 @@ int CHFS_RemoveRegistrySection::Run(const std::string& sectionName, CHFS_ItemLis
                     list.AddItem(n, values[i].name, data, values[i].type == REG_DWORD ? "REG_DWORD" : "REG_SZ");
                 }
                 key.Close();
+                // The key's own entry is in the journal before the key goes: a
+                // run ended in the middle of the delete brings it back, empty
+                // or not.
+                list.NoteInJournal(n, std::string(), std::string(), std::string());
                 status = m_pInterpreter->DeleteRegKey(root, path, access, kRunTag);
                 if (status == ERROR_SUCCESS && list.AddItem(n, std::string(), std::string(), std::string()) != 0)
                     full = true;
@@ -183,8 +187,12 @@ int CHFS_RemoveRegistrySection::Run(const std::string& sectionName, CHFS_ItemLis
                 // Deleted but not recorded would be lost for good.
                 full = true;
             } else {
-                if (!absent)
+                if (!absent) {
                     previous = RegValueText(type, bytes);
+                    // In the journal before it goes: a run ended between the
+                    // delete and its record would lose the value for good.
+                    list.NoteInJournal(n, name, previous, std::string());
+                }
                 status = ::RegDeleteValueA(key.Get(), name.c_str());
                 if (status != ERROR_SUCCESS) {
                     m_nExitCode = -2403;

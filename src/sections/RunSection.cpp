@@ -362,6 +362,10 @@ int CHFS_RunSection::Run(const std::string& sectionName, CHFS_ItemList& list)
             }
             command = ReadKey(ItemKey(n, "Command"), true);
             std::string folder;
+            // Its undo is known before it runs: a run ended while the command
+            // is at work runs the rollback command for what it did so far,
+            // as a finished or failed command has it run.
+            list.NoteInJournal(n, std::string(), std::string(), std::string());
             int r = RunItem(n, false, command, folder);
             if (list.AddItem(n, std::string(), std::string(), std::string()) != 0) {
                 result = KVHF_USERBREAK;

@@ -116,6 +116,10 @@ int RunServiceItems(CHFS_Section& section, CHFS_Interpreter& interp, const CServ
         if (waitText != KORVEX_MISSING)
             wait = KvParseInt(waitText);
 
+        // Its undo is known before the request: a run ended while it waits
+        // for the service puts the service back (both undos are harmless
+        // where the request never arrived).
+        list.NoteInJournal(n, std::string(), std::string(), std::string());
         DWORD ret;
         if (kind.bStartsInRun) {
             ret = SMStartService("", service.c_str(), buffer, kTextSize, wait);

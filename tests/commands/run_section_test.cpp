@@ -1,6 +1,7 @@
 // The Run section: the command policy, the ways a command is started, the
 // item loop with its records, and the rollback commands.
 #include "CommandsFixture.h"
+#include "JournalWitness.h"
 #include "sections/RunSection.h"
 
 namespace {
@@ -166,4 +167,19 @@ TEST_F(RunSectionTest, FailureWithoutKeysOrAnsweredUninstallEndsTheSection)
         EXPECT_EQ(-2600, section->GetExitCode());
         EXPECT_EQ(std::vector<std::string>{"-500 desk=Default"}, Ran());
     }
+}
+
+// A command's undo is in the journal before the command runs: a run ended
+// while it is at work still runs its rollback command.
+TEST_F(RunSectionTest, ACommandsUndoIsJournaledBeforeItRuns)
+{
+    Script("[ProductInstall.Run.Cmds]\r\nRunCount=1\r\n"
+           "Run1.Command=echo made> made.txt\r\nRun1.RollbackCommand=del made.txt\r\nRun1.Path=" + work + "\r\n");
+    kvtest::CJournalWitness witness;
+    witness.unchanged = [&]() { return !kvtest::Exists(work + "\\made.txt"); };
+    list.SetJournal(&witness);
+    EXPECT_EQ(0, section->Run(kSec, list));
+    list.SetJournal(nullptr);
+    EXPECT_FALSE(witness.unchanged());
+    EXPECT_TRUE(witness.journaledBeforeChange);
 }

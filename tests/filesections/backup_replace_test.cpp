@@ -268,7 +268,7 @@ TEST(BackupFiles, EmptyOrTooLongBackupFolder)
         } else {
             EXPECT_EQ(r, KVCOPY_CREATE_FAILED);
             EXPECT_EQ(s.GetExitCode(), -2104);
-            EXPECT_NE(log.find("GetTempFileName in '" + folder + "' Failed! lasterror=206"), std::string::npos) << log;
+            EXPECT_NE(log.find("no free name for a copy in '" + folder + "'! lasterror=206"), std::string::npos) << log;
             EXPECT_NE(log.find("Backup file from '" + p.Prod("a.ini") + "' to ''. result=-140"), std::string::npos)
                 << log;
             EXPECT_TRUE(FilesIn(folder).empty());

@@ -1,6 +1,7 @@
 // The UpdateRegistry and RemoveRegistry sections in-process, against the
 // real registry of the Wine machine, in the program's own view and in the
 // 64-bit view that "x64" names.
+#include "JournalWitness.h"
 #include "RegFixture.h"
 
 #include <algorithm>
@@ -347,4 +348,35 @@ TEST(RegSectionViews, EachWriteLandsInTheViewItNames)
     EXPECT_EQ(0, sec.Rollback(kUpdate, list));
     kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, kBase, KEY_WOW64_64KEY);
     kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, kBase, KEY_WOW64_32KEY);
+}
+
+TEST_P(RegSectionTest, WhatIsDeletedIsInTheJournalBeforeItGoes)
+{
+    struct {
+        const char* name;
+        const char* sub;
+        const char* value;  // "": the whole key
+    } cases[] = {{"a value", "", "Gone"}, {"an empty key", "\\Empty", ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (*c.value)
+            ASSERT_TRUE(Put(c.sub, c.value, REG_SZ, Sz("old")));
+        else {
+            HKEY made = nullptr;
+            ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, Path(c.sub).c_str(), 0, nullptr, 0,
+                                                       KEY_WRITE | View(), nullptr, &made, nullptr));
+            ::RegCloseKey(made);
+        }
+        Items(kRemove, {Desc("REG_SZ", c.sub, c.value) + "|"});
+        kvtest::CJournalWitness witness;
+        witness.unchanged = [&]() { return *c.value ? Get(c.sub, c.value) != "missing" : KeyThere(c.sub); };
+        CHFS_ItemList journaled;
+        journaled.SetStep(3);
+        journaled.SetJournal(&witness);
+        CHFS_RemoveRegistrySection sec(interp.get());
+        EXPECT_EQ(0, sec.Run(kRemove, journaled)) << cb.LogText();
+        EXPECT_FALSE(witness.unchanged());
+        EXPECT_TRUE(witness.journaledBeforeChange);
+        journaled.SetJournal(nullptr);
+    }
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "JournalWitness.h"
 #include "TestServices.h"
 #include "interpreter/Interpreter.h"
 #include "interpreter/ItemList.h"
@@ -176,6 +177,25 @@ TEST_F(ServiceSectionTest, StopRollbackStartsWhatRunStopped)
     list.AddItem(1, "", "", "");
     EXPECT_EQ(0, stop.Rollback(kStopSec, list));
     EXPECT_EQ(1u, LogCount("SMStartService('kvss_stoproll') ret=1056"));
+}
+
+// A stop's undo is in the journal before the request: a run ended while it
+// waits for the service still starts the service again.
+TEST_F(ServiceSectionTest, AStopIsJournaledBeforeTheRequest)
+{
+    kvsvc::CTestService svc("kvss_stopnote", "");
+    ASSERT_TRUE(svc.Installed());
+    ASSERT_TRUE(svc.Start());
+    Script("[ProductInstall.StopService.Svc]\r\nServiceCount=1\r\nService1=kvss_stopnote\r\n"
+           "Service1.WaitSeconds=3\r\n");
+    kvtest::CJournalWitness witness;
+    witness.unchanged = [&]() { return svc.State() == SERVICE_RUNNING; };
+    list.SetJournal(&witness);
+    CHFS_StopServiceSection stop(interp.get());
+    EXPECT_EQ(0, stop.Run(kStopSec, list));
+    list.SetJournal(nullptr);
+    EXPECT_FALSE(witness.unchanged());
+    EXPECT_TRUE(witness.journaledBeforeChange);
 }
 
 TEST_F(ServiceSectionTest, ZeroWaitOnASlowStarterFailsWithTimeout)
