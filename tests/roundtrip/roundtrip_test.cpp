@@ -468,6 +468,26 @@ TEST(RemovalRoad, UninstallAnswerWithRecordRunsTheRemoval)
 
 namespace {
 
+// Starts commandLine in folder and ends it (TerminateProcess) after at ms
+// unless it ended by itself (ended).
+bool EndAfter(const std::string& commandLine, const std::string& folder, DWORD at, bool& ended)
+{
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi))
+        return false;
+    ended = ::WaitForSingleObject(pi.hProcess, at) == WAIT_OBJECT_0;
+    if (!ended)
+        ::TerminateProcess(pi.hProcess, 99);
+    ::WaitForSingleObject(pi.hProcess, 30000);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return true;
+}
+
 // The installer ended at points spread over a whole install (TerminateProcess,
 // as a power cut or a deployment tool's time-out would): the same package run
 // again must install (and a third run change nothing), and its removal must
@@ -486,21 +506,9 @@ void EndAtEveryPoint(const std::string& tag, const Options& opt, int points)
     for (int k = 1; k <= points; ++k) {
         CWorld w(tag + std::to_string(k), opt);
         const kvtest::SnapshotState before = w.Capture();
-        STARTUPINFOA si = {};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi = {};
-        std::string cmd = "\"" + w.Pkg() + "\\Korvex.exe\" /S /G";
-        std::vector<char> line(cmd.begin(), cmd.end());
-        line.push_back('\0');
-        ASSERT_TRUE(::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, w.Pkg().c_str(), &si,
-                                     &pi));
         const DWORD at = full * static_cast<DWORD>(k) / (points + 1);
-        bool ended = ::WaitForSingleObject(pi.hProcess, at) == WAIT_OBJECT_0;
-        if (!ended)
-            ::TerminateProcess(pi.hProcess, 99);
-        ::WaitForSingleObject(pi.hProcess, 30000);
-        ::CloseHandle(pi.hThread);
-        ::CloseHandle(pi.hProcess);
+        bool ended = false;
+        ASSERT_TRUE(EndAfter("\"" + w.Pkg() + "\\Korvex.exe\" /S /G", w.Pkg(), at, ended));
         SCOPED_TRACE("ended after " + std::to_string(at) + " ms of " + std::to_string(full));
         // An install that finished before the point is a complete one: running
         // it again is a reinstallation, not what this test is about. It may
@@ -536,7 +544,48 @@ void EndAtEveryPoint(const std::string& tag, const Options& opt, int points)
     std::printf("kill: %s: %d of %d points restored the machine\n", tag.c_str(), restored, points);
 }
 
+// The removal ended at points spread over it: run again, it finishes, and
+// the machine is as it was before the install.
+void EndRemovalAtEveryPoint(const std::string& tag, const Options& opt, int points)
+{
+    DWORD full = 0;
+    {
+        CWorld w(tag + "time", opt);
+        ASSERT_EQ(0, kvtest::Signed(w.Install().exitCode));
+        const DWORD t0 = ::GetTickCount();
+        ASSERT_EQ(0, kvtest::Signed(w.RunCommand(w.UninstallString() + " /S /G").exitCode));
+        full = ::GetTickCount() - t0;
+    }
+    for (int k = 1; k <= points; ++k) {
+        CWorld w(tag + std::to_string(k), opt);
+        const kvtest::SnapshotState before = w.Capture();
+        ASSERT_EQ(0, kvtest::Signed(w.Install().exitCode));
+        const std::string command = w.UninstallString() + " /S /G";
+        const DWORD at = full * static_cast<DWORD>(k) / (points + 1);
+        bool ended = false;
+        ASSERT_TRUE(EndAfter(command, w.Pkg(), at, ended));
+        SCOPED_TRACE("removal ended after " + std::to_string(at) + " ms of " + std::to_string(full));
+        if (!ended && kvtest::Exists(w.RecordFile())) {
+            rt::CLogTail log;
+            kvtest::ProcessResult again = w.RunCommand(command);
+            EXPECT_EQ(0, kvtest::Signed(again.exitCode)) << Describe(again) << "\n" << log.Text();
+        }
+        const std::string diff = kvtest::DiffSnapshots(before, w.Capture(), w.Traces());
+        EXPECT_EQ("", diff);
+        std::printf("kill: %s removal ended at %5lu of %lu ms%s: %s\n", tag.c_str(), static_cast<unsigned long>(at),
+                    static_cast<unsigned long>(full), ended ? " (it had finished)" : "",
+                    diff.empty() ? "machine as before" : "differences left");
+    }
+}
+
 }  // namespace
+
+TEST(RoundTrip, RemovalEndedAtAnyPointCanBeRunAgain)
+{
+    Options opt;
+    opt.bigFilesMB = 12;
+    EndRemovalAtEveryPoint("remkill", opt, 6);
+}
 
 TEST(RoundTrip, InstallEndedAtAnyPointCanBeRunAgainAndRemoved)
 {
