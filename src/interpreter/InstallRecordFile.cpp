@@ -149,15 +149,21 @@ void CHFS_Interpreter::KeepAlreadyInstalled()
         UpdatePatchDB(patchId, "ErrorMSG", "success");
     }
     // A run ended right after its record was written may not have made the
-    // uninstall entry yet.
+    // uninstall entry yet, or only part of it: an entry is whole once it
+    // holds the value written last.
     const std::string patchId = GetPatchInfo("PatchID");
     if (!patchId.empty()) {
         CRegKey key;
         const std::string path = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + patchId;
-        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS) {
+        bool whole = false;
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, key.Put()) == ERROR_SUCCESS)
+            whole = ::RegQueryValueExA(key.Get(), "UninstallString", nullptr, nullptr, nullptr, nullptr) ==
+                        ERROR_SUCCESS &&
+                    ::RegQueryValueExA(key.Get(), "NoRepair", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+        else
             key.Release();
-            UpdateUninstallReg(0);
-        }
+        if (!whole)
+            RepairUninstallEntry();
     }
     if (m_pCallback) {
         m_pCallback->SetProgress(100, 100);

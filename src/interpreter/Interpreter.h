@@ -162,6 +162,10 @@ public:
     int GetPatchDBFileName(std::string& path);
     int UpdatePatchDB(const std::string& section, const std::string& key, const std::string& value);
     int UpdateUninstallReg(int remove);
+    // The entry of an installed patch that a run ended while writing it
+    // (or before) left missing or half-made, written again by a run that
+    // found the patch installed and ran no step.
+    void RepairUninstallEntry();
     int UpdateProgressForRemote(const std::string& text);
     LONG DeleteRegKey(HKEY root, const std::string& subkey, REGSAM access, const std::string& tag);
 

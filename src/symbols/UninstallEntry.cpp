@@ -1,8 +1,12 @@
 // The patch's entry in the system's list of installed software: what
 // deployment systems detect the patch by and the command that removes it.
+#include <algorithm>
+#include <vector>
+
 #include "interpreter/Interpreter.h"
 #include "symbols/RegWrite.h"
 #include "util/FileUtil.h"
+#include "util/Profile.h"
 #include "util/StrFormat.h"
 #include "util/WinHandles.h"
 
@@ -130,6 +134,40 @@ int CHFS_Interpreter::UpdateUninstallReg(int remove)
     text("InstallDate", LocalDateYYYYMMDD());
     number("EstimatedSize", size);
     number("NoModify", 1);
+    // Written last: a run of the installed package takes an entry without it
+    // for one whose writing was ended, and writes it again.
     number("NoRepair", 1);
     return first;
+}
+
+void CHFS_Interpreter::RepairUninstallEntry()
+{
+    // This run ran no step, so no step named the uninstall file: the patch
+    // database holds what the install named (once it got that far), else
+    // the removal's program is kept beside the record, else the package
+    // that runs now holds one.
+    const std::string patchId = GetPatchInfo("PatchID");
+    if (FindInstaller(GetPatchInfo("UninstallString")).empty()) {
+        std::string known;
+        std::string db;
+        if (GetPatchDBFileName(db) == 0) {
+            std::vector<char> buffer(4096);
+            const DWORD n = KvGetProfileString(patchId.c_str(), "UninstallString", "", buffer.data(),
+                                               static_cast<DWORD>(buffer.size()), db);
+            known.assign(buffer.data(), std::min<size_t>(n, buffer.size()));
+        }
+        if (FindInstaller(known).empty())
+            known = m_strRecordFile;
+        if (FindInstaller(known).empty())
+            known = JoinPath(m_strModuleDir, "uninstall");
+        SetPatchInfo("UninstallString", known);
+    }
+    if (FindInstaller(GetPatchInfo("UninstallString")).empty()) {
+        // Deleting it would tell whoever detects the patch by it that an
+        // installed patch is absent.
+        WriteLog(KvFormat("%sKorvex.exe is not found for the entry of the installed patch; it is kept as it is.",
+                          kTag));
+        return;
+    }
+    UpdateUninstallReg(0);
 }

@@ -302,6 +302,15 @@ TEST_F(DeployTest, UninstallEntryDescribesThePatchAndItsQuietCommandRemovesIt)
         EXPECT_EQ(got, n.value) << n.name;
     }
 
+    // A run ended while it wrote the entry left only its first value: the
+    // package pushed again (nothing else to do) makes it whole.
+    kvtest::RegDeleteTree(HKEY_LOCAL_MACHINE, Key(), kvtest::kProgramView);
+    ASSERT_TRUE(kvtest::RegWriteString(HKEY_LOCAL_MACHINE, Key(), "DisplayName", "Deploy test patch",
+                                       kvtest::kProgramView));
+    ASSERT_EQ(kvtest::Signed(Run("/S").exitCode), 0);
+    EXPECT_TRUE(EntryText("UninstallString", v));
+    EXPECT_EQ(v, command);
+
     // As it stands, the way a deployment system's removal runs it.
     ASSERT_TRUE(EntryText("QuietUninstallString", v));
     kvtest::ProcessResult r = RunCommand(v);
