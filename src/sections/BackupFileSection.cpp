@@ -172,8 +172,12 @@ int CHFS_BackupFileSection::Run(const std::string& sectionName, CHFS_ItemList& l
             list.NoteInJournal(i, file, copy, kPendingMark);
             CHandle written;
             r = CopyFileToNew(source, copy, buffer, m_pInterpreter->LogSink(), nullptr, written);
-            if (r == KVCOPY_CREATE_FAILED)
-                copy.clear();  // not ours to delete
+            if (r != KVCOPY_CREATE_FAILED)
+                break;
+            const DWORD error = ::GetLastError();
+            copy.clear();  // not ours to delete
+            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+                break;
         }
         m_pInterpreter->Log("Backup file from '%s' to '%s'. result=%d", file.c_str(), copy.c_str(), r);
         if (r != KVCOPY_OK) {
