@@ -200,13 +200,7 @@ int DisableWow64Redirection()
     // every library loaded by name it comes from the system folder only.
     if (HMODULE mpr = LoadSystemLibrary("mprapi.dll"))
         ::FreeLibrary(mpr);
-    typedef BOOL(WINAPI * PWow64Disable)(PVOID*);
-    PWow64Disable pDisable =
-        ProcAs<PWow64Disable>(GetSystemProcAddress("kernel32", "Wow64DisableWow64FsRedirection"));
-    if (!pDisable)
-        return 0;
-    PVOID previous = nullptr;
-    return pDisable(&previous) ? 1 : 0;
+    return DisableFsRedirectionOnThisThread() ? 1 : 0;
 }
 
 int CHFS_Interpreter::InitBuiltinSymbols()

@@ -83,20 +83,6 @@ bool KvFingerprintFile(const std::string& path, CKvFingerprint& out, DWORD* pErr
     return true;
 }
 
-namespace {
-
-void TurnRedirectionOff()
-{
-    typedef BOOL(WINAPI * PWow64Disable)(PVOID*);
-    PWow64Disable pDisable = reinterpret_cast<PWow64Disable>(
-        reinterpret_cast<void*>(GetSystemProcAddress("kernel32", "Wow64DisableWow64FsRedirection")));
-    PVOID previous = nullptr;
-    if (pDisable)
-        pDisable(&previous);
-}
-
-}  // namespace
-
 void KvFingerprintFiles(const std::vector<std::string>& paths, std::vector<CKvFingerprintResult>& results)
 {
     results.assign(paths.size(), CKvFingerprintResult());
@@ -117,7 +103,7 @@ void KvFingerprintFiles(const std::vector<std::string>& paths, std::vector<CKvFi
     for (size_t t = 0; t < helpers; ++t) {
         try {
             threads.emplace_back([&]() {
-                TurnRedirectionOff();
+                DisableFsRedirectionOnThisThread();
                 work();
             });
         } catch (const std::system_error&) {

@@ -48,3 +48,12 @@ DWORD GetPlatformId()
     OSVERSIONINFOEXA info;
     return QueryVersion(info) ? info.dwPlatformId : VER_PLATFORM_WIN32_NT;
 }
+
+bool DisableFsRedirectionOnThisThread()
+{
+    typedef BOOL(WINAPI * PWow64Disable)(PVOID*);
+    PWow64Disable pDisable = reinterpret_cast<PWow64Disable>(
+        reinterpret_cast<void*>(GetSystemProcAddress("kernel32", "Wow64DisableWow64FsRedirection")));
+    PVOID previous = nullptr;
+    return pDisable && pDisable(&previous);
+}

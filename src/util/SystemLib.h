@@ -14,6 +14,10 @@ HMODULE LoadSystemLibrary(const char* name, DWORD flags = 0);
 // The module stays loaded.
 FARPROC GetSystemProcAddress(const char* module, const char* function);
 
+// Turns 32-bit file-system redirection off for the calling thread (it is a
+// setting of each thread); false where the system has none or refuses.
+bool DisableFsRedirectionOnThisThread();
+
 // GetVersionExA into the extended structure, or the plain one on systems that
 // predate it; false when neither works.
 bool QueryVersion(OSVERSIONINFOEXA& info);

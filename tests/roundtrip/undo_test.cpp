@@ -52,7 +52,7 @@ private:
 
 // A patch of that product: its files (group 1, into the product, saved in
 // the shared Backup folder) and optional steps before and after the copy.
-struct CPatchSpec {
+struct CPatchPlan {
     std::map<std::string, std::string> files;  // relative path -> content
     std::string groupOptions;                  // extra lines of FileGroup1
     int copySteps = 1;                         // how often the copy step runs
@@ -63,43 +63,43 @@ struct CPatchSpec {
 
 class CFilePatch : public rt::CSmallPatch {
 public:
-    CFilePatch(CProduct& product, const std::string& name, const CPatchSpec& spec)
+    CFilePatch(CProduct& product, const std::string& name, const CPatchPlan& plan)
         : CSmallPatch(product.Dir(), "undo", name)
     {
         product.Watch(UninstallKey());
         std::string entries;
         int n = 0;
         int year = 2024;
-        for (const auto& f : spec.files) {
+        for (const auto& f : plan.files) {
             entries += "File" + std::to_string(++n) + "=" + f.first + "\r\n";
             Put(Pkg() + "\\FileGroup1\\" + f.first, f.second, year++);
         }
         std::string steps;
         int step = 0;
-        for (int i = 0; i < spec.copySteps; ++i)
+        for (int i = 0; i < plan.copySteps; ++i)
             steps += "Step" + std::to_string(++step) + ".Section=ProductInstall.CopyFileGroupTo.Files\r\n";
         std::string hold;
-        if (!spec.holdAfterCopy.empty()) {
+        if (!plan.holdAfterCopy.empty()) {
             steps += "Step" + std::to_string(++step) + ".Section=ProductInstall.Run.Hold\r\n";
             hold = "[ProductInstall.Run.Hold]\r\nRunCount=1\r\nRun1.Description=Hold a file\r\nRun1.Path=" +
                    kvtest::FixtureDir() + "\r\nRun1.Command=kvlock.exe \"" + product.Product() + "\\" +
-                   spec.holdAfterCopy + "\" " + spec.holder + " 60 read bg\r\n";
+                   plan.holdAfterCopy + "\" " + plan.holder + " 60 read bg\r\n";
         }
-        if (spec.failAtTheEnd)
+        if (plan.failAtTheEnd)
             steps += "Step" + std::to_string(++step) + ".Section=ProductInstall.CopyFileGroupTo.Missing\r\n";
         WriteScript(step, steps,
                     "[ProductInstall.CopyFileGroupTo.Files]\r\nFileGroupCount=1\r\n"
                     "[ProductInstall.CopyFileGroupTo.Missing]\r\nFileGroupCount=1\r\nFileGroupStartCount=2\r\n"
                     "[FileGroup1]\r\nDescription=Files\r\nTarget=" + product.Product() + "\r\nBackup=" +
                     product.Backup() + "\r\nFileCount=" + std::to_string(n) + "\r\n" + entries +
-                    spec.groupOptions + "\r\n[FileGroup2]\r\nDescription=Missing\r\nTarget=" + product.Product() +
+                    plan.groupOptions + "\r\n[FileGroup2]\r\nDescription=Missing\r\nTarget=" + product.Product() +
                     "\r\nBackup=" + product.Backup() + "\r\nFileCount=1\r\nFile1=not-in-the-package.dll\r\n" + hold);
     }
 };
 
-CPatchSpec Replacing(const std::string& a, const std::string& b)
+CPatchPlan Replacing(const std::string& a, const std::string& b)
 {
-    CPatchSpec s;
+    CPatchPlan s;
     s.files["a.dll"] = a;
     s.files["lib\\b.dll"] = b;
     s.groupOptions = "OnCopyFail=KVHF_CopyFailRemoveReadonlyAndReboot\r\nOnRollBackFile=KVHF_RollBackExtraAndExistenFile\r\n";
@@ -113,9 +113,9 @@ CPatchSpec Replacing(const std::string& a, const std::string& b)
 TEST(Undo, InstalledTwiceThenRemoved)
 {
     CProduct product("twice");
-    CPatchSpec spec = Replacing("MZ patched a", "patched b");
-    spec.files["new.dll"] = "a file the patch adds";
-    CFilePatch patch(product, "A", spec);
+    CPatchPlan plan = Replacing("MZ patched a", "patched b");
+    plan.files["new.dll"] = "a file the patch adds";
+    CFilePatch patch(product, "A", plan);
     const kvtest::SnapshotState before = product.Capture();
 
     ASSERT_EQ(0, kvtest::Signed(patch.Install().exitCode));
@@ -138,10 +138,10 @@ TEST(Undo, InstalledTwiceThenRemoved)
 TEST(Undo, StepRunTwiceThenAFailureRollsBackToTheOriginal)
 {
     CProduct product("steptwice");
-    CPatchSpec spec = Replacing("MZ patched a", "patched b");
-    spec.copySteps = 2;
-    spec.failAtTheEnd = true;
-    CFilePatch patch(product, "A", spec);
+    CPatchPlan plan = Replacing("MZ patched a", "patched b");
+    plan.copySteps = 2;
+    plan.failAtTheEnd = true;
+    CFilePatch patch(product, "A", plan);
     const kvtest::SnapshotState before = product.Capture();
     kvtest::CLogTail log;
     kvtest::ProcessResult r = patch.Install();
@@ -157,10 +157,10 @@ TEST(Undo, RollbackLeavesWhatItsRunDidNotChange)
     CProduct product("skipped");
     Put(product.Backup() + "\\a.dll", "another patch's saved a", 2017);
     Put(product.Product() + "\\a.dll", "MZ newer a on the machine", 2030);
-    CPatchSpec spec = Replacing("MZ patched a", "patched b");
-    spec.groupOptions += "OnCopyNewFile=KVHF_OnlyCopyAfterLastModifiedDate\r\n";
-    spec.failAtTheEnd = true;
-    CFilePatch patch(product, "A", spec);
+    CPatchPlan plan = Replacing("MZ patched a", "patched b");
+    plan.groupOptions += "OnCopyNewFile=KVHF_OnlyCopyAfterLastModifiedDate\r\n";
+    plan.failAtTheEnd = true;
+    CFilePatch patch(product, "A", plan);
     const kvtest::SnapshotState before = product.Capture();
     kvtest::ProcessResult r = patch.Install();
     EXPECT_EQ(-2302, kvtest::Signed(r.exitCode)) << Describe(r);
@@ -234,9 +234,9 @@ TEST(Undo, RollbackTakesBackAReplacementStagedForTheNextStart)
 {
     CProduct product("staged");
     const kvtest::SnapshotState before = product.Capture();
-    CPatchSpec spec = Replacing("MZ patched a", "patched b");
-    spec.failAtTheEnd = true;
-    CFilePatch patch(product, "A", spec);
+    CPatchPlan plan = Replacing("MZ patched a", "patched b");
+    plan.failAtTheEnd = true;
+    CFilePatch patch(product, "A", plan);
     {
         kvtest::CLocker lock(product.Product() + "\\a.dll", true);
         ASSERT_TRUE(lock.Locked());
@@ -277,16 +277,16 @@ TEST(Undo, RollbackOfAFileInUseRestoresItAtTheNextStart)
 {
     CProduct product("rbinuse");
     const kvtest::SnapshotState before = product.Capture();
-    CPatchSpec spec = Replacing("MZ patched a", "patched b");
-    spec.holdAfterCopy = "a.dll";
-    spec.holder = "kvhold-" + std::to_string(::GetCurrentProcessId());
-    spec.failAtTheEnd = true;
-    CFilePatch patch(product, "A", spec);
+    CPatchPlan plan = Replacing("MZ patched a", "patched b");
+    plan.holdAfterCopy = "a.dll";
+    plan.holder = "kvhold-" + std::to_string(::GetCurrentProcessId());
+    plan.failAtTheEnd = true;
+    CFilePatch patch(product, "A", plan);
     kvtest::CLogTail log;
     kvtest::ProcessResult r = patch.Install();
     EXPECT_EQ(-2302, kvtest::Signed(r.exitCode)) << Describe(r);
     // The holder goes, as the program holding the file would at the restart.
-    HANDLE stop = ::OpenEventA(EVENT_MODIFY_STATE, FALSE, (spec.holder + ".stop").c_str());
+    HANDLE stop = ::OpenEventA(EVENT_MODIFY_STATE, FALSE, (plan.holder + ".stop").c_str());
     ASSERT_NE(stop, nullptr) << log.Text();
     ::SetEvent(stop);
     ::CloseHandle(stop);
